@@ -1,0 +1,7 @@
+/* Test seams of the platform layer. The library never calls these. */
+#ifndef KZWIN_TEST_H
+#define KZWIN_TEST_H
+
+#include "kzwin/test_kernel.h"
+
+#endif
