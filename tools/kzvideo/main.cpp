@@ -4,11 +4,32 @@
 #include <cstdio>
 #include <cstring>
 
+#include "commands.h"
+
+namespace kztool {
+namespace {
+
+// One row per subcommand.
+constexpr Command kCommands[] = {
+    {"version", CmdVersion, "print the library's version"},
+};
+
+int Usage(FILE* to) {
+  std::fprintf(to, "usage: kzvideo COMMAND [ARGS]   (kzvideo COMMAND --help for more)\n\n");
+  for (const Command& c : kCommands) std::fprintf(to, "  %-10s %s\n", c.name, c.summary);
+  return to == stdout ? 0 : 2;
+}
+
+}  // namespace
+}  // namespace kztool
+
 int main(int argc, char** argv) {
-  if (argc >= 2 && std::strcmp(argv[1], "version") == 0) {
-    std::printf("kzvideo\n");
-    return 0;
+  using namespace kztool;
+  if (argc < 2) return Usage(stderr);
+  if (!std::strcmp(argv[1], "--help") || !std::strcmp(argv[1], "help")) return Usage(stdout);
+  for (const Command& c : kCommands) {
+    if (!std::strcmp(argv[1], c.name)) return c.run(argc - 1, argv + 1);
   }
-  std::fprintf(stderr, "usage: kzvideo COMMAND [ARGS]\n");
-  return 2;
+  std::fprintf(stderr, "kzvideo: unknown command '%s'\n", argv[1]);
+  return Usage(stderr);
 }

@@ -1,0 +1,21 @@
+// Subcommands of the kzvideo tool; each lives in a cmd_<name>.cpp of its own.
+#pragma once
+
+namespace kztool {
+
+using CommandFn = int (*)(int argc, char** argv);
+
+struct Command {
+  const char* name;
+  CommandFn run;
+  const char* summary;
+};
+
+int CmdVersion(int argc, char** argv);
+
+// Prints "error N: meaning" for a library error code; returns the tool's exit code 1.
+int ReportError(const char* what, unsigned code);
+// Text of a library error code.
+const char* ErrorText(unsigned code);
+
+}  // namespace kztool
