@@ -3,5 +3,6 @@
 #define KZWIN_TEST_H
 
 #include "kzwin/test_kernel.h"
+#include "kzwin/test_user.h"
 
 #endif

@@ -1,0 +1,238 @@
+// Windows and messages of the platform layer: sends across threads, pumping, destruction.
+#include <gtest/gtest.h>
+#include <kzwin_test.h>
+#include <windows.h>
+
+#include <atomic>
+#include <thread>
+
+namespace {
+
+constexpr UINT kAsk = WM_USER + 100;    // replies wParam * 2, records the running thread
+constexpr UINT kRelay = WM_USER + 101;  // sends kAsk to the window in lParam, adds 1
+constexpr UINT kNote = WM_USER + 102;
+
+std::atomic<DWORD> lastProcThread{0};
+int sharedPlain = 0;  // written by window procedures, read by senders after the reply
+
+LRESULT CALLBACK TestProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+    case kAsk:
+      lastProcThread.store(GetCurrentThreadId());
+      sharedPlain = static_cast<int>(wParam) + 1000;
+      return static_cast<LRESULT>(wParam * 2);
+    case kRelay:
+      return SendMessageA(reinterpret_cast<HWND>(lParam), kAsk, wParam, 0) + 1;
+    default:
+      return DefWindowProcA(window, message, wParam, lParam);
+  }
+}
+
+const char* TestClass() {
+  static const char* name = [] {
+    WNDCLASSA wc{};
+    wc.lpfnWndProc = TestProc;
+    wc.lpszClassName = "KzTestWindow";
+    RegisterClassA(&wc);
+    return "KzTestWindow";
+  }();
+  return name;
+}
+
+HWND MakeWindow(HWND parent = nullptr) {
+  return CreateWindowExA(0, TestClass(), "test", parent ? WS_CHILD : WS_OVERLAPPEDWINDOW, 0, 0, 320,
+                         200, parent, nullptr, nullptr, nullptr);
+}
+
+// A thread that owns one window and pumps sent messages until told to stop.
+struct PumpingOwner {
+  std::atomic<HWND> window{nullptr};
+  std::atomic<DWORD> threadId{0};
+  std::atomic<bool> stop{false};
+  std::thread thread;
+
+  PumpingOwner() {
+    thread = std::thread([this] {
+      threadId.store(GetCurrentThreadId());
+      window.store(MakeWindow());
+      MSG msg;
+      while (!stop.load()) {
+        PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE);
+        std::this_thread::yield();
+      }
+    });
+    while (!window.load()) std::this_thread::yield();
+  }
+  ~PumpingOwner() {
+    stop.store(true);
+    thread.join();
+  }
+};
+
+TEST(UserMessages, CrossThreadSendRunsOnOwnerAndReturnsItsResult) {
+  PumpingOwner owner;
+  sharedPlain = 0;
+  EXPECT_EQ(SendMessageA(owner.window.load(), kAsk, 21, 0), 42);
+  EXPECT_EQ(lastProcThread.load(), owner.threadId.load());
+  EXPECT_NE(owner.threadId.load(), GetCurrentThreadId());
+  EXPECT_EQ(sharedPlain, 1021);  // the reply publishes the procedure's writes
+  // A thread sending to its own window runs the procedure at once.
+  HWND mine = MakeWindow();
+  EXPECT_EQ(SendMessageA(mine, kAsk, 5, 0), 10);
+  EXPECT_EQ(lastProcThread.load(), GetCurrentThreadId());
+  EXPECT_TRUE(DestroyWindow(mine));
+}
+
+TEST(UserMessages, SendsBetweenTwoThreadsDoNotDeadlock) {
+  PumpingOwner other;
+  HWND mine = MakeWindow();
+  // Nested: the other thread's procedure sends back to this thread while this thread waits.
+  EXPECT_EQ(SendMessageA(other.window.load(), kRelay, 4, reinterpret_cast<LPARAM>(mine)), 9);
+  EXPECT_EQ(lastProcThread.load(), GetCurrentThreadId());
+
+  // Crossed: two threads, neither pumping, send to each other at the same moment.
+  std::atomic<HWND> bWindow{nullptr};
+  std::atomic<int> ready{0};
+  LRESULT fromB = 0;
+  std::atomic<bool> bAnswered{false};
+  std::thread b([&] {
+    bWindow.store(MakeWindow());
+    ready.fetch_add(1);
+    while (ready.load() < 2) std::this_thread::yield();
+    fromB = SendMessageA(mine, kAsk, 7, 0);
+    bAnswered.store(true);
+    // Keep the window alive until the crossed send of the main thread was answered.
+    while (ready.load() < 3) PeekMessageA(nullptr, nullptr, 0, 0, PM_NOREMOVE);
+  });
+  while (!bWindow.load()) std::this_thread::yield();
+  ready.fetch_add(1);
+  EXPECT_EQ(SendMessageA(bWindow.load(), kAsk, 8, 0), 16);
+  // Whichever reply came first, the other send may still wait for this thread to pump.
+  while (!bAnswered.load()) PeekMessageA(nullptr, nullptr, 0, 0, PM_NOREMOVE);
+  ready.fetch_add(1);
+  b.join();
+  EXPECT_EQ(fromB, 14);
+  EXPECT_FALSE(IsWindow(bWindow.load()));  // gone with its thread
+  EXPECT_TRUE(DestroyWindow(mine));
+}
+
+TEST(UserMessages, SenderIsReleasedWhenOwnerEnds) {
+  std::atomic<HWND> window{nullptr};
+  std::atomic<bool> finish{false};
+  std::thread owner([&] {
+    window.store(MakeWindow());
+    while (!finish.load()) std::this_thread::yield();  // never pumps
+  });
+  while (!window.load()) std::this_thread::yield();
+  LRESULT result = -1;
+  std::thread sender([&] { result = SendMessageA(window.load(), kAsk, 3, 0); });
+  finish.store(true);
+  owner.join();
+  sender.join();
+  EXPECT_EQ(result, 0);
+  EXPECT_FALSE(IsWindow(window.load()));
+  EXPECT_EQ(SendMessageA(window.load(), kAsk, 3, 0), 0);
+  EXPECT_FALSE(PostMessageA(window.load(), kNote, 0, 0));
+}
+
+TEST(UserMessages, PeekRunsSentMessagesAndKeepsPostedOnes) {
+  HWND window = MakeWindow();
+  ASSERT_TRUE(PostMessageA(window, kNote, 11, 12));
+  std::atomic<bool> answered{false};
+  LRESULT result = 0;
+  std::thread sender([&] {
+    result = SendMessageA(window, kAsk, 50, 0);
+    answered.store(true);
+  });
+  MSG msg{};
+  while (!answered.load()) PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE);
+  sender.join();
+  EXPECT_EQ(result, 100);
+  // The posted message is still first in line, twice with PM_NOREMOVE, then taken.
+  for (UINT remove : {PM_NOREMOVE, PM_NOREMOVE, PM_REMOVE}) {
+    ASSERT_TRUE(PeekMessageA(&msg, nullptr, 0, 0, remove));
+    EXPECT_EQ(msg.message, kNote);
+    EXPECT_EQ(msg.hwnd, window);
+    EXPECT_EQ(msg.wParam, 11u);
+    EXPECT_EQ(msg.lParam, 12);
+  }
+  EXPECT_FALSE(PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE));
+  EXPECT_TRUE(DestroyWindow(window));
+}
+
+TEST(UserMessages, MessageLoopDispatchesUntilQuit) {
+  HWND window = MakeWindow();
+  std::thread poster([&] {
+    PostMessageA(window, kAsk, 1, 0);
+    PostMessageA(window, WM_CLOSE, 0, 0);  // DefWindowProcA destroys it on its own thread
+  });
+  MSG msg;
+  int dispatched = 0;
+  while (IsWindow(window) && GetMessageA(&msg, nullptr, 0, 0) > 0) {
+    TranslateMessage(&msg);
+    DispatchMessageA(&msg);
+    ++dispatched;
+  }
+  poster.join();
+  EXPECT_EQ(dispatched, 2);
+  EXPECT_FALSE(IsWindow(window));
+  PostQuitMessage(7);
+  EXPECT_EQ(GetMessageA(&msg, nullptr, 0, 0), FALSE);
+  EXPECT_EQ(msg.message, static_cast<UINT>(WM_QUIT));
+  EXPECT_EQ(msg.wParam, 7u);
+}
+
+TEST(UserWindows, DestructionOwnershipAndQueries) {
+  LONG before = kzwinCountWindows();
+  HWND parent = MakeWindow();
+  HWND child = MakeWindow(parent);
+  ASSERT_TRUE(parent && child);
+  EXPECT_EQ(GetParent(child), parent);
+  EXPECT_EQ(GetParent(parent), nullptr);
+  RECT rc{};
+  ASSERT_TRUE(GetClientRect(child, &rc));
+  EXPECT_EQ(rc.right, 320);
+  EXPECT_EQ(rc.bottom, 200);
+  EXPECT_EQ(GetWindowThreadProcessId(child, nullptr), GetCurrentThreadId());
+  EXPECT_EQ(GetActiveWindow(), parent);
+  EXPECT_EQ(kzwinCountWindows(), before + 2);
+
+  BOOL foreign = TRUE;
+  DWORD foreignError = 0;
+  std::thread([&] {
+    foreign = DestroyWindow(parent);
+    foreignError = GetLastError();
+  }).join();
+  EXPECT_FALSE(foreign);
+  EXPECT_EQ(foreignError, static_cast<DWORD>(ERROR_ACCESS_DENIED));
+  EXPECT_TRUE(IsWindow(parent));
+
+  EXPECT_TRUE(DestroyWindow(parent));
+  EXPECT_FALSE(IsWindow(child));  // children go with their parent
+  EXPECT_EQ(SendMessageA(child, kAsk, 1, 0), 0);
+  EXPECT_FALSE(DestroyWindow(parent));
+  EXPECT_EQ(kzwinCountWindows(), before);
+
+  HWND again = MakeWindow();
+  EXPECT_NE(again, parent);  // handles are never reused
+  EXPECT_NE(again, child);
+  EXPECT_TRUE(DestroyWindow(again));
+
+  HWND desktop = GetDesktopWindow();
+  EXPECT_TRUE(IsWindow(desktop));
+  EXPECT_EQ(GetDesktopWindow(), desktop);
+  EXPECT_FALSE(DestroyWindow(desktop));
+
+  HWND plain =
+      CreateWindowExA(0, nullptr, "plain", 0, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
+  EXPECT_TRUE(IsWindow(plain));
+  EXPECT_EQ(SendMessageA(plain, kAsk, 1, 0), 0);  // DefWindowProcA
+  EXPECT_TRUE(DestroyWindow(plain));
+  EXPECT_EQ(
+      CreateWindowExA(0, "NoSuchClass", "x", 0, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr),
+      nullptr);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_CANNOT_FIND_WND_CLASS));
+  EXPECT_EQ(MakeWindow(reinterpret_cast<HWND>(0x12345)), nullptr);  // no such parent
+}
+
+}  // namespace
