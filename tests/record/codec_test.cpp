@@ -1,0 +1,275 @@
+#include "record/codec.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "record/codec_reference.h"
+#include "record/test_data.h"
+
+namespace kz {
+namespace {
+
+using testdata::Rng;
+
+std::vector<uint8_t> Compress(const std::vector<uint8_t>& src, size_t dstLimit) {
+  std::vector<uint8_t> dst(std::max(dstLimit + 4, src.size() + 1));
+  const size_t n = CompressFrame(dst.data(), src.data(), src.size(), dstLimit);
+  dst.resize(n);
+  return dst;
+}
+
+std::vector<uint8_t> Compress(const std::vector<uint8_t>& src) {
+  return Compress(src, src.size() + 16);
+}
+
+std::vector<uint8_t> Decompress(const std::vector<uint8_t>& block, size_t dstLen) {
+  std::vector<uint8_t> out(dstLen);
+  const size_t n = DecompressFrame(out.data(), block.data(), dstLen, block.size());
+  EXPECT_LE(n, dstLen);
+  out.resize(n);
+  return out;
+}
+
+// Packs (code, width) pairs least significant bit first behind a key byte.
+std::vector<uint8_t> Pack(uint8_t key, const std::vector<reference::Code>& codes) {
+  std::vector<uint8_t> block{key};
+  uint64_t bit = 0;
+  for (const auto& c : codes) {
+    for (uint32_t b = 0; b < c.width; ++b, ++bit) {
+      if (bit / 8 + 1 >= block.size()) block.push_back(0);
+      if ((c.value >> b) & 1) block[1 + bit / 8] |= static_cast<uint8_t>(1u << (bit % 8));
+    }
+  }
+  return block;
+}
+
+// Production and the literal model agree byte for byte, and the block round-trips.
+void CheckAgainstReference(const std::vector<uint8_t>& src, size_t dstLimit,
+                           const std::string& what) {
+  const std::vector<uint8_t> block = Compress(src, dstLimit);
+  ASSERT_EQ(block, reference::Compress(src.data(), src.size(), dstLimit)) << what;
+  ASSERT_LE(block.size(), src.size() + 1) << what;
+  ASSERT_EQ(Decompress(block, src.size()), src) << what;
+  ASSERT_EQ(reference::Decompress(block.data(), block.size(), src.size()), src) << what;
+}
+
+TEST(FrameCodec, OneByteIsStored) {
+  for (uint8_t b : {0, 1, 0x7F, 0xFF}) {
+    const std::vector<uint8_t> block = Compress({b}, 8);
+    EXPECT_EQ(block, (std::vector<uint8_t>{0, b}));
+    EXPECT_EQ(Decompress(block, 1), std::vector<uint8_t>{b});
+  }
+}
+
+TEST(FrameCodec, LongRunOfEqualBytes) {
+  for (uint32_t value : {0u, 1u, 77u, 200u, 254u, 255u}) {
+    const std::vector<uint8_t> src(1000, static_cast<uint8_t>(value));
+    // The key maximises ((value + 1) mod 256) XOR k over k = 1..255, smallest k on ties.
+    uint32_t expectKey = 1;
+    for (uint32_t k = 1; k < 256; ++k) {
+      if ((((value + 1) & 255) ^ k) > (((value + 1) & 255) ^ expectKey)) expectKey = k;
+    }
+    const std::vector<uint8_t> block = Compress(src);
+    EXPECT_EQ(block[0], expectKey) << value;
+    EXPECT_LT(block.size(), 100u) << value;
+    EXPECT_EQ(Decompress(block, 1000), src) << value;
+    CheckAgainstReference(src, 1016, "run " + std::to_string(value));
+  }
+}
+
+TEST(FrameCodec, RandomBytesAreStored) {
+  for (size_t n : {2u, 9u, 100u, 4096u, 70000u}) {
+    const std::vector<uint8_t> src = testdata::Noise(n, n);
+    const std::vector<uint8_t> block = Compress(src);
+    ASSERT_EQ(block.size(), n + 1);
+    EXPECT_EQ(block[0], 0);
+    EXPECT_TRUE(std::equal(src.begin(), src.end(), block.begin() + 1));
+    EXPECT_EQ(Decompress(block, n), src);
+  }
+}
+
+// "ABABAB": worked through by hand. Counts: 'A' (0x41) x3, 'B' (0x42) x3, so the sum for
+// key k is 3 x ((0x42 ^ k) + (0x43 ^ k)); 188 and 189 both give 255 + 254, the smaller wins.
+// Remapped: A -> 0x42 ^ 0xBC = 254, B -> 0x43 ^ 0xBC = 255: the stream 254 255 254 255 254 255.
+//   254 then 255: add 257 = (254,255), write 254 against N = 257: 254|256 >= 257, 8 bits.
+//   255 then 254: add 258 = (255,254), write 255 against N = 258: 8 bits.
+//   254 255 is 257; 257 then 254: add 259, write 257 against N = 259: 257 < 259, 9 bits.
+//   254 255 is 257 again and the input ends: write 257 against N = 260: 9 bits.
+// 34 bits: 5 code bytes plus the key byte, shorter than the 7 of the stored form.
+TEST(FrameCodec, HandWorkedExample) {
+  const std::vector<uint8_t> src{'A', 'B', 'A', 'B', 'A', 'B'};
+  const std::vector<uint8_t> expect{0xBC, 0xFE, 0xFF, 0x01, 0x03, 0x02};
+  EXPECT_EQ(Pack(0xBC, {{254, 8}, {255, 8}, {257, 9}, {257, 9}}), expect);
+  EXPECT_EQ(ChooseKey(src.data(), src.size()), 0xBC);
+  EXPECT_EQ(Compress(src), expect);
+  EXPECT_EQ(Decompress(expect, 6), src);
+}
+
+// The first code of a block is tested with >=: a first literal that remaps to 1 is
+// written with 8 bits (1|256 = 257 >= 257). Zeros dominate, so the key is 254 (1 ^ 254 =
+// 255) and the leading 0xFE remaps to (0xFF ^ 254) = 1.
+TEST(FrameCodec, FirstCodeRemappingToOneUsesShortWidth) {
+  std::vector<uint8_t> src(51, 0);
+  src[0] = 0xFE;
+  ASSERT_EQ(ChooseKey(src.data(), src.size()), 254);
+  const std::vector<uint8_t> block = Compress(src);
+  ASSERT_EQ(block, reference::Compress(src.data(), src.size(), src.size() + 16));
+  const auto& codes = reference::LastCodes();
+  ASSERT_FALSE(codes.empty());
+  EXPECT_EQ(codes[0].value, 1u);
+  EXPECT_EQ(codes[0].width, 8u);
+  EXPECT_EQ(block[1], 0x01);  // the 8 bits of code 1, then the next code begins in bit 0
+  EXPECT_EQ(Decompress(block, src.size()), src);
+}
+
+// Random choices between two byte values compress well enough that the cost never calls
+// for a reset, so the dictionary fills: after 3839 string codes (N from 257 to 4095) a
+// 12-bit reset code follows and coding starts again at 9 bits.
+TEST(FrameCodec, FullDictionaryForcesReset) {
+  Rng rng(7);
+  std::vector<uint8_t> src(120000);
+  for (auto& b : src) b = rng.Below(2) ? 0x10 : 0x11;
+  CheckAgainstReference(src, src.size() + 16, "two values");
+  const auto& codes = reference::LastCodes();
+  ASSERT_GT(codes.size(), 3841u);
+  for (size_t i = 0; i < 3839; ++i) ASSERT_NE(codes[i].value, 256u) << i;
+  EXPECT_EQ(codes[3839].value, 256u);
+  EXPECT_EQ(codes[3839].width, 12u);
+  EXPECT_LE(codes[3840].width, 9u);
+  EXPECT_EQ(codes[3838].width, 12u);
+}
+
+TEST(FrameCodec, ShortDestinationStopsMidString) {
+  const std::vector<uint8_t> runs = testdata::Runs(5000, 3);
+  const std::vector<uint8_t> block = Compress(runs);
+  ASSERT_LT(block.size(), runs.size() / 4);
+  for (size_t dstLen : {1u, 2u, 3u, 17u, 299u, 300u, 301u, 1234u, 4999u, 5000u}) {
+    std::vector<uint8_t> out(dstLen + 8, 0xCC);
+    const size_t n = DecompressFrame(out.data(), block.data(), dstLen, block.size());
+    ASSERT_EQ(n, dstLen);
+    EXPECT_TRUE(std::equal(out.begin(), out.begin() + dstLen, runs.begin())) << dstLen;
+    EXPECT_TRUE(std::all_of(out.begin() + dstLen, out.end(), [](uint8_t b) { return b == 0xCC; }))
+        << "wrote past dstLen " << dstLen;
+    EXPECT_EQ(reference::Decompress(block.data(), block.size(), dstLen),
+              std::vector<uint8_t>(runs.begin(), runs.begin() + dstLen));
+  }
+}
+
+// A coded stream that reaches dstLimit - 4 gives the stored form, never a truncated block.
+TEST(FrameCodec, EarlyStopAtLimitGivesStoredForm) {
+  const std::vector<uint8_t> src = testdata::Runs(2048, 5);
+  const size_t coded = Compress(src).size();
+  ASSERT_LT(coded, src.size() / 2);
+  size_t storedCount = 0, codedCount = 0;
+  for (size_t limit = 0; limit < coded + 12; ++limit) {
+    const std::vector<uint8_t> block = Compress(src, limit);
+    ASSERT_EQ(block, reference::Compress(src.data(), src.size(), limit)) << limit;
+    if (block.size() == src.size() + 1) {
+      EXPECT_EQ(block[0], 0);
+      ++storedCount;
+    } else {
+      EXPECT_EQ(block.size(), coded) << limit;
+      ++codedCount;
+    }
+    EXPECT_EQ(Decompress(block, src.size()), src) << limit;
+  }
+  EXPECT_GT(storedCount, 0u);
+  EXPECT_GT(codedCount, 0u);
+  EXPECT_EQ(Compress(src, 8).size(), src.size() + 1);
+}
+
+TEST(FrameCodec, MatchesReferenceOnGeneratedInputs) {
+  Rng rng(11);
+  int cases = 0;
+  for (size_t n : {1u, 2u, 3u, 7u, 8u, 64u, 255u, 256u, 1000u, 4095u, 20000u, 65536u}) {
+    const std::vector<std::pair<std::string, std::vector<uint8_t>>> inputs = {
+        {"runs", testdata::Runs(n, n + 1)},
+        {"ramp", testdata::Ramp(n, 1 + rng.Below(20))},
+        {"noise", testdata::Noise(n, n + 2)},
+        {"camera",
+         [&] {
+           auto f = testdata::CameraFrame(160, 120, rng.Below(6), n);
+           f.resize(n);
+           return f;
+         }()},
+    };
+    for (const auto& [name, src] : inputs) {
+      CheckAgainstReference(src, n + 16, name + " " + std::to_string(n));
+      ++cases;
+    }
+  }
+  // Whole camera-like frames of several sizes, and frame differences (mostly small).
+  for (uint32_t w : {32u, 176u, 320u}) {
+    const auto a = testdata::CameraFrame(w, w * 3 / 4, 3, w);
+    const auto b = testdata::CameraFrame(w, w * 3 / 4, 3, w + 1, 1);
+    std::vector<uint8_t> diff(a.size());
+    for (size_t i = 0; i < a.size(); ++i) diff[i] = static_cast<uint8_t>(b[i] - a[i]);
+    CheckAgainstReference(a, a.size(), "frame " + std::to_string(w));
+    CheckAgainstReference(diff, diff.size(), "difference " + std::to_string(w));
+    cases += 2;
+  }
+  EXPECT_EQ(cases, 54);
+}
+
+TEST(FrameCodec, KeyHalvesCountsOfLargeInputs) {
+  // 9 Mi bytes with odd counts: the halving rounds them, production must round the same.
+  std::vector<uint8_t> src(9u << 20);
+  Rng rng(5);
+  for (auto& b : src)
+    b = static_cast<uint8_t>(rng.Below(3) == 0 ? rng.Below(256) : 0x80 + rng.Below(2));
+  EXPECT_EQ(ChooseKey(src.data(), src.size()), reference::ChooseKey(src.data(), src.size()));
+}
+
+// Arbitrary and damaged blocks: no overrun (ASan watches), the same answer as the model.
+TEST(FrameCodec, DecoderIsSafeOnArbitraryBlocks) {
+  Rng rng(99);
+  const std::vector<uint8_t> good = Compress(testdata::Runs(3000, 1));
+  ASSERT_NE(good[0], 0);
+  for (int round = 0; round < 600; ++round) {
+    std::vector<uint8_t> block;
+    if (round % 2 == 0) {
+      block = testdata::Noise(rng.Below(300), round);
+      if (!block.empty() && block[0] == 0) block[0] = 1;
+    } else {
+      block = good;
+      for (int flips = 1 + rng.Below(4); flips > 0; --flips) {
+        block[rng.Below(static_cast<uint32_t>(block.size()))] ^=
+            static_cast<uint8_t>(1 << rng.Below(8));
+      }
+      block.resize(1 + rng.Below(static_cast<uint32_t>(block.size())));
+    }
+    const size_t dstLen = 1 + rng.Below(8000);
+    std::vector<uint8_t> exact(block.begin(), block.end());  // exact-size copy for ASan
+    std::vector<uint8_t> out(dstLen);
+    const size_t n = DecompressFrame(out.data(), exact.data(), dstLen, exact.size());
+    ASSERT_LE(n, dstLen);
+    out.resize(n);
+    ASSERT_EQ(out, reference::Decompress(exact.data(), exact.size(), dstLen)) << round;
+  }
+  // Blocks shorter than two bytes are empty; a first code of 256 is refused.
+  uint8_t one = 5;
+  std::vector<uint8_t> out(10);
+  EXPECT_EQ(DecompressFrame(out.data(), &one, 10, 1), 0u);
+  EXPECT_EQ(DecompressFrame(out.data(), nullptr, 10, 0), 0u);
+  const std::vector<uint8_t> firstReset = Pack(7, {{256, 9}, {3, 8}});
+  EXPECT_EQ(Decompress(firstReset, 10).size(), 0u);
+  // A stored block gives back what it holds, no more.
+  const std::vector<uint8_t> stored{0, 1, 2, 3};
+  EXPECT_EQ(Decompress(stored, 10), (std::vector<uint8_t>{1, 2, 3}));
+  EXPECT_EQ(Decompress(stored, 2), (std::vector<uint8_t>{1, 2}));
+}
+
+// A block cut short decodes to fewer bytes than asked, so a reader can refuse the frame.
+TEST(FrameCodec, TruncatedBlockReportsShortOutput) {
+  const std::vector<uint8_t> src = testdata::Runs(4096, 9);
+  std::vector<uint8_t> block = Compress(src);
+  ASSERT_LT(block.size(), src.size() / 2);
+  block.resize(block.size() / 2);
+  EXPECT_LT(Decompress(block, src.size()).size(), src.size());
+}
+
+}  // namespace
+}  // namespace kz
