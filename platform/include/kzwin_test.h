@@ -4,5 +4,6 @@
 
 #include "kzwin/test_kernel.h"
 #include "kzwin/test_user.h"
+#include "kzwin/test_gdi.h"
 
 #endif

@@ -1,0 +1,192 @@
+// Device contexts, DIB drawing with orientation, palettes and clipping, reading back.
+#include <gtest/gtest.h>
+#include <kzwin_test.h>
+#include <windows.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+std::vector<DWORD> Read(HDC dc, HWND window, LONG* w = nullptr, LONG* h = nullptr) {
+  LONG width = 0, height = 0;
+  EXPECT_TRUE(kzwinReadSurface(dc, window, &width, &height, nullptr, 0));
+  std::vector<DWORD> px(static_cast<size_t>(width) * height);
+  EXPECT_TRUE(
+      kzwinReadSurface(dc, window, &width, &height, px.data(), static_cast<LONG>(px.size())));
+  if (w) *w = width;
+  if (h) *h = height;
+  return px;
+}
+
+// A w x h DIB whose pixel (x, y) (y = 0 the top image row) is colour(x, y).
+struct Dib {
+  std::vector<uint8_t> info = std::vector<uint8_t>(40 + 1024, 0);
+  std::vector<uint8_t> bits;
+  BITMAPINFO* header() { return reinterpret_cast<BITMAPINFO*>(info.data()); }
+};
+
+DWORD Colour(int x, int y) {
+  return static_cast<DWORD>(0x10000 * (x * 20 + 5) + 0x100 * (y * 30 + 7) + (x + y));
+}
+
+Dib MakeDib(int w, int h, int bits, bool topDown) {
+  Dib d;
+  BITMAPINFOHEADER& bh = d.header()->bmiHeader;
+  bh.biSize = 40;
+  bh.biWidth = w;
+  bh.biHeight = topDown ? -h : h;
+  bh.biPlanes = 1;
+  bh.biBitCount = static_cast<WORD>(bits);
+  const int stride = ((w * bits + 31) / 32) * 4;
+  d.bits.assign(static_cast<size_t>(stride * h), 0xCD);
+  for (int y = 0; y < h; ++y) {
+    uint8_t* row = d.bits.data() + (topDown ? y : h - 1 - y) * stride;
+    for (int x = 0; x < w; ++x) {
+      const DWORD c = Colour(x, y);
+      if (bits == 8) {
+        row[x] = static_cast<uint8_t>(x + 8 * y);  // palette entry i = (i, 2i, 3i)
+      } else {
+        uint8_t* p = row + x * (bits / 8);
+        p[0] = c & 0xFF, p[1] = (c >> 8) & 0xFF, p[2] = (c >> 16) & 0xFF;
+      }
+    }
+  }
+  if (bits == 8) {
+    bh.biClrUsed = 256;
+    for (int i = 0; i < 256; ++i) {
+      d.info[40 + 4 * i] = static_cast<uint8_t>(3 * i);      // blue
+      d.info[40 + 4 * i + 1] = static_cast<uint8_t>(2 * i);  // green
+      d.info[40 + 4 * i + 2] = static_cast<uint8_t>(i);      // red
+    }
+  }
+  return d;
+}
+
+DWORD Expected(int bits, int x, int y) {
+  if (bits != 8) return Colour(x, y);
+  const int i = x + 8 * y;
+  return static_cast<DWORD>(((i & 0xFF) << 16) | (((2 * i) & 0xFF) << 8) | ((3 * i) & 0xFF));
+}
+
+TEST(Gdi, MemoryDcDrawsEveryDepthAndOrientationWithClipping) {
+  for (int bits : {8, 24, 32}) {
+    for (bool topDown : {false, true}) {
+      HDC dc = CreateCompatibleDC(nullptr);
+      ASSERT_NE(dc, nullptr);
+      EXPECT_EQ(WindowFromDC(dc), nullptr);
+      ASSERT_TRUE(kzwinSetMemoryDCSize(dc, 6, 5));
+      ASSERT_TRUE(kzwinFillSurface(dc, nullptr, 0xABCDEF));
+      Dib dib = MakeDib(5, 4, bits, topDown);
+      // Placed at (2, 3): the right column and the bottom two rows fall off the surface.
+      EXPECT_EQ(SetDIBitsToDevice(dc, 2, 3, 5, 4, 0, 0, 0, 4, dib.bits.data(), dib.header(),
+                                  DIB_RGB_COLORS),
+                4);
+      LONG w, h;
+      auto px = Read(dc, nullptr, &w, &h);
+      ASSERT_EQ(w, 6);
+      ASSERT_EQ(h, 5);
+      for (int y = 0; y < 5; ++y) {
+        for (int x = 0; x < 6; ++x) {
+          const DWORD want = (x >= 2 && y >= 3) ? Expected(bits, x - 2, y - 3) : 0xABCDEF;
+          EXPECT_EQ(px[y * 6 + x], want)
+              << bits << (topDown ? " top-down " : " bottom-up ") << x << "," << y;
+        }
+      }
+      EXPECT_TRUE(DeleteDC(dc));
+    }
+  }
+}
+
+TEST(Gdi, SourceOffsetsAndScanBands) {
+  HDC dc = CreateCompatibleDC(nullptr);
+  ASSERT_TRUE(kzwinSetMemoryDCSize(dc, 3, 2));
+  Dib dib = MakeDib(5, 4, 24, false);
+  // A bottom-up DIB's source origin is its lower-left corner: (1, 1) and 3 x 2 shows image
+  // rows 1 and 2 (counted from the top), columns 1..3.
+  EXPECT_EQ(SetDIBitsToDevice(dc, 0, 0, 3, 2, 1, 1, 0, 4, dib.bits.data(), dib.header(), 0), 4);
+  auto px = Read(dc, nullptr);
+  for (int y = 0; y < 2; ++y) {
+    for (int x = 0; x < 3; ++x) EXPECT_EQ(px[y * 3 + x], Colour(x + 1, y + 1)) << x << "," << y;
+  }
+  // Only scan lines 2..3 (from the bottom: image rows 1 and 0) are in this band.
+  kzwinFillSurface(dc, nullptr, 0);
+  const int stride = 16;
+  EXPECT_EQ(
+      SetDIBitsToDevice(dc, 0, 0, 3, 2, 0, 2, 2, 2, dib.bits.data() + 2 * stride, dib.header(), 0),
+      2);
+  px = Read(dc, nullptr);
+  EXPECT_EQ(px[0], Colour(0, 0));
+  EXPECT_EQ(px[3], Colour(0, 1));
+  EXPECT_TRUE(DeleteDC(dc));
+}
+
+TEST(Gdi, RefusesBadDibsAndHandles) {
+  HDC dc = CreateCompatibleDC(nullptr);
+  Dib dib = MakeDib(4, 4, 24, false);
+  EXPECT_EQ(SetDIBitsToDevice(dc, 0, 0, 4, 4, 0, 0, 0, 4, nullptr, dib.header(), 0), 0);
+  EXPECT_EQ(SetDIBitsToDevice(dc, 0, 0, 4, 4, 0, 0, 0, 4, dib.bits.data(), nullptr, 0), 0);
+  dib.header()->bmiHeader.biBitCount = 4;
+  EXPECT_EQ(SetDIBitsToDevice(dc, 0, 0, 4, 4, 0, 0, 0, 4, dib.bits.data(), dib.header(), 0), 0);
+  dib.header()->bmiHeader.biBitCount = 24;
+  dib.header()->bmiHeader.biCompression = BI_BITFIELDS;
+  EXPECT_EQ(SetDIBitsToDevice(dc, 0, 0, 4, 4, 0, 0, 0, 4, dib.bits.data(), dib.header(), 0), 0);
+  dib.header()->bmiHeader.biCompression = BI_RGB;
+  EXPECT_EQ(SetDIBitsToDevice(reinterpret_cast<HDC>(uintptr_t{0x1234}), 0, 0, 4, 4, 0, 0, 0, 4,
+                              dib.bits.data(), dib.header(), 0),
+            0);
+  EXPECT_FALSE(kzwinSetMemoryDCSize(dc, 0, 4));
+  EXPECT_FALSE(kzwinSetMemoryDCSize(dc, 1 << 20, 1 << 20));
+  EXPECT_TRUE(DeleteDC(dc));
+  EXPECT_FALSE(DeleteDC(dc));
+}
+
+TEST(Gdi, WindowDcsDrawIntoTheClientSurfaceAndSaveAsBmp) {
+  const LONG before = kzwinCountDCs();
+  HWND window = CreateWindowExA(0, nullptr, "gdi", WS_OVERLAPPEDWINDOW, 0, 0, 7, 5, nullptr,
+                                nullptr, nullptr, nullptr);
+  ASSERT_NE(window, nullptr);
+  HDC dc = GetDC(window);
+  ASSERT_NE(dc, nullptr);
+  EXPECT_EQ(WindowFromDC(dc), window);
+  EXPECT_FALSE(DeleteDC(dc));  // given back with ReleaseDC only
+  Dib dib = MakeDib(5, 4, 24, true);
+  EXPECT_EQ(SetDIBitsToDevice(dc, 1, 1, 5, 4, 0, 0, 0, 4, dib.bits.data(), dib.header(), 0), 4);
+  LONG w, h;
+  auto px = Read(nullptr, window, &w, &h);
+  ASSERT_EQ(w, 7);
+  ASSERT_EQ(h, 5);
+  EXPECT_EQ(px[1 * 7 + 1], Colour(0, 0));
+  EXPECT_EQ(px[4 * 7 + 5], Colour(4, 3));
+  EXPECT_EQ(px[0], 0u);
+
+  const std::string path = ::testing::TempDir() + "kzwin_gdi_test.bmp";
+  ASSERT_TRUE(kzwinSaveSurfaceBmp(nullptr, window, path.c_str()));
+  FILE* f = std::fopen(path.c_str(), "rb");
+  ASSERT_NE(f, nullptr);
+  std::vector<uint8_t> file(200);
+  file.resize(std::fread(file.data(), 1, file.size(), f));
+  std::fclose(f);
+  std::remove(path.c_str());
+  ASSERT_EQ(file.size(), 54u + 24u * 5u);  // rows of 21 bytes padded to 24
+  EXPECT_EQ(file[0], 'B');
+  EXPECT_EQ(file[18], 7);
+  EXPECT_EQ(file[22], 5);
+  // Pixel (1, 1) sits in the fourth stored row (bottom-up).
+  const uint8_t* p = file.data() + 54 + 3 * 24 + 3;
+  EXPECT_EQ(p[0] | (p[1] << 8) | (p[2] << 16), static_cast<int>(Colour(0, 0)));
+
+  EXPECT_EQ(ReleaseDC(window, dc), 1);
+  EXPECT_EQ(ReleaseDC(window, dc), 0);
+  EXPECT_EQ(kzwinCountDCs(), before);
+  // A DC of a window that is gone draws nothing.
+  HDC stale = GetDC(window);
+  EXPECT_TRUE(DestroyWindow(window));
+  EXPECT_EQ(SetDIBitsToDevice(stale, 0, 0, 5, 4, 0, 0, 0, 4, dib.bits.data(), dib.header(), 0), 0);
+  EXPECT_EQ(GetDC(window), nullptr);
+  ReleaseDC(window, stale);
+}
+
+}  // namespace
