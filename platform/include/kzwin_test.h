@@ -5,5 +5,7 @@
 #include "kzwin/test_kernel.h"
 #include "kzwin/test_user.h"
 #include "kzwin/test_gdi.h"
+#include "kzwin/test_camera.h"
+#include "kzwin/test_dialogs.h"
 
 #endif
