@@ -3,6 +3,7 @@
 
 #include <array>
 #include <atomic>
+#include <cstdio>
 #include <cstring>
 #include <mutex>
 
@@ -29,8 +30,13 @@ class TestCamera final : public CaptureDriver {
     if (config.name) {
       name_ = config.name;
     } else {
-      name_ = "KZ Test Pattern Camera";
-      if (index > 0) name_ += " " + std::to_string(index);
+      char text[40];
+      if (index > 0) {
+        std::snprintf(text, sizeof text, "KZ Test Pattern Camera %u", index);
+      } else {
+        std::snprintf(text, sizeof text, "KZ Test Pattern Camera");
+      }
+      name_ = text;
     }
     header_.biSize = 40;
     header_.biPlanes = 1;
