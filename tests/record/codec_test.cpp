@@ -125,6 +125,32 @@ TEST(FrameCodec, FirstCodeRemappingToOneUsesShortWidth) {
   EXPECT_EQ(Decompress(block, src.size()), src);
 }
 
+// The same rule after a reset: search generated inputs until the literal that opens a new
+// dictionary is 1, then check it went out in 8 bits and that both decoders follow.
+TEST(FrameCodec, FirstCodeAfterResetRemappingToOne) {
+  int found = 0;
+  for (uint64_t seed = 1; seed < 20 && found < 3; ++seed) {
+    Rng rng(seed);
+    // Noise drives the cost to a reset every few dozen bytes; the long run of zeros at the
+    // end makes the key 254, so 0xFE, frequent in the noise, remaps to 1.
+    std::vector<uint8_t> src;
+    for (int n = 0; n < 1000; ++n) src.push_back(rng.Below(3) == 0 ? 0xFE : rng.Byte());
+    src.insert(src.end(), 3000, 0);
+    const std::vector<uint8_t> block = reference::Compress(src.data(), src.size(), 4016);
+    const auto codes = reference::LastCodes();
+    if (block[0] != 254) continue;
+    for (size_t i = 1; i + 1 < codes.size(); ++i) {
+      if (codes[i].value == 256 && codes[i + 1].value == 1) {
+        EXPECT_EQ(codes[i + 1].width, 8u) << seed;
+        CheckAgainstReference(src, 4016, "reset seed " + std::to_string(seed));
+        ++found;
+        break;
+      }
+    }
+  }
+  EXPECT_EQ(found, 3);
+}
+
 // Random choices between two byte values compress well enough that the cost never calls
 // for a reset, so the dictionary fills: after 3839 string codes (N from 257 to 4095) a
 // 12-bit reset code follows and coding starts again at 9 bits.
