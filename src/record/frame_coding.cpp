@@ -88,7 +88,10 @@ LevelTable LevelTable::Build(int32_t quantStep, int32_t levels) {
   t[n + 2] = 256;
 
   LevelTable m;
-  auto at = [&m](int32_t v) -> int16_t& { return m.values_[static_cast<size_t>(v + 511)]; };
+  auto at = [&m](int32_t v) -> int16_t& {
+    const int32_t index = v + 511;
+    return m.values_[static_cast<size_t>(index)];
+  };
   int32_t k = 0;
   for (int32_t v = 0; v < 256; ++v) {
     if (v == t[k + 1]) ++k;
@@ -117,7 +120,8 @@ bool InitFrameEncoder(FrameEncoderState& s, uint32_t kind, const CodingParams& p
   if (kind == kStreamLossy) {
     s.levelTable = LevelTable::Build(s.params.quantStep, s.params.levels);
     for (int32_t x = -255; x <= 255; ++x) {
-      s.deadZone[static_cast<size_t>(x + 255)] =
+      const int32_t index = x + 255;
+      s.deadZone[static_cast<size_t>(index)] =
           static_cast<int16_t>(DeadZone(x, s.params.quantStep));
     }
   }
@@ -217,7 +221,8 @@ EncodedFrame EncodeFrame(FrameEncoderState& s, const uint8_t* frame, uint32_t fr
   const uint32_t refInterval = static_cast<uint32_t>(p.refInterval);
   if (frameNumber - s.refFrame >= refInterval && keyFrames >= refInterval) {
     for (uint32_t i = 0; i < n; ++i) {
-      r[i] = static_cast<uint8_t>(s.deadZone[static_cast<size_t>(frame[i] - key[i] + 255)]);
+      const int32_t index = frame[i] - key[i] + 255;
+      r[i] = static_cast<uint8_t>(s.deadZone[static_cast<size_t>(index)]);
       ref[i] = static_cast<uint8_t>(key[i] + r[i]);
     }
     s.refFrame = frameNumber;

@@ -50,7 +50,10 @@ CodingParams DefaultCodingParams(uint32_t kind, CodingParams p);
 // The level table M of predicted frames, defined for indices -511..767.
 class LevelTable {
  public:
-  int32_t operator[](int32_t v) const { return values_[static_cast<size_t>(v + 511)]; }
+  int32_t operator[](int32_t v) const {
+    const int32_t index = v + 511;
+    return values_[static_cast<size_t>(index)];
+  }
   static LevelTable Build(int32_t quantStep, int32_t levels);
 
  private:
