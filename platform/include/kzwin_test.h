@@ -7,5 +7,6 @@
 #include "kzwin/test_gdi.h"
 #include "kzwin/test_camera.h"
 #include "kzwin/test_dialogs.h"
+#include "kzwin/test_avifile.h"
 
 #endif

@@ -1,0 +1,290 @@
+// AVIFile I/O: descriptors behind AVIOContexts, the object registry, and the demuxer side
+// of a file (its streams, formats and frame tables).
+#include <errno.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <climits>
+#include <cstring>
+#include <unordered_set>
+
+#include "avifile_internal.h"
+
+extern "C" {
+#include <libavutil/log.h>
+#include <libavutil/mem.h>
+}
+
+namespace kzwin::avi {
+namespace {
+
+constexpr int kIoBuffer = 32768;
+
+int ReadCallback(void* opaque, uint8_t* buffer, int size) {
+  auto* io = static_cast<FileIo*>(opaque);
+  for (;;) {
+    ssize_t n = ::read(io->fd, buffer, static_cast<size_t>(size));
+    if (n > 0) return static_cast<int>(n);
+    if (n == 0) return AVERROR_EOF;
+    if (errno != EINTR) return AVERROR(errno);
+  }
+}
+
+int WriteCallback(void* opaque, uint8_t* buffer, int size) {
+  auto* io = static_cast<FileIo*>(opaque);
+  if (io->writeFailed) return AVERROR(EIO);
+  size_t done = 0;
+  while (done < static_cast<size_t>(size)) {
+    ssize_t n = ::write(io->fd, buffer + done, static_cast<size_t>(size) - done);
+    if (n > 0) {
+      done += static_cast<size_t>(n);
+    } else if (n < 0 && errno == EINTR) {
+      continue;
+    } else {
+      // A short write is as bad as a failed one: the muxer's bookkeeping no longer
+      // matches the file, so the file is marked and finished without a trailer.
+      io->writeFailed = true;
+      return AVERROR(n < 0 ? errno : ENOSPC);
+    }
+  }
+  return size;
+}
+
+int64_t SeekCallback(void* opaque, int64_t offset, int whence) {
+  auto* io = static_cast<FileIo*>(opaque);
+  if (whence & AVSEEK_SIZE) {
+    struct stat st;
+    if (::fstat(io->fd, &st) != 0) return AVERROR(errno);
+    return st.st_size;
+  }
+  off_t r = ::lseek(io->fd, offset, whence & ~AVSEEK_FORCE);
+  return r < 0 ? AVERROR(errno) : r;
+}
+
+}  // namespace
+
+bool FileIo::Open(const std::string& path, bool write, bool create) {
+  Close();
+  int flags = O_CLOEXEC | (write ? O_RDWR : O_RDONLY);
+  if (create) flags |= O_CREAT | O_TRUNC;
+  do {
+    fd = ::open(path.c_str(), flags, 0666);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) return false;
+  struct stat st;
+  if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+    Close();
+    errno = EISDIR;
+    return false;
+  }
+  auto* buffer = static_cast<uint8_t*>(av_malloc(kIoBuffer));
+  if (buffer) {
+    pb = avio_alloc_context(buffer, kIoBuffer, write ? 1 : 0, this, ReadCallback,
+                            write ? WriteCallback : nullptr, SeekCallback);
+  }
+  if (!pb) {
+    av_free(buffer);
+    Close();
+    errno = ENOMEM;
+    return false;
+  }
+  return true;
+}
+
+void FileIo::Close() {
+  if (pb) {
+    av_freep(&pb->buffer);
+    avio_context_free(&pb);
+  }
+  if (fd >= 0) ::close(fd);
+  fd = -1;
+  writeFailed = false;
+}
+
+std::mutex& RegistryMutex() {
+  static auto* m = new std::mutex;
+  return *m;
+}
+
+namespace {
+std::unordered_set<const void*>& Live() {
+  static auto* set = new std::unordered_set<const void*>;
+  return *set;
+}
+}  // namespace
+
+void Register(const void* object) { Live().insert(object); }
+void Unregister(const void* object) { Live().erase(object); }
+bool IsLive(const void* object) { return object && Live().count(object) != 0; }
+long LiveCount() { return static_cast<long>(Live().size()); }
+
+void EnsureAvSetup() {
+  static std::once_flag once;
+  std::call_once(once, [] { av_log_set_level(AV_LOG_QUIET); });
+}
+
+bool OpenInput(IAVIFile* file) {
+  // Only RIFF "AVI " files: libavformat would happily read other containers.
+  uint8_t head[12];
+  ssize_t n = ::pread(file->inIo.fd, head, sizeof head, 0);
+  if (n != static_cast<ssize_t>(sizeof head) || std::memcmp(head, "RIFF", 4) != 0 ||
+      std::memcmp(head + 8, "AVI ", 4) != 0) {
+    return false;
+  }
+  if (::lseek(file->inIo.fd, 0, SEEK_SET) != 0) return false;
+  AVFormatContext* fmt = avformat_alloc_context();
+  if (!fmt) return false;
+  fmt->pb = file->inIo.pb;
+  fmt->flags |= AVFMT_FLAG_CUSTOM_IO;
+  const AVInputFormat* avi = av_find_input_format("avi");
+  if (avformat_open_input(&fmt, nullptr, avi, nullptr) < 0) return false;  // frees fmt
+  file->in = fmt;
+  for (unsigned i = 0; i < fmt->nb_streams; ++i) {
+    auto stream = std::make_unique<FileStream>();
+    stream->file = file;
+    stream->inIndex = static_cast<int>(i);
+    DescribeInputStream(file, stream.get());
+    file->streams.push_back(std::move(stream));
+  }
+  return true;
+}
+
+void CloseInput(IAVIFile* file) {
+  if (file->in) avformat_close_input(&file->in);
+  file->inIo.Close();
+}
+
+namespace {
+
+void Put32(std::vector<uint8_t>& out, size_t at, uint32_t v) {
+  for (int i = 0; i < 4; ++i) out[at + i] = static_cast<uint8_t>(v >> (8 * i));
+}
+void Put16(std::vector<uint8_t>& out, size_t at, uint32_t v) {
+  out[at] = static_cast<uint8_t>(v);
+  out[at + 1] = static_cast<uint8_t>(v >> 8);
+}
+
+// FFmpeg marks bottom-up raw RGB with a trailing "BottomUp" in the extradata.
+int ExtradataWithoutMarker(const AVCodecParameters* par, bool* bottomUp) {
+  int size = par->extradata ? par->extradata_size : 0;
+  *bottomUp = false;
+  if (size >= 9 && std::memcmp(par->extradata + size - 9, "BottomUp", 9) == 0) {
+    *bottomUp = true;
+    size -= 9;
+  }
+  return std::clamp(size, 0, 1 << 20);
+}
+
+// Frame table from the demuxer's index; a file without one is read once to build it.
+void BuildFrameTable(IAVIFile* file, FileStream* stream) {
+  AVStream* st = file->in->streams[stream->inIndex];
+  int count = avformat_index_get_entries_count(st);
+  for (int i = 0; i < count; ++i) {
+    const AVIndexEntry* e = avformat_index_get_entry(st, i);
+    if (!e || e->size <= 0 || e->timestamp < 0 || e->timestamp >= INT32_MAX) continue;
+    stream->frames.push_back({e->timestamp, (e->flags & AVINDEX_KEYFRAME) != 0});
+    stream->largest = std::max<uint32_t>(stream->largest, static_cast<uint32_t>(e->size));
+  }
+  if (stream->frames.empty()) {
+    // No index (a truncated file, or one written without idx1): walk the chunks, and enter
+    // them into the demuxer's index so that seeking works afterwards.
+    AVPacket* pkt = av_packet_alloc();
+    if (!pkt) return;
+    while (av_read_frame(file->in, pkt) >= 0) {
+      if (pkt->stream_index == stream->inIndex && pkt->size > 0) {
+        int64_t ts = pkt->dts != AV_NOPTS_VALUE ? pkt->dts : pkt->pts;
+        if (ts >= 0 && ts < INT32_MAX) {
+          bool key = (pkt->flags & AV_PKT_FLAG_KEY) != 0;
+          stream->frames.push_back({ts, key});
+          stream->largest = std::max<uint32_t>(stream->largest, static_cast<uint32_t>(pkt->size));
+          if (pkt->pos >= 0) {
+            av_add_index_entry(st, pkt->pos, ts, pkt->size, 0, key ? AVINDEX_KEYFRAME : 0);
+          }
+        }
+      }
+      av_packet_unref(pkt);
+    }
+    av_packet_free(&pkt);
+    file->lastReader = &file->lastReader;  // the demuxer is at the end: readers must seek
+  }
+  std::sort(stream->frames.begin(), stream->frames.end(),
+            [](const FrameRef& a, const FrameRef& b) { return a.ts < b.ts; });
+  stream->frames.erase(std::unique(stream->frames.begin(), stream->frames.end(),
+                                   [](const FrameRef& a, const FrameRef& b) {
+                                     return a.ts == b.ts;
+                                   }),
+                       stream->frames.end());
+  // Files that flag no key frame at all still decode from their first chunk.
+  if (!stream->frames.empty()) stream->frames.front().key = true;
+  stream->length = stream->frames.empty() ? 0 : stream->frames.back().ts + 1;
+}
+
+}  // namespace
+
+void DescribeInputStream(IAVIFile* file, FileStream* stream) {
+  AVStream* st = file->in->streams[stream->inIndex];
+  const AVCodecParameters* par = st->codecpar;
+  AVISTREAMINFOA& info = stream->info;
+  std::memset(&info, 0, sizeof info);
+  info.dwQuality = 0xFFFFFFFFu;
+  int num = st->time_base.num > 0 ? st->time_base.num : 1;
+  int den = st->time_base.den > 0 ? st->time_base.den : 1;
+  info.dwScale = static_cast<DWORD>(num);
+  info.dwRate = static_cast<DWORD>(den);
+  if (const AVDictionaryEntry* title = av_dict_get(st->metadata, "title", nullptr, 0)) {
+    std::strncpy(info.szName, title->value, sizeof info.szName - 1);
+  }
+  bool bottomUp = false;
+  int extra = ExtradataWithoutMarker(par, &bottomUp);
+  if (par->codec_type == AVMEDIA_TYPE_VIDEO) {
+    info.fccType = streamtypeVIDEO;
+    info.fccHandler =
+        par->codec_tag ? par->codec_tag : (par->codec_id == AV_CODEC_ID_RAWVIDEO
+                                               ? mmioFOURCC('D', 'I', 'B', ' ')
+                                               : 0);
+    int w = std::clamp(par->width, 0, INT32_MAX / 2);
+    int h = std::clamp(par->height, 0, INT32_MAX / 2);
+    info.rcFrame = {0, 0, w, h};
+    BuildFrameTable(file, stream);
+    info.dwLength = static_cast<DWORD>(std::min<int64_t>(stream->length, INT32_MAX));
+    info.dwSuggestedBufferSize = stream->largest;
+    // BITMAPINFOHEADER rebuilt from what the demuxer kept of "strf", then its extra bytes
+    // (the colour table of paletted streams, or a codec's private data).
+    stream->format.assign(40 + static_cast<size_t>(extra), 0);
+    int bits = par->bits_per_coded_sample;
+    bool topDown = par->codec_id == AV_CODEC_ID_RAWVIDEO && par->codec_tag == 0 && !bottomUp;
+    Put32(stream->format, 0, 40);
+    Put32(stream->format, 4, static_cast<uint32_t>(w));
+    Put32(stream->format, 8, static_cast<uint32_t>(topDown ? -h : h));
+    Put16(stream->format, 12, 1);
+    Put16(stream->format, 14, static_cast<uint32_t>(bits));
+    Put32(stream->format, 16, par->codec_tag);
+    int64_t image = bits > 0 ? DibStride(w, bits) * h : 0;
+    Put32(stream->format, 20, image > 0 && image <= UINT32_MAX ? static_cast<uint32_t>(image) : 0);
+    if (bits > 0 && bits <= 8 && extra >= 4) {
+      Put32(stream->format, 32, static_cast<uint32_t>(std::min(extra / 4, 1 << bits)));
+    }
+    if (extra > 0) std::memcpy(stream->format.data() + 40, par->extradata, extra);
+  } else if (par->codec_type == AVMEDIA_TYPE_AUDIO) {
+    info.fccType = streamtypeAUDIO;
+    info.fccHandler = 0;
+    info.dwSampleSize = static_cast<DWORD>(std::max(par->block_align, 0));
+    int64_t duration = st->duration > 0 ? st->duration : 0;
+    info.dwLength = static_cast<DWORD>(std::min<int64_t>(duration, INT32_MAX));
+    stream->format.assign(18 + static_cast<size_t>(extra), 0);
+    Put16(stream->format, 0, par->codec_tag);
+    Put16(stream->format, 2, static_cast<uint32_t>(par->ch_layout.nb_channels));
+    Put32(stream->format, 4, static_cast<uint32_t>(par->sample_rate));
+    Put32(stream->format, 8, static_cast<uint32_t>(par->bit_rate / 8));
+    Put16(stream->format, 12, static_cast<uint32_t>(par->block_align));
+    Put16(stream->format, 14, static_cast<uint32_t>(par->bits_per_coded_sample));
+    Put16(stream->format, 16, static_cast<uint32_t>(extra));
+    if (extra > 0) std::memcpy(stream->format.data() + 18, par->extradata, extra);
+  } else {
+    info.fccType = mmioFOURCC('t', 'x', 't', 's');
+  }
+}
+
+}  // namespace kzwin::avi

@@ -1,0 +1,170 @@
+// Helpers of the AVIFile tests: a scratch folder, test-pattern frames, writing a file
+// through a handler, reading frames back, and asking the ffmpeg programs.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <unistd.h>
+#include <windows.h>
+#include <vfw.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace avitest {
+
+inline std::string ScratchDir() {
+  static std::string dir = [] {
+    char tmpl[] = "/tmp/kzavi-XXXXXX";
+    const char* made = mkdtemp(tmpl);
+    return std::string(made ? made : "/tmp");
+  }();
+  return dir;
+}
+
+inline std::string Path(const std::string& name) { return ScratchDir() + "/" + name; }
+
+inline int Stride(int w) { return (3 * w + 3) & ~3; }
+
+// A moving pattern of smooth gradients and a bright square: frames differ from each other
+// and from their neighbours, and lossy codecs keep them recognisable.
+inline std::vector<uint8_t> Pattern(int w, int h, int n) {
+  std::vector<uint8_t> bits(static_cast<size_t>(Stride(w)) * h, 0);
+  for (int y = 0; y < h; ++y) {
+    uint8_t* row = bits.data() + static_cast<size_t>(h - 1 - y) * Stride(w);  // bottom-up
+    for (int x = 0; x < w; ++x) {
+      bool box = x >= (n * 3) % w && x < (n * 3) % w + 12 && y >= 8 && y < 20;
+      int t = (x + y + n * 6) % 256;
+      row[3 * x] = static_cast<uint8_t>(box ? 240 : 40 + x * 160 / w);
+      row[3 * x + 1] = static_cast<uint8_t>(box ? 240 : 30 + y * 180 / h);
+      row[3 * x + 2] = static_cast<uint8_t>(box ? 40 : 20 + (t < 128 ? t : 255 - t));
+    }
+  }
+  return bits;
+}
+
+inline BITMAPINFOHEADER Rgb24Header(int w, int h) {
+  BITMAPINFOHEADER b{};
+  b.biSize = 40;
+  b.biWidth = w;
+  b.biHeight = h;
+  b.biPlanes = 1;
+  b.biBitCount = 24;
+  b.biSizeImage = static_cast<DWORD>(Stride(w) * h);
+  return b;
+}
+
+inline AVISTREAMINFOA VideoInfo(int w, int h, DWORD rate) {
+  AVISTREAMINFOA info{};
+  info.fccType = streamtypeVIDEO;
+  info.dwScale = 1000;
+  info.dwRate = rate;
+  info.dwQuality = 0xFFFFFFFFu;
+  info.rcFrame = {0, 0, w, h};
+  std::strcpy(info.szName, "KZV");
+  return info;
+}
+
+// Writes `frames` pattern frames through the handler; returns the first failure code.
+inline HRESULT WriteAvi(const std::string& path, DWORD handler, int w, int h, int frames,
+                        DWORD rate = 25000, DWORD keyEvery = 0, DWORD quality = 0xFFFFFFFFu) {
+  PAVIFILE file = nullptr;
+  HRESULT hr = AVIFileOpenA(&file, path.c_str(), OF_CREATE | OF_SHARE_DENY_NONE, nullptr);
+  if (hr != 0) return hr;
+  PAVISTREAM video = nullptr, compressed = nullptr;
+  AVISTREAMINFOA info = VideoInfo(w, h, rate);
+  hr = AVIFileCreateStreamA(file, &video, &info);
+  if (hr == 0) {
+    AVICOMPRESSOPTIONS o{};
+    o.fccType = streamtypeVIDEO;
+    o.fccHandler = handler;
+    o.dwQuality = quality;
+    o.dwKeyFrameEvery = keyEvery;
+    o.dwFlags = keyEvery ? AVICOMPRESSF_KEYFRAMES : 0;
+    hr = AVIMakeCompressedStream(&compressed, video, &o, nullptr);
+  }
+  if (hr == 0) {
+    BITMAPINFOHEADER b = Rgb24Header(w, h);
+    hr = AVIStreamSetFormat(compressed, 0, &b, sizeof b);
+  }
+  for (int n = 0; hr == 0 && n < frames; ++n) {
+    std::vector<uint8_t> bits = Pattern(w, h, n);
+    hr = AVIStreamWrite(compressed, n, 1, bits.data(), static_cast<LONG>(bits.size()),
+                        AVIIF_KEYFRAME, nullptr, nullptr);
+  }
+  if (compressed) AVIStreamRelease(compressed);
+  if (video) AVIStreamRelease(video);
+  AVIFileRelease(file);
+  return hr;
+}
+
+// Every frame of the first video stream as 24-bit bottom-up pixels (empty on failure).
+inline std::vector<std::vector<uint8_t>> ReadAll(const std::string& path,
+                                                const std::vector<LONG>& order = {}) {
+  std::vector<std::vector<uint8_t>> out;
+  PAVISTREAM s = nullptr;
+  if (AVIStreamOpenFromFileA(&s, path.c_str(), streamtypeVIDEO, 0, OF_SHARE_DENY_NONE,
+                             nullptr) != 0) {
+    return out;
+  }
+  AVISTREAMINFOA info{};
+  AVIStreamInfoA(s, &info, sizeof info);
+  int w = info.rcFrame.right, h = info.rcFrame.bottom;
+  BITMAPINFOHEADER want = Rgb24Header(w, h);
+  PGETFRAME g = AVIStreamGetFrameOpen(s, &want);
+  if (g) {
+    LONG n = AVIStreamLength(s);
+    out.resize(static_cast<size_t>(n));
+    std::vector<LONG> positions = order;
+    if (positions.empty()) {
+      for (LONG i = 0; i < n; ++i) positions.push_back(i);
+    }
+    for (LONG i : positions) {
+      auto* dib = static_cast<const uint8_t*>(AVIStreamGetFrame(g, i));
+      if (!dib) {
+        ADD_FAILURE() << path << ": frame " << i << " did not decode";
+        continue;
+      }
+      out[static_cast<size_t>(i)].assign(dib + 40, dib + 40 + static_cast<size_t>(Stride(w)) * h);
+    }
+    AVIStreamGetFrameClose(g);
+  }
+  AVIStreamRelease(s);
+  return out;
+}
+
+// PSNR over the visible bytes of two 24-bit bottom-up frames.
+inline double Psnr(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b, int w, int h) {
+  double sum = 0;
+  for (int y = 0; y < h; ++y) {
+    for (int x = 0; x < 3 * w; ++x) {
+      double d = double(a[size_t(y) * Stride(w) + x]) - double(b[size_t(y) * Stride(w) + x]);
+      sum += d * d;
+    }
+  }
+  double mse = sum / (3.0 * w * h);
+  return mse == 0 ? 99.0 : 10.0 * std::log10(255.0 * 255.0 / mse);
+}
+
+inline bool HaveProgram(const char* name) {
+  std::string cmd = std::string("command -v ") + name + " >/dev/null 2>&1";
+  return std::system(cmd.c_str()) == 0;
+}
+
+// Runs a command and returns its standard output.
+inline std::string RunCommand(const std::string& cmd) {
+  std::string out;
+  FILE* p = popen(cmd.c_str(), "r");
+  if (!p) return out;
+  char buf[4096];
+  size_t n;
+  while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
+  pclose(p);
+  return out;
+}
+
+}  // namespace avitest
