@@ -17,12 +17,14 @@ namespace kzwin::avi {
 namespace {
 
 struct Handler {
-  uint32_t fourcc;       // canonical, upper case
+  uint32_t fourcc;  // canonical, upper case
   AVCodecID id;
-  const char* encoder;   // preferred encoder, null for uncompressed chunks
+  const char* encoder;  // preferred encoder, null for uncompressed chunks
 };
 
-constexpr uint32_t F(char a, char b, char c, char d) { return MAKEFOURCC(a, b, c, d); }
+constexpr uint32_t F(char a, char b, char c, char d) {
+  return MAKEFOURCC(a, b, c, d);
+}
 
 const Handler kHandlers[] = {
     {F('D', 'I', 'B', ' '), AV_CODEC_ID_RAWVIDEO, nullptr},
@@ -100,8 +102,8 @@ HRESULT Prepare(CompressedStream* cs, int width, int height) {
     enc->time_base = unit;
     enc->framerate = av_inv_q(unit);
     enc->pix_fmt = PickPixelFormat(cs->codec);
-    enc->gop_size = cs->keyFrameEvery > 0 ? static_cast<int>(std::min<DWORD>(cs->keyFrameEvery, 10000))
-                                          : 12;
+    enc->gop_size =
+        cs->keyFrameEvery > 0 ? static_cast<int>(std::min<DWORD>(cs->keyFrameEvery, 10000)) : 12;
     enc->max_b_frames = 0;
     enc->thread_count = 1;
     enc->codec_tag = cs->handler;
@@ -114,8 +116,7 @@ HRESULT Prepare(CompressedStream* cs, int width, int height) {
     if (dataRate) enc->bit_rate = int64_t{cs->bytesPerSecond} * 8;
     if (cs->codecId == AV_CODEC_ID_H264) {
       av_opt_set(enc->priv_data, "tune", "zerolatency", 0);
-      av_opt_set(enc->priv_data, "x264-params", "scenecut=0:rc-lookahead=0:sync-lookahead=0",
-                 0);
+      av_opt_set(enc->priv_data, "x264-params", "scenecut=0:rc-lookahead=0:sync-lookahead=0", 0);
       if (!dataRate) av_opt_set_double(enc->priv_data, "crf", 10.0 + 41.0 * (10000 - q) / 10000, 0);
     } else if (!dataRate && cs->codecId != AV_CODEC_ID_FFV1) {
       // 10000 is the finest quantiser (1), 0 the coarsest (31); the curve keeps the usual
@@ -145,8 +146,7 @@ HRESULT Prepare(CompressedStream* cs, int width, int height) {
     }
     if (hr == AVIERR_OK && IsYuv(enc->pix_fmt)) {
       const int* bt601 = sws_getCoefficients(SWS_CS_ITU601);
-      sws_setColorspaceDetails(cs->sws, bt601, 1, bt601, jpegRange ? 1 : 0, 0, 1 << 16,
-                               1 << 16);
+      sws_setColorspaceDetails(cs->sws, bt601, 1, bt601, jpegRange ? 1 : 0, 0, 1 << 16, 1 << 16);
     }
     if (hr == AVIERR_OK && avcodec_parameters_from_context(par, enc) < 0) hr = AVIERR_MEMORY;
     par->codec_tag = cs->handler;
@@ -299,9 +299,8 @@ HRESULT VFWAPI AVIStreamSetFormat(PAVISTREAM stream, LONG, LPVOID format, LONG s
   return hr;
 }
 
-HRESULT VFWAPI AVIStreamWrite(PAVISTREAM stream, LONG, LONG samples, LPVOID buffer,
-                              LONG bufferSize, DWORD flags, LONG* samplesWritten,
-                              LONG* bytesWritten) {
+HRESULT VFWAPI AVIStreamWrite(PAVISTREAM stream, LONG, LONG samples, LPVOID buffer, LONG bufferSize,
+                              DWORD flags, LONG* samplesWritten, LONG* bytesWritten) {
   if (samplesWritten) *samplesWritten = 0;
   if (bytesWritten) *bytesWritten = 0;
   {
@@ -311,8 +310,7 @@ HRESULT VFWAPI AVIStreamWrite(PAVISTREAM stream, LONG, LONG samples, LPVOID buff
   if (samples != 1 || !buffer || bufferSize <= 0) return AVIERR_BADPARAM;
   HRESULT hr;
   if (stream->kind == IAVIStream::Kind::File) {
-    hr = WriteFileStream(static_cast<FileStream*>(stream), buffer, bufferSize, flags,
-                         bytesWritten);
+    hr = WriteFileStream(static_cast<FileStream*>(stream), buffer, bufferSize, flags, bytesWritten);
   } else {
     auto* cs = static_cast<CompressedStream*>(stream);
     std::lock_guard lock(cs->mutex);

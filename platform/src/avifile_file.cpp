@@ -178,7 +178,9 @@ HRESULT VFWAPI AVIFileCreateStreamA(PAVIFILE file, PAVISTREAM* result, AVISTREAM
   return AVIERR_OK;
 }
 
-ULONG VFWAPI AVIFileRelease(PAVIFILE file) { return ReleaseFile(file); }
+ULONG VFWAPI AVIFileRelease(PAVIFILE file) {
+  return ReleaseFile(file);
+}
 
 HRESULT VFWAPI AVIStreamInfoA(PAVISTREAM stream, LPAVISTREAMINFOA info, LONG size) {
   if (!ValidStream(stream)) return AVIERR_BADHANDLE;
@@ -247,4 +249,6 @@ extern "C" KZWIN_API LONG kzwinAviLiveObjects(void) {
   return LiveCount();
 }
 
-extern "C" KZWIN_API LONG kzwinAviInitCount(void) { return initCount.load(); }
+extern "C" KZWIN_API LONG kzwinAviInitCount(void) {
+  return initCount.load();
+}

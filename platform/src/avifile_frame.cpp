@@ -21,6 +21,7 @@ enum class Layout {
   Indexed,  // 8-bit bottom-up, padded rows, 1024-byte colour table
   Packed,   // one plane, top-down, rows of rowBytes (UYVY, YUY2, Y800, Y411, GV24)
   Y444,     // U, Y, V per pixel, top-down
+  Y411,     // U, Y0, Y1, V, Y2, Y3 per four pixels, top-down
   I420,     // planes Y, U, V with integer halves
   Yvu9,     // planes Y, V, U with integer quarters
 };
@@ -32,7 +33,9 @@ struct Target {
   uint32_t fourcc;
 };
 
-constexpr uint32_t F(char a, char b, char c, char d) { return MAKEFOURCC(a, b, c, d); }
+constexpr uint32_t F(char a, char b, char c, char d) {
+  return MAKEFOURCC(a, b, c, d);
+}
 
 bool PickTarget(const BITMAPINFOHEADER* want, Target* t) {
   if (!want) {
@@ -54,7 +57,7 @@ bool PickTarget(const BITMAPINFOHEADER* want, Target* t) {
       {F('Y', '4', '2', '2'), 16, {Layout::Packed, AV_PIX_FMT_UYVY422, 16, F('Y', '4', '2', '2')}},
       {F('Y', 'U', 'Y', '2'), 16, {Layout::Packed, AV_PIX_FMT_YUYV422, 16, F('Y', 'U', 'Y', '2')}},
       {F('Y', '8', '0', '0'), 8, {Layout::Packed, AV_PIX_FMT_GRAY8, 8, F('Y', '8', '0', '0')}},
-      {F('Y', '4', '1', '1'), 12, {Layout::Packed, AV_PIX_FMT_UYYVYY411, 12, F('Y', '4', '1', '1')}},
+      {F('Y', '4', '1', '1'), 12, {Layout::Y411, AV_PIX_FMT_YUV411P, 12, F('Y', '4', '1', '1')}},
       {F('G', 'V', '2', '4'), 24, {Layout::Packed, AV_PIX_FMT_RGB24, 24, F('G', 'V', '2', '4')}},
       {F('Y', '4', '4', '4'), 24, {Layout::Y444, AV_PIX_FMT_YUV444P, 24, F('Y', '4', '4', '4')}},
       {F('I', '4', '2', '0'), 12, {Layout::I420, AV_PIX_FMT_YUV420P, 12, F('I', '4', '2', '0')}},
@@ -97,10 +100,14 @@ struct IGetFrame {
   SwsContext* sws = nullptr;
   std::vector<uint8_t> dib;
   size_t pixelOffset = 40;
-  int64_t pictureTs = -1;      // data chunk whose picture `picture` holds
-  int64_t decoderTs = -1;      // last chunk the decoder delivered; -1: must seek
-  bool draining = false;       // end of stream reached; decoder flushed
-  int64_t dibTs = -1;          // chunk whose picture is in `dib`
+  int64_t pictureTs = -1;  // data chunk whose picture `picture` holds
+  int64_t decoderTs = -1;  // last chunk the decoder delivered; -1: must seek
+  bool draining = false;   // end of stream reached; decoder flushed
+  int64_t skipBefore = 0;  // chunks before this are read but not decoded
+  int64_t dibTs = -1;      // chunk whose picture is in `dib`
+  // The colour table of a paletted stream, for the decoder's first chunk: the demuxer
+  // hands it over only once per file, with whichever chunk it reads first.
+  std::vector<uint8_t> palette;
 
   ~IGetFrame() {
     sws_freeContext(sws);
@@ -146,12 +153,16 @@ bool SeekTo(IGetFrame* g, IAVIFile* file, int64_t ts) {
   avcodec_flush_buffers(g->dec);
   g->draining = false;
   g->decoderTs = -1;
+  g->skipBefore = 0;
   file->lastReader = g;
+  if (g->stream->scanned) {
+    // Nothing to seek by: read from the start and pass over the chunks before the key.
+    g->skipBefore = ts;
+    return RewindInput(file);
+  }
   AVStream* st = file->in->streams[g->stream->inIndex];
   if (av_seek_frame(file->in, st->index, ts, AVSEEK_FLAG_BACKWARD) >= 0) return true;
-  // Without an index to seek by, start from the first chunk.
-  return av_seek_frame(file->in, st->index, 0, AVSEEK_FLAG_BACKWARD | AVSEEK_FLAG_ANY) >= 0 ||
-         avformat_seek_file(file->in, -1, INT64_MIN, 0, INT64_MAX, AVSEEK_FLAG_BYTE) >= 0;
+  return RewindInput(file);
 }
 
 // Takes a decoded frame; true once the wanted chunk (or a later one) has arrived.
@@ -198,7 +209,16 @@ bool Decode(IGetFrame* g, IAVIFile* file, const FrameRef* chunk) {
       avcodec_send_packet(g->dec, nullptr);
       continue;
     }
-    if (g->packet->stream_index == s->inIndex && g->packet->size > 0) {
+    int64_t dts = g->packet->dts != AV_NOPTS_VALUE ? g->packet->dts : g->packet->pts;
+    if (g->packet->stream_index == s->inIndex && g->packet->size > 0 &&
+        (dts == AV_NOPTS_VALUE || dts >= g->skipBefore)) {
+      if (!g->palette.empty()) {
+        if (!av_packet_get_side_data(g->packet, AV_PKT_DATA_PALETTE, nullptr)) {
+          uint8_t* side = av_packet_new_side_data(g->packet, AV_PKT_DATA_PALETTE, AVPALETTE_SIZE);
+          if (side) std::memcpy(side, g->palette.data(), AVPALETTE_SIZE);
+        }
+        g->palette.clear();
+      }
       // A chunk that does not decode is skipped; the previous picture stands in for it.
       avcodec_send_packet(g->dec, g->packet);
     }
@@ -210,15 +230,15 @@ bool Decode(IGetFrame* g, IAVIFile* file, const FrameRef* chunk) {
 bool EnsureConverter(IGetFrame* g, const AVFrame* src) {
   AVPixelFormat from = static_cast<AVPixelFormat>(src->format);
   g->sws = sws_getCachedContext(g->sws, src->width, src->height, from, g->width, g->height,
-                                g->target.pixfmt, SWS_BICUBIC | SWS_ACCURATE_RND, nullptr,
-                                nullptr, nullptr);
+                                g->target.pixfmt, SWS_BICUBIC | SWS_ACCURATE_RND, nullptr, nullptr,
+                                nullptr);
   if (!g->sws) return false;
   // YUV is full range in this library. Decoded YUV keeps the range its codec states;
   // unstated, raw chunks are ours (full) and coded ones follow the video convention.
-  bool srcFull = IsFullRangeFormat(from) || src->color_range == AVCOL_RANGE_JPEG ||
-                 (src->color_range == AVCOL_RANGE_UNSPECIFIED &&
-                  g->dec->codec_id == AV_CODEC_ID_RAWVIDEO) ||
-                 !IsYuvFormat(from) || from == AV_PIX_FMT_GRAY8;
+  bool srcFull =
+      IsFullRangeFormat(from) || src->color_range == AVCOL_RANGE_JPEG ||
+      (src->color_range == AVCOL_RANGE_UNSPECIFIED && g->dec->codec_id == AV_CODEC_ID_RAWVIDEO) ||
+      !IsYuvFormat(from) || from == AV_PIX_FMT_GRAY8;
   const int* bt601 = sws_getCoefficients(SWS_CS_ITU601);
   sws_setColorspaceDetails(g->sws, bt601, srcFull ? 1 : 0, bt601, 1, 0, 1 << 16, 1 << 16);
   return true;
@@ -286,6 +306,25 @@ bool Pack(IGetFrame* g) {
         }
       }
       break;
+    case Layout::Y411: {
+      int64_t row = int64_t{w} * 6 / 4;
+      for (int y = 0; y < h; ++y) {
+        uint8_t* d = out + y * row;
+        const uint8_t* py = c->data[0] + int64_t{y} * c->linesize[0];
+        const uint8_t* pu = c->data[1] + int64_t{y} * c->linesize[1];
+        const uint8_t* pv = c->data[2] + int64_t{y} * c->linesize[2];
+        for (int x = 0; 6 * (x / 4) + 6 <= row; x += 4) {
+          uint8_t* g6 = d + 6 * (x / 4);
+          g6[0] = pu[x / 4];
+          g6[1] = py[x];
+          g6[2] = py[x + 1];
+          g6[3] = pv[x / 4];
+          g6[4] = py[x + 2];
+          g6[5] = py[x + 3];
+        }
+      }
+      break;
+    }
     case Layout::I420:
     case Layout::Yvu9: {
       int shift = t.layout == Layout::I420 ? 1 : 2;
@@ -363,6 +402,16 @@ PGETFRAME VFWAPI AVIStreamGetFrameOpen(PAVISTREAM stream, LPBITMAPINFOHEADER wan
       g->dec->pix_fmt != AV_PIX_FMT_GRAY8) {
     return nullptr;
   }
+  const uint8_t* table = fs->format.data() + 40;
+  size_t entries = std::min<size_t>((fs->format.size() - 40) / 4, 256);
+  if (par->bits_per_coded_sample > 0 && par->bits_per_coded_sample <= 8 && entries > 0) {
+    g->palette.assign(AVPALETTE_SIZE, 0);
+    for (size_t i = 0; i < entries; ++i) {
+      uint32_t argb = 0xFF000000u | uint32_t{table[4 * i + 2]} << 16 |
+                      uint32_t{table[4 * i + 1]} << 8 | table[4 * i];
+      std::memcpy(&g->palette[4 * i], &argb, 4);
+    }
+  }
   g->packet = av_packet_alloc();
   g->decoded = av_frame_alloc();
   g->picture = av_frame_alloc();
@@ -384,11 +433,11 @@ PGETFRAME VFWAPI AVIStreamGetFrameOpen(PAVISTREAM stream, LPBITMAPINFOHEADER wan
   header.biPlanes = 1;
   header.biBitCount = static_cast<WORD>(target.bits);
   header.biCompression = target.fourcc;
-  header.biSizeImage = static_cast<DWORD>(target.layout == Layout::Bgr24 ||
-                                                  target.layout == Layout::Rgb555 ||
-                                                  target.layout == Layout::Indexed
-                                              ? image
-                                              : ((int64_t{w} * target.bits / 8 + 3) & ~3) * h);
+  header.biSizeImage =
+      static_cast<DWORD>(target.layout == Layout::Bgr24 || target.layout == Layout::Rgb555 ||
+                                 target.layout == Layout::Indexed
+                             ? image
+                             : ((int64_t{w} * target.bits / 8 + 3) & ~3) * h);
   header.biClrUsed = target.layout == Layout::Indexed ? 256 : 0;
   std::memcpy(g->dib.data(), &header, 40);
   AddStreamRef(fs);

@@ -25,7 +25,9 @@ namespace kzwin::avi {
 constexpr int kMaxSide = 16384;
 constexpr int64_t kMaxPixels = int64_t{1} << 26;
 
-inline int64_t DibStride(int64_t width, int bits) { return ((width * bits + 31) / 32) * 4; }
+inline int64_t DibStride(int64_t width, int bits) {
+  return ((width * bits + 31) / 32) * 4;
+}
 
 // File I/O behind an AVIOContext: one descriptor, reads and writes through the platform's
 // own write path (so the disk-full seam of the kernel applies).
@@ -74,8 +76,8 @@ struct IAVIFile {
   AVFormatContext* out = nullptr;
   std::string outPath;
   bool headerWritten = false;
-  bool failed = false;        // a write failed: no trailer, truncated to lastGood
-  int64_t lastGood = 0;       // end of the last packet known to be on disk
+  bool failed = false;   // a write failed: no trailer, truncated to lastGood
+  int64_t lastGood = 0;  // end of the last packet known to be on disk
   std::vector<std::unique_ptr<kzwin::avi::FileStream>> streams;
 };
 
@@ -85,16 +87,17 @@ struct FileStream : IAVIStream {
   FileStream() : IAVIStream(Kind::File) {}
   IAVIFile* file = nullptr;
   AVISTREAMINFOA info{};
-  int inIndex = -1;               // stream of the demuxer, -1 for a new stream
-  std::vector<uint8_t> format;    // what AVIStreamReadFormat returns
+  int inIndex = -1;             // stream of the demuxer, -1 for a new stream
+  std::vector<uint8_t> format;  // what AVIStreamReadFormat returns
   // Reading: data chunks sorted by position; the length counts drop chunks between them.
   std::vector<FrameRef> frames;
   int64_t length = 0;
   uint32_t largest = 0;
+  bool scanned = false;  // no index: the table came from reading every chunk
   // Writing.
   AVCodecParameters* par = nullptr;  // set by AVIStreamSetFormat or a compressor
   int outIndex = -1;
-  int64_t written = 0;            // packets written after the existing ones
+  int64_t written = 0;  // packets written after the existing ones
   ~FileStream() override { avcodec_parameters_free(&par); }
   int64_t Length() const { return length + written; }
 };
@@ -103,8 +106,8 @@ struct CompressedStream : IAVIStream {
   CompressedStream() : IAVIStream(Kind::Compressed) {}
   ~CompressedStream() override;
   std::mutex mutex;
-  FileStream* source = nullptr;   // holds one reference
-  uint32_t handler = 0;           // canonical FOURCC, 0 for uncompressed DIB
+  FileStream* source = nullptr;  // holds one reference
+  uint32_t handler = 0;          // canonical FOURCC, 0 for uncompressed DIB
   AVCodecID codecId = AV_CODEC_ID_NONE;
   const AVCodec* codec = nullptr;
   DWORD quality = 0xFFFFFFFFu;
@@ -113,7 +116,7 @@ struct CompressedStream : IAVIStream {
   DWORD flags = 0;
   int width = 0;
   int height = 0;
-  bool ready = false;             // format known, encoder open
+  bool ready = false;  // format known, encoder open
   bool failed = false;
   AVCodecContext* enc = nullptr;
   AVFrame* frame = nullptr;
@@ -139,6 +142,8 @@ void EnsureAvSetup();
 // Demuxer over the file's descriptor; false when it is not an AVI FFmpeg reads.
 bool OpenInput(IAVIFile* file);
 void CloseInput(IAVIFile* file);
+// Opens the demuxer again at the start of the file (files without an index seek so).
+bool RewindInput(IAVIFile* file);
 // Fills a read stream's frame table, format and info.
 void DescribeInputStream(IAVIFile* file, FileStream* stream);
 

@@ -115,17 +115,28 @@ std::unordered_set<const void*>& Live() {
 }
 }  // namespace
 
-void Register(const void* object) { Live().insert(object); }
-void Unregister(const void* object) { Live().erase(object); }
-bool IsLive(const void* object) { return object && Live().count(object) != 0; }
-long LiveCount() { return static_cast<long>(Live().size()); }
+void Register(const void* object) {
+  Live().insert(object);
+}
+void Unregister(const void* object) {
+  Live().erase(object);
+}
+bool IsLive(const void* object) {
+  return object && Live().count(object) != 0;
+}
+long LiveCount() {
+  return static_cast<long>(Live().size());
+}
 
 void EnsureAvSetup() {
   static std::once_flag once;
   std::call_once(once, [] { av_log_set_level(AV_LOG_QUIET); });
 }
 
-bool OpenInput(IAVIFile* file) {
+namespace {
+
+// The demuxer alone, from the start of the file.
+bool OpenDemuxer(IAVIFile* file) {
   // Only RIFF "AVI " files: libavformat would happily read other containers.
   uint8_t head[12];
   ssize_t n = ::pread(file->inIo.fd, head, sizeof head, 0);
@@ -133,7 +144,6 @@ bool OpenInput(IAVIFile* file) {
       std::memcmp(head + 8, "AVI ", 4) != 0) {
     return false;
   }
-  if (::lseek(file->inIo.fd, 0, SEEK_SET) != 0) return false;
   AVFormatContext* fmt = avformat_alloc_context();
   if (!fmt) return false;
   fmt->pb = file->inIo.pb;
@@ -141,12 +151,32 @@ bool OpenInput(IAVIFile* file) {
   const AVInputFormat* avi = av_find_input_format("avi");
   if (avformat_open_input(&fmt, nullptr, avi, nullptr) < 0) return false;  // frees fmt
   file->in = fmt;
-  for (unsigned i = 0; i < fmt->nb_streams; ++i) {
+  return true;
+}
+
+}  // namespace
+
+bool OpenInput(IAVIFile* file) {
+  if (!OpenDemuxer(file)) return false;
+  for (unsigned i = 0; i < file->in->nb_streams; ++i) {
     auto stream = std::make_unique<FileStream>();
     stream->file = file;
     stream->inIndex = static_cast<int>(i);
     DescribeInputStream(file, stream.get());
     file->streams.push_back(std::move(stream));
+  }
+  return true;
+}
+
+bool RewindInput(IAVIFile* file) {
+  unsigned streams = file->in ? file->in->nb_streams : 0;
+  if (file->in) avformat_close_input(&file->in);
+  if (avio_seek(file->inIo.pb, 0, SEEK_SET) < 0) return false;
+  if (!OpenDemuxer(file)) return false;
+  // The same file read again: the streams the callers hold must still be there.
+  if (file->in->nb_streams != streams) {
+    avformat_close_input(&file->in);
+    return false;
   }
   return true;
 }
@@ -188,8 +218,9 @@ void BuildFrameTable(IAVIFile* file, FileStream* stream) {
     stream->largest = std::max<uint32_t>(stream->largest, static_cast<uint32_t>(e->size));
   }
   if (stream->frames.empty()) {
-    // No index (a truncated file, or one written without idx1): walk the chunks, and enter
-    // them into the demuxer's index so that seeking works afterwards.
+    // No index (a truncated file, or one written without idx1): walk the chunks. Seeking
+    // then means reading again from the start.
+    stream->scanned = true;
     AVPacket* pkt = av_packet_alloc();
     if (!pkt) return;
     while (av_read_frame(file->in, pkt) >= 0) {
@@ -199,9 +230,6 @@ void BuildFrameTable(IAVIFile* file, FileStream* stream) {
           bool key = (pkt->flags & AV_PKT_FLAG_KEY) != 0;
           stream->frames.push_back({ts, key});
           stream->largest = std::max<uint32_t>(stream->largest, static_cast<uint32_t>(pkt->size));
-          if (pkt->pos >= 0) {
-            av_add_index_entry(st, pkt->pos, ts, pkt->size, 0, key ? AVINDEX_KEYFRAME : 0);
-          }
         }
       }
       av_packet_unref(pkt);
@@ -211,11 +239,10 @@ void BuildFrameTable(IAVIFile* file, FileStream* stream) {
   }
   std::sort(stream->frames.begin(), stream->frames.end(),
             [](const FrameRef& a, const FrameRef& b) { return a.ts < b.ts; });
-  stream->frames.erase(std::unique(stream->frames.begin(), stream->frames.end(),
-                                   [](const FrameRef& a, const FrameRef& b) {
-                                     return a.ts == b.ts;
-                                   }),
-                       stream->frames.end());
+  stream->frames.erase(
+      std::unique(stream->frames.begin(), stream->frames.end(),
+                  [](const FrameRef& a, const FrameRef& b) { return a.ts == b.ts; }),
+      stream->frames.end());
   // Files that flag no key frame at all still decode from their first chunk.
   if (!stream->frames.empty()) stream->frames.front().key = true;
   stream->length = stream->frames.empty() ? 0 : stream->frames.back().ts + 1;
@@ -241,9 +268,9 @@ void DescribeInputStream(IAVIFile* file, FileStream* stream) {
   if (par->codec_type == AVMEDIA_TYPE_VIDEO) {
     info.fccType = streamtypeVIDEO;
     info.fccHandler =
-        par->codec_tag ? par->codec_tag : (par->codec_id == AV_CODEC_ID_RAWVIDEO
-                                               ? mmioFOURCC('D', 'I', 'B', ' ')
-                                               : 0);
+        par->codec_tag
+            ? par->codec_tag
+            : (par->codec_id == AV_CODEC_ID_RAWVIDEO ? mmioFOURCC('D', 'I', 'B', ' ') : 0);
     int w = std::clamp(par->width, 0, INT32_MAX / 2);
     int h = std::clamp(par->height, 0, INT32_MAX / 2);
     info.rcFrame = {0, 0, w, h};

@@ -33,8 +33,8 @@ void BuildFormat(FileStream* s) {
   h.biWidth = par->width;
   h.biHeight = par->height;
   h.biPlanes = 1;
-  h.biBitCount = static_cast<WORD>(par->bits_per_coded_sample > 0 ? par->bits_per_coded_sample
-                                                                   : 24);
+  h.biBitCount =
+      static_cast<WORD>(par->bits_per_coded_sample > 0 ? par->bits_per_coded_sample : 24);
   h.biCompression = par->codec_tag;
   h.biSizeImage = static_cast<DWORD>(DibStride(par->width, h.biBitCount) * par->height);
   std::memcpy(s->format.data(), &h, 40);
@@ -96,6 +96,7 @@ HRESULT StartNewFile(IAVIFile* file) {
 
 // Copies every chunk of the existing file into the temporary muxer.
 HRESULT StartAppend(IAVIFile* file) {
+  if (!file->in) return AVIERR_FILEREAD;
   file->outPath = file->path + "~kzappend";
   if (!file->outIo.Open(file->outPath, true, true)) return AVIERR_FILEOPEN;
   if (!AllocMuxer(file)) return AVIERR_MEMORY;
@@ -169,8 +170,8 @@ HRESULT SetStreamCodec(FileStream* s, const AVCodecParameters* par) {
   }
   if (s->inIndex >= 0) {
     // An existing stream keeps its format; a different one is refused, not rewritten.
-    return SameFormat(file->in->streams[s->inIndex]->codecpar, par) ? AVIERR_OK
-                                                                    : AVIERR_BADFORMAT;
+    const AVCodecParameters* have = StreamCodec(s);
+    return have && SameFormat(have, par) ? AVIERR_OK : AVIERR_BADFORMAT;
   }
   if (file->headerWritten) {
     return s->par && SameFormat(s->par, par) ? AVIERR_OK : AVIERR_UNSUPPORTED;
@@ -184,7 +185,7 @@ HRESULT SetStreamCodec(FileStream* s, const AVCodecParameters* par) {
 }
 
 const AVCodecParameters* StreamCodec(FileStream* s) {
-  if (s->inIndex >= 0) return s->file->in->streams[s->inIndex]->codecpar;
+  if (s->inIndex >= 0) return s->file->in ? s->file->in->streams[s->inIndex]->codecpar : nullptr;
   return s->par;
 }
 
@@ -274,8 +275,8 @@ HRESULT SetFileStreamFormat(FileStream* s, const void* format, LONG size) {
     if (par->codec_id == AV_CODEC_ID_NONE || h.biCompression == 0) hr = AVIERR_BADFORMAT;
     int extra = size - static_cast<LONG>(h.biSize);
     if (hr == AVIERR_OK && extra > 0) {
-      par->extradata =
-          static_cast<uint8_t*>(av_mallocz(static_cast<size_t>(extra) + AV_INPUT_BUFFER_PADDING_SIZE));
+      par->extradata = static_cast<uint8_t*>(
+          av_mallocz(static_cast<size_t>(extra) + AV_INPUT_BUFFER_PADDING_SIZE));
       if (!par->extradata) {
         hr = AVIERR_MEMORY;
       } else {

@@ -26,9 +26,18 @@ inline std::string ScratchDir() {
   return dir;
 }
 
-inline std::string Path(const std::string& name) { return ScratchDir() + "/" + name; }
+inline void RemoveScratch() {
+  std::error_code ec;
+  if (ScratchDir() != "/tmp") std::filesystem::remove_all(ScratchDir(), ec);
+}
 
-inline int Stride(int w) { return (3 * w + 3) & ~3; }
+inline std::string Path(const std::string& name) {
+  return ScratchDir() + "/" + name;
+}
+
+inline int Stride(int w) {
+  return (3 * w + 3) & ~3;
+}
 
 // A moving pattern of smooth gradients and a bright square: frames differ from each other
 // and from their neighbours, and lossy codecs keep them recognisable.
@@ -104,11 +113,11 @@ inline HRESULT WriteAvi(const std::string& path, DWORD handler, int w, int h, in
 
 // Every frame of the first video stream as 24-bit bottom-up pixels (empty on failure).
 inline std::vector<std::vector<uint8_t>> ReadAll(const std::string& path,
-                                                const std::vector<LONG>& order = {}) {
+                                                 const std::vector<LONG>& order = {}) {
   std::vector<std::vector<uint8_t>> out;
   PAVISTREAM s = nullptr;
-  if (AVIStreamOpenFromFileA(&s, path.c_str(), streamtypeVIDEO, 0, OF_SHARE_DENY_NONE,
-                             nullptr) != 0) {
+  if (AVIStreamOpenFromFileA(&s, path.c_str(), streamtypeVIDEO, 0, OF_SHARE_DENY_NONE, nullptr) !=
+      0) {
     return out;
   }
   AVISTREAMINFOA info{};

@@ -16,7 +16,10 @@ using namespace avitest;
 
 struct AviEnv : ::testing::Environment {
   void SetUp() override { AVIFileInit(); }
-  void TearDown() override { AVIFileExit(); }
+  void TearDown() override {
+    AVIFileExit();
+    RemoveScratch();
+  }
 };
 const auto* const kEnv = ::testing::AddGlobalTestEnvironment(new AviEnv);
 
@@ -61,9 +64,9 @@ TEST(AviWrite, EveryHandlerRoundTrips) {
     std::string path = Path(std::string("rt-") + c.codec + std::to_string(c.handler) + ".avi");
     ASSERT_EQ(WriteAvi(path, c.handler, w, h, frames, 25000), 0);
     PAVISTREAM s = nullptr;
-    ASSERT_EQ(AVIStreamOpenFromFileA(&s, path.c_str(), streamtypeVIDEO, 0, OF_SHARE_DENY_NONE,
-                                     nullptr),
-              0);
+    ASSERT_EQ(
+        AVIStreamOpenFromFileA(&s, path.c_str(), streamtypeVIDEO, 0, OF_SHARE_DENY_NONE, nullptr),
+        0);
     AVISTREAMINFOA info{};
     ASSERT_EQ(AVIStreamInfoA(s, &info, sizeof info), 0);
     EXPECT_EQ(info.dwLength, DWORD(frames));
@@ -88,10 +91,11 @@ TEST(AviWrite, EveryHandlerRoundTrips) {
       std::printf("ffprobe missing: outside check skipped\n");
       continue;
     }
-    std::string out = RunCommand("ffprobe -v error -count_frames -select_streams v:0 -show_entries "
-                          "stream=codec_name,width,height,nb_read_frames,r_frame_rate "
-                          "-show_entries format=nb_streams -of default=nw=1 '" +
-                          path + "'");
+    std::string out = RunCommand(
+        "ffprobe -v error -count_frames -select_streams v:0 -show_entries "
+        "stream=codec_name,width,height,nb_read_frames,r_frame_rate "
+        "-show_entries format=nb_streams -of default=nw=1 '" +
+        path + "'");
     EXPECT_NE(out.find(std::string("codec_name=") + c.codec), std::string::npos) << out;
     EXPECT_NE(out.find("width=" + std::to_string(w)), std::string::npos) << out;
     EXPECT_NE(out.find("height=" + std::to_string(h)), std::string::npos) << out;
@@ -100,6 +104,347 @@ TEST(AviWrite, EveryHandlerRoundTrips) {
     EXPECT_NE(out.find("nb_streams=1"), std::string::npos) << out;
   }
   EXPECT_EQ(kzwinAviLiveObjects(), 0);
+}
+
+std::vector<uint8_t> FileBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+}
+
+// Key-frame flags of the video chunks, from the file's idx1.
+std::vector<bool> KeyFlags(const std::string& path) {
+  auto b = FileBytes(path);
+  std::vector<bool> keys;
+  for (size_t i = 0; i + 8 <= b.size(); ++i) {
+    if (std::memcmp(&b[i], "idx1", 4) != 0) continue;
+    uint32_t size;
+    std::memcpy(&size, &b[i + 4], 4);
+    for (size_t e = i + 8; e + 16 <= b.size() && e + 16 <= i + 8 + size; e += 16) {
+      uint32_t flags;
+      std::memcpy(&flags, &b[e + 4], 4);
+      if (b[e + 2] == 'd') keys.push_back((flags & 0x10) != 0);
+    }
+    break;
+  }
+  return keys;
+}
+
+TEST(AviWrite, KeyFramesComeFromTheEncoder) {
+  struct Case {
+    DWORD handler;
+    DWORD every;
+    int period;  // expected key-frame period (1: every frame)
+  } cases[] = {
+      {mmioFOURCC('X', 'V', 'I', 'D'), 5, 5}, {mmioFOURCC('X', 'V', 'I', 'D'), 1, 1},
+      {mmioFOURCC('M', 'J', 'P', 'G'), 5, 1},  // intra-only codecs: every chunk is a key
+      {mmioFOURCC('F', 'F', 'V', '1'), 4, 4}, {0, 5, 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.handler);
+    std::string path = Path("keys.avi");
+    // The caller flags every frame a key frame; the file says what the encoder made.
+    ASSERT_EQ(WriteAvi(path, c.handler, 48, 32, 12, 25000, c.every), 0);
+    auto keys = KeyFlags(path);
+    ASSERT_EQ(keys.size(), 12u);
+    for (int i = 0; i < 12; ++i) EXPECT_EQ(keys[i], i % c.period == 0) << "chunk " << i;
+  }
+}
+
+TEST(AviWrite, QualityChangesTheOutput) {
+  std::string low = Path("q0.avi"), high = Path("q10000.avi");
+  const int w = 320, h = 240;
+  ASSERT_EQ(WriteAvi(low, mmioFOURCC('m', 'j', 'p', 'g'), w, h, 3, 25000, 0, 0), 0);
+  ASSERT_EQ(WriteAvi(high, mmioFOURCC('m', 'j', 'p', 'g'), w, h, 3, 25000, 0, 10000), 0);
+  EXPECT_GT(FileBytes(high).size(), FileBytes(low).size());
+  auto a = ReadAll(low), b = ReadAll(high);
+  ASSERT_EQ(a.size(), 3u);
+  ASSERT_EQ(b.size(), 3u);
+  EXPECT_GT(Psnr(b[2], Pattern(w, h, 2), w, h), Psnr(a[2], Pattern(w, h, 2), w, h) + 6);
+}
+
+// The header correction of recordings patches fixed offsets: this pins where FFmpeg's AVI
+// muxer puts them.
+TEST(AviWrite, HeaderLayoutIsPinned) {
+  std::string path = Path("layout.avi");
+  ASSERT_EQ(WriteAvi(path, mmioFOURCC('M', 'J', 'P', 'G'), 64, 48, 3, 25000), 0);
+  auto b = FileBytes(path);
+  ASSERT_GE(b.size(), 168u);
+  auto at = [&](size_t off, const char* tag) {
+    return std::memcmp(&b[off], tag, std::strlen(tag)) == 0;
+  };
+  EXPECT_TRUE(at(0, "RIFF"));
+  EXPECT_TRUE(at(8, "AVI LIST"));
+  EXPECT_TRUE(at(20, "hdrlavih"));
+  EXPECT_TRUE(at(88, "LIST"));
+  EXPECT_TRUE(at(96, "strlstrh"));
+  EXPECT_TRUE(at(108, "vids"));
+  EXPECT_TRUE(at(164, "strf"));
+  auto u32 = [&](size_t off) {
+    uint32_t v;
+    std::memcpy(&v, &b[off], 4);
+    return v;
+  };
+  EXPECT_EQ(u32(32), 40000u);  // microseconds per frame
+  EXPECT_EQ(u32(48), 3u);      // frames
+  EXPECT_EQ(double(u32(132)) / u32(128), 25.0);
+  EXPECT_EQ(u32(140), 3u);  // stream length
+}
+
+TEST(AviWrite, AppendContinuesTheStreamOrRefuses) {
+  const int w = 64, h = 48;
+  const DWORD mjpg = mmioFOURCC('M', 'J', 'P', 'G');
+  std::string path = Path("append.avi");
+  ASSERT_EQ(WriteAvi(path, mjpg, w, h, 10), 0);
+  auto before = ReadAll(path);
+  auto original = FileBytes(path);
+  ASSERT_EQ(before.size(), 10u);
+
+  // Another codec, or another size, is refused and the file stays as it was.
+  struct Refusal {
+    DWORD handler;
+    int width;
+    HRESULT make;
+    HRESULT format;
+  } refusals[] = {{mmioFOURCC('F', 'F', 'V', '1'), w, AVIERR_BADFORMAT, 0},
+                  {0, w, AVIERR_BADFORMAT, 0},
+                  {mjpg, w * 2, 0, AVIERR_BADFORMAT}};
+  for (const Refusal& r : refusals) {
+    PAVIFILE f = nullptr;
+    ASSERT_EQ(AVIFileOpenA(&f, path.c_str(), OF_SHARE_DENY_NONE | OF_READWRITE, nullptr), 0);
+    PAVISTREAM v = nullptr, c = nullptr;
+    ASSERT_EQ(AVIFileGetStream(f, &v, streamtypeVIDEO, 0), 0);
+    AVICOMPRESSOPTIONS o{};
+    o.fccHandler = r.handler;
+    EXPECT_EQ(AVIMakeCompressedStream(&c, v, &o, nullptr), r.make);
+    if (c) {
+      BITMAPINFOHEADER b = Rgb24Header(r.width, h);
+      EXPECT_EQ(AVIStreamSetFormat(c, 0, &b, sizeof b), r.format);
+      AVIStreamRelease(c);
+    }
+    AVIStreamRelease(v);
+    AVIFileRelease(f);
+    EXPECT_EQ(FileBytes(path), original);
+  }
+
+  // The same codec continues: new frames follow at the stream's length.
+  PAVIFILE f = nullptr;
+  ASSERT_EQ(AVIFileOpenA(&f, path.c_str(), OF_SHARE_DENY_NONE | OF_READWRITE, nullptr), 0);
+  PAVISTREAM v = nullptr, c = nullptr;
+  ASSERT_EQ(AVIFileGetStream(f, &v, streamtypeVIDEO, 0), 0);
+  AVISTREAMINFOA info{};
+  ASSERT_EQ(AVIStreamInfoA(v, &info, sizeof info), 0);
+  ASSERT_EQ(info.dwLength, 10u);
+  AVICOMPRESSOPTIONS o{};
+  o.fccHandler = mmioFOURCC('m', 'j', 'p', 'g');
+  o.dwQuality = 0xFFFFFFFFu;  // the compressor's default
+  ASSERT_EQ(AVIMakeCompressedStream(&c, v, &o, nullptr), 0);
+  for (int n = 10; n < 15; ++n) {
+    auto bits = Pattern(w, h, n);
+    ASSERT_EQ(
+        AVIStreamWrite(c, n, 1, bits.data(), LONG(bits.size()), AVIIF_KEYFRAME, nullptr, nullptr),
+        0);
+  }
+  EXPECT_EQ(AVIStreamLength(c), 15);
+  EXPECT_EQ(FileBytes(path), original);  // replaced only once complete
+  AVIStreamRelease(c);
+  AVIStreamRelease(v);
+  EXPECT_EQ(AVIFileRelease(f), 0u);
+  EXPECT_FALSE(std::filesystem::exists(path + "~kzappend"));
+  auto after = ReadAll(path);
+  ASSERT_EQ(after.size(), 15u);
+  for (int n = 0; n < 10; ++n) EXPECT_EQ(after[n], before[n]) << n;
+  for (int n = 10; n < 15; ++n) EXPECT_GE(Psnr(after[n], Pattern(w, h, n), w, h), 28) << n;
+  if (HaveProgram("ffprobe")) {
+    std::string out = RunCommand(
+        "ffprobe -v error -count_frames -select_streams v:0 "
+        "-show_entries stream=nb_read_frames -of default=nw=1 '" +
+        path + "'");
+    EXPECT_NE(out.find("nb_read_frames=15"), std::string::npos) << out;
+  }
+
+  // A file that is not an AVI is never taken over.
+  std::string text = Path("notes.avi");
+  std::ofstream(text) << "not a video";
+  EXPECT_EQ(AVIFileOpenA(&f, text.c_str(), OF_SHARE_DENY_NONE | OF_READWRITE, nullptr),
+            AVIERR_BADFORMAT);
+  EXPECT_EQ(FileBytes(text).size(), 11u);
+  EXPECT_EQ(kzwinAviLiveObjects(), 0);
+}
+
+TEST(AviWrite, FullDiskFailsAndTheFileClaimsOnlyWhatItHolds) {
+  // Nothing fits: the first frame fails.
+  PAVIFILE f = nullptr;
+  if (AVIFileOpenA(&f, "/dev/full", OF_CREATE, nullptr) == 0) {
+    PAVISTREAM v = nullptr;
+    AVISTREAMINFOA info = VideoInfo(16, 16, 25000);
+    ASSERT_EQ(AVIFileCreateStreamA(f, &v, &info), 0);
+    BITMAPINFOHEADER b = Rgb24Header(16, 16);
+    ASSERT_EQ(AVIStreamSetFormat(v, 0, &b, sizeof b), 0);
+    auto bits = Pattern(16, 16, 0);
+    EXPECT_EQ(AVIStreamWrite(v, 0, 1, bits.data(), LONG(bits.size()), 0, nullptr, nullptr),
+              AVIERR_FILEWRITE);
+    AVIStreamRelease(v);
+    AVIFileRelease(f);
+  }
+
+  // The disk fills up after a few frames (a file size limit gives a real short write).
+  const int w = 48, h = 32;
+  std::string path = Path("full.avi");
+  struct rlimit old;
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
+  auto oldHandler = signal(SIGXFSZ, SIG_IGN);
+  struct rlimit small = old;
+  small.rlim_cur = 40000;
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+  int written = 0;
+  HRESULT last = 0;
+  ASSERT_EQ(AVIFileOpenA(&f, path.c_str(), OF_CREATE, nullptr), 0);
+  PAVISTREAM v = nullptr, c = nullptr;
+  AVISTREAMINFOA info = VideoInfo(w, h, 25000);
+  ASSERT_EQ(AVIFileCreateStreamA(f, &v, &info), 0);
+  AVICOMPRESSOPTIONS o{};
+  ASSERT_EQ(AVIMakeCompressedStream(&c, v, &o, nullptr), 0);
+  BITMAPINFOHEADER b = Rgb24Header(w, h);
+  ASSERT_EQ(AVIStreamSetFormat(c, 0, &b, sizeof b), 0);
+  for (int n = 0; n < 20; ++n) {
+    auto bits = Pattern(w, h, n);
+    last = AVIStreamWrite(c, n, 1, bits.data(), LONG(bits.size()), 0, nullptr, nullptr);
+    if (last != 0) break;
+    ++written;
+  }
+  AVIStreamRelease(c);
+  AVIStreamRelease(v);
+  AVIFileRelease(f);
+  setrlimit(RLIMIT_FSIZE, &old);
+  signal(SIGXFSZ, oldHandler);
+  EXPECT_EQ(last, AVIERR_FILEWRITE);
+  EXPECT_GT(written, 0);
+  EXPECT_LT(written, 20);
+  // The header promises nothing; the chunks that made it are whole and read back.
+  auto bytes = FileBytes(path);
+  ASSERT_GE(bytes.size(), 56u);
+  uint32_t claimed;
+  std::memcpy(&claimed, &bytes[48], 4);
+  EXPECT_EQ(claimed, 0u);
+  auto frames = ReadAll(path);
+  EXPECT_LE(frames.size(), size_t(written));
+  for (size_t n = 0; n < frames.size(); ++n) EXPECT_EQ(frames[n], Pattern(w, h, int(n))) << n;
+  EXPECT_EQ(kzwinAviLiveObjects(), 0);
+}
+
+TEST(AviWrite, ReferencesKeepFilesAndSourcesAlive) {
+  const int w = 32, h = 24;
+  std::string path = Path("refs.avi");
+  PAVIFILE f = nullptr;
+  ASSERT_EQ(AVIFileOpenA(&f, path.c_str(), OF_CREATE, nullptr), 0);
+  PAVISTREAM v = nullptr, c = nullptr, again = nullptr;
+  AVISTREAMINFOA info = VideoInfo(w, h, 10000);
+  ASSERT_EQ(AVIFileCreateStreamA(f, &v, &info), 0);
+  ASSERT_EQ(AVIFileGetStream(f, &again, streamtypeVIDEO, 0), 0);
+  EXPECT_EQ(again, v);
+  EXPECT_EQ(AVIStreamRelease(again), 1u);
+  AVICOMPRESSOPTIONS o{};
+  o.fccHandler = mmioFOURCC('F', 'F', 'V', '1');
+  ASSERT_EQ(AVIMakeCompressedStream(&c, v, &o, nullptr), 0);
+  // The caller lets go of the file and the plain stream first: the compressed stream
+  // still holds them.
+  EXPECT_EQ(AVIFileRelease(f), 1u);    // the stream's reference
+  EXPECT_EQ(AVIStreamRelease(v), 1u);  // the compressed stream's reference
+  BITMAPINFOHEADER b = Rgb24Header(w, h);
+  ASSERT_EQ(AVIStreamSetFormat(c, 0, &b, sizeof b), 0);
+  for (int n = 0; n < 3; ++n) {
+    auto bits = Pattern(w, h, n);
+    ASSERT_EQ(AVIStreamWrite(c, n, 1, bits.data(), LONG(bits.size()), 0, nullptr, nullptr), 0);
+  }
+  EXPECT_GT(kzwinAviLiveObjects(), 0);
+  EXPECT_EQ(AVIStreamRelease(c), 0u);
+  EXPECT_EQ(kzwinAviLiveObjects(), 0);
+  auto frames = ReadAll(path);  // complete as soon as the last reference went
+  ASSERT_EQ(frames.size(), 3u);
+  EXPECT_EQ(frames[2], Pattern(w, h, 2));
+}
+
+TEST(AviWrite, BadCallsFailWithCodes) {
+  std::string path = Path("bad.avi");
+  PAVIFILE f = nullptr;
+  ASSERT_EQ(AVIFileOpenA(&f, path.c_str(), OF_CREATE, nullptr), 0);
+  PAVISTREAM v = nullptr, c = nullptr;
+  AVISTREAMINFOA info = VideoInfo(32, 16, 25000);
+  AVISTREAMINFOA audio = info;
+  audio.fccType = streamtypeAUDIO;
+  EXPECT_EQ(AVIFileCreateStreamA(f, &v, &audio), AVIERR_UNSUPPORTED);
+  ASSERT_EQ(AVIFileCreateStreamA(f, &v, &info), 0);
+  AVICOMPRESSOPTIONS o{};
+  o.fccHandler = mmioFOURCC('Q', 'Q', 'Q', 'Q');
+  EXPECT_EQ(AVIMakeCompressedStream(&c, v, &o, nullptr), AVIERR_NOCOMPRESSOR);
+  EXPECT_EQ(c, nullptr);
+  o.fccHandler = mmioFOURCC('X', 'V', 'I', 'D');
+  ASSERT_EQ(AVIMakeCompressedStream(&c, v, &o, nullptr), 0);
+  auto bits = Pattern(32, 16, 0);
+  EXPECT_EQ(AVIStreamWrite(c, 0, 1, bits.data(), LONG(bits.size()), 0, nullptr, nullptr),
+            AVIERR_BADFORMAT);  // no format yet
+  struct Format {
+    int w, h, bits;
+    DWORD compression;
+    HRESULT expect;
+  } formats[] = {{32, -16, 24, 0, AVIERR_BADFORMAT},
+                 {32, 16, 32, 0, AVIERR_BADFORMAT},
+                 {32, 16, 24, mmioFOURCC('M', 'J', 'P', 'G'), AVIERR_BADFORMAT},
+                 {100000, 16, 24, 0, AVIERR_BADFORMAT},
+                 {0, 16, 24, 0, AVIERR_BADFORMAT},
+                 {32, 16, 24, 0, 0},
+                 {32, 16, 24, 0, 0},
+                 {16, 16, 24, 0, AVIERR_BADFORMAT}};
+  for (const Format& fm : formats) {
+    BITMAPINFOHEADER b = Rgb24Header(fm.w, fm.h);
+    b.biBitCount = WORD(fm.bits);
+    b.biCompression = fm.compression;
+    EXPECT_EQ(AVIStreamSetFormat(c, 0, &b, sizeof b), fm.expect) << fm.w << "x" << fm.h;
+  }
+  EXPECT_EQ(AVIStreamWrite(c, 0, 1, bits.data(), LONG(bits.size()) - 1, 0, nullptr, nullptr),
+            AVIERR_BADSIZE);
+  LONG samples = 0, bytes = 0;
+  EXPECT_EQ(AVIStreamWrite(c, 0, 1, bits.data(), LONG(bits.size()), 0, &samples, &bytes), 0);
+  EXPECT_EQ(samples, 1);
+  EXPECT_GT(bytes, 0);
+  PAVISTREAM late = nullptr;
+  EXPECT_EQ(AVIFileCreateStreamA(f, &late, &info), AVIERR_UNSUPPORTED);  // after the header
+  AVIStreamRelease(c);
+  AVIStreamRelease(v);
+  AVIFileRelease(f);
+
+  PAVIFILE ro = nullptr;
+  ASSERT_EQ(AVIFileOpenA(&ro, path.c_str(), OF_SHARE_DENY_NONE, nullptr), 0);
+  EXPECT_EQ(AVIFileCreateStreamA(ro, &late, &info), AVIERR_READONLY);
+  ASSERT_EQ(AVIFileGetStream(ro, &v, 0, 0), 0);
+  EXPECT_EQ(AVIMakeCompressedStream(&c, v, &o, nullptr), AVIERR_READONLY);
+  EXPECT_EQ(AVIFileGetStream(ro, &late, streamtypeVIDEO, 1), AVIERR_NODATA);
+  AVIStreamRelease(v);
+  AVIFileRelease(ro);
+  EXPECT_EQ(kzwinAviLiveObjects(), 0);
+}
+
+TEST(AviWrite, SaveOptionsKeepsTheCallersChoiceAndBlocks) {
+  uint8_t parms[5] = {1, 2, 3, 4, 5};
+  BITMAPINFOHEADER format = Rgb24Header(8, 8);
+  AVICOMPRESSOPTIONS o{};
+  o.fccType = streamtypeVIDEO;
+  o.fccHandler = mmioFOURCC('M', 'J', 'P', 'G');
+  o.dwQuality = 8000;
+  o.lpParms = parms;
+  o.cbParms = sizeof parms;
+  o.lpFormat = &format;
+  o.cbFormat = sizeof format;
+  AVICOMPRESSOPTIONS copy = o;
+  LPAVICOMPRESSOPTIONS list[1] = {&o};
+  EXPECT_TRUE(
+      AVISaveOptions(nullptr, ICMF_CHOOSE_KEYFRAME | ICMF_CHOOSE_DATARATE, 1, nullptr, list));
+  EXPECT_EQ(std::memcmp(&o, &copy, sizeof o), 0);
+  EXPECT_EQ(AVISaveOptionsFree(1, list), 0);
+  // The blocks were the caller's: they are neither freed nor forgotten.
+  EXPECT_EQ(o.lpParms, parms);
+  EXPECT_EQ(o.lpFormat, &format);
+  EXPECT_FALSE(AVISaveOptions(nullptr, 0, 0, nullptr, list));
 }
 
 }  // namespace
