@@ -7,6 +7,7 @@
 #include <unordered_set>
 
 #include "avifile_internal.h"
+#include "dialogs.h"
 
 extern "C" {
 #include <libavutil/opt.h>
@@ -369,13 +370,53 @@ ULONG VFWAPI AVIStreamRelease(PAVISTREAM stream) {
   return 0;
 }
 
-BOOL VFWAPI AVISaveOptions(HWND, UINT, int streamCount, PAVISTREAM*,
+BOOL VFWAPI AVISaveOptions(HWND owner, UINT, int streamCount, PAVISTREAM*,
                            LPAVICOMPRESSOPTIONS* options) {
   if (streamCount <= 0 || !options) return FALSE;
   for (int i = 0; i < streamCount; ++i) {
     if (!options[i]) return FALSE;
   }
-  // No person to ask: the current choice stands.
+  for (int i = 0; i < streamCount; ++i) {
+    AVICOMPRESSOPTIONS answer = *options[i];
+    KZWIN_DIALOG dialog{};
+    dialog.kind = KZWIN_DIALOG_AVI_SAVE_OPTIONS;
+    dialog.owner = owner;
+    dialog.title = "Video Compression";
+    dialog.payload = &answer;
+    dialog.payloadBytes = sizeof answer;
+    dialog.payloadRoom = sizeof answer;
+    if (kzwin::RunDialog(dialog) != KZWIN_DIALOG_OK) return FALSE;
+    // Format and parameter bytes that the answer points to anew are copied into blocks
+    // of the dialog's own, which AVISaveOptionsFree gives back.
+    AVICOMPRESSOPTIONS& o = *options[i];
+    void* blocks[2] = {nullptr, nullptr};
+    struct Field {
+      LPVOID given, had;
+      DWORD size;
+    } fields[2] = {{answer.lpFormat, o.lpFormat, answer.cbFormat},
+                   {answer.lpParms, o.lpParms, answer.cbParms}};
+    for (int k = 0; k < 2; ++k) {
+      const Field& f = fields[k];
+      if (!f.given || f.given == f.had || f.size == 0) continue;
+      if (f.size > (1u << 24) || !(blocks[k] = std::malloc(f.size))) {
+        std::free(blocks[0]);
+        std::free(blocks[1]);
+        return FALSE;
+      }
+      std::memcpy(blocks[k], f.given, f.size);
+    }
+    {
+      std::lock_guard lock(dialogMutex);
+      for (void* b : blocks) {
+        if (b) DialogBlocks().insert(b);
+      }
+    }
+    o = answer;
+    if (blocks[0]) o.lpFormat = blocks[0];
+    if (blocks[1]) o.lpParms = blocks[1];
+    if (!o.lpFormat) o.cbFormat = 0;
+    if (!o.lpParms) o.cbParms = 0;
+  }
   return TRUE;
 }
 

@@ -447,4 +447,71 @@ TEST(AviWrite, SaveOptionsKeepsTheCallersChoiceAndBlocks) {
   EXPECT_FALSE(AVISaveOptions(nullptr, 0, 0, nullptr, list));
 }
 
+struct Answer {
+  int result;
+  DWORD handler;
+  std::vector<uint8_t> parms;
+  int asked = 0;
+};
+
+int Respond(KZWIN_DIALOG* dialog, void* context) {
+  auto* a = static_cast<Answer*>(context);
+  ++a->asked;
+  if (dialog->kind != KZWIN_DIALOG_AVI_SAVE_OPTIONS ||
+      dialog->payloadBytes != sizeof(AVICOMPRESSOPTIONS)) {
+    return KZWIN_DIALOG_FAIL;
+  }
+  auto* o = static_cast<AVICOMPRESSOPTIONS*>(dialog->payload);
+  o->fccHandler = a->handler;
+  o->dwKeyFrameEvery = 9;
+  if (!a->parms.empty()) {
+    o->lpParms = a->parms.data();
+    o->cbParms = DWORD(a->parms.size());
+  }
+  return a->result;
+}
+
+TEST(AviWrite, SaveOptionsTakesTheDialogsAnswer) {
+  uint8_t mine[3] = {7, 8, 9};
+  struct Case {
+    int result;
+    std::vector<uint8_t> parms;
+    BOOL confirmed;
+  } cases[] = {{KZWIN_DIALOG_OK, {1, 2, 3, 4}, TRUE},
+               {KZWIN_DIALOG_OK, {}, TRUE},
+               {KZWIN_DIALOG_CANCEL, {5}, FALSE},
+               {KZWIN_DIALOG_FAIL, {}, FALSE}};
+  for (const Case& c : cases) {
+    Answer answer{c.result, mmioFOURCC('F', 'F', 'V', '1'), c.parms};
+    kzwinSetDialogResponder(Respond, &answer);
+    AVICOMPRESSOPTIONS o{};
+    o.fccHandler = mmioFOURCC('M', 'J', 'P', 'G');
+    o.lpParms = mine;
+    o.cbParms = sizeof mine;
+    AVICOMPRESSOPTIONS before = o;
+    LPAVICOMPRESSOPTIONS list[1] = {&o};
+    EXPECT_EQ(AVISaveOptions(nullptr, 3, 1, nullptr, list), c.confirmed);
+    EXPECT_EQ(answer.asked, 1);
+    if (!c.confirmed) {
+      EXPECT_EQ(std::memcmp(&o, &before, sizeof o), 0);  // a cancelled dialog changes nothing
+    } else {
+      EXPECT_EQ(o.fccHandler, mmioFOURCC('F', 'F', 'V', '1'));
+      EXPECT_EQ(o.dwKeyFrameEvery, 9u);
+      if (c.parms.empty()) {
+        EXPECT_EQ(o.lpParms, mine);
+      } else {
+        // The answer's bytes now live in a block of the dialog's own.
+        EXPECT_NE(o.lpParms, mine);
+        EXPECT_NE(o.lpParms, answer.parms.data());
+        ASSERT_EQ(o.cbParms, c.parms.size());
+        EXPECT_EQ(std::memcmp(o.lpParms, c.parms.data(), c.parms.size()), 0);
+      }
+    }
+    EXPECT_EQ(AVISaveOptionsFree(1, list), 0);
+    EXPECT_EQ(o.lpParms, c.confirmed && !c.parms.empty() ? nullptr : static_cast<void*>(mine));
+    EXPECT_EQ(AVISaveOptionsFree(1, list), 0);  // nothing is freed twice
+  }
+  kzwinSetDialogResponder(nullptr, nullptr);
+}
+
 }  // namespace
