@@ -10,6 +10,12 @@ else()
   endif()
 endif()
 
+# Fuzz builds trace coverage in the library and the platform layer too, not only in the
+# targets themselves; the targets link libFuzzer.
+if(KZ_BUILD_FUZZ)
+  target_compile_options(kz_options INTERFACE -fsanitize=fuzzer-no-link)
+endif()
+
 if(KZ_SANITIZE STREQUAL "address")
   target_compile_options(kz_options INTERFACE -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
   target_link_options(kz_options INTERFACE -fsanitize=address,undefined)

@@ -244,7 +244,10 @@ HRESULT VFWAPI AVIMakeCompressedStream(PAVISTREAM* result, PAVISTREAM source,
       // A stream that has its format already (an existing file) takes only the same codec.
       bool same = par->codec_id == handler->id &&
                   (handler->id != AV_CODEC_ID_RAWVIDEO || par->bits_per_coded_sample == 24);
-      if (!same) return AVIERR_BADFORMAT;
+      if (!same || par->width <= 0 || par->height <= 0 || par->width > kMaxSide ||
+          par->height > kMaxSide || int64_t{par->width} * par->height > kMaxPixels) {
+        return AVIERR_BADFORMAT;
+      }
       width = par->width;
       height = par->height;
     }

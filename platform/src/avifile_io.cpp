@@ -288,7 +288,9 @@ void DescribeInputStream(IAVIFile* file, FileStream* stream) {
     Put16(stream->format, 12, 1);
     Put16(stream->format, 14, static_cast<uint32_t>(bits));
     Put32(stream->format, 16, par->codec_tag);
-    int64_t image = bits > 0 ? DibStride(w, bits) * h : 0;
+    // Sizes straight from the file: only sane ones give an image size.
+    bool sane = bits > 0 && bits <= 64 && w <= kMaxSide && h <= kMaxSide;
+    int64_t image = sane ? DibStride(w, bits) * h : 0;
     Put32(stream->format, 20, image > 0 && image <= UINT32_MAX ? static_cast<uint32_t>(image) : 0);
     if (bits > 0 && bits <= 8 && extra >= 4) {
       Put32(stream->format, 32, static_cast<uint32_t>(std::min(extra / 4, 1 << bits)));

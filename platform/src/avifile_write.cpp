@@ -298,6 +298,11 @@ HRESULT WriteFileStream(FileStream* s, const void* buffer, LONG size, DWORD flag
     par = StreamCodec(s);
     if (!par) return AVIERR_BADFORMAT;
   }
+  // An existing stream's sizes come from its file: only sane ones are written to.
+  if (par->width <= 0 || par->height <= 0 || par->width > kMaxSide || par->height > kMaxSide ||
+      par->bits_per_coded_sample < 0 || par->bits_per_coded_sample > 64) {
+    return AVIERR_BADFORMAT;
+  }
   int64_t need = 1;
   bool raw = par->codec_id == AV_CODEC_ID_RAWVIDEO;
   if (raw) need = DibStride(par->width, par->bits_per_coded_sample) * par->height;
