@@ -1,5 +1,7 @@
 #include "handles.h"
 
+#include <kzwin_test.h>
+
 #include <mutex>
 #include <unordered_map>
 

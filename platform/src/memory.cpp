@@ -20,6 +20,7 @@ struct Memory : Object {
   size_t size = 0;
   std::unique_ptr<uint8_t[]> data;
   long locks = 0;
+  bool freed = false;  // set by GlobalFree, so a racing GlobalReAlloc publishes no address
 };
 
 std::mutex addressMutex;
@@ -86,6 +87,10 @@ HGLOBAL WINAPI GlobalReAlloc(HGLOBAL mem, SIZE_T bytes, UINT flags) {
     return nullptr;
   }
   std::lock_guard lock(block->mutex);
+  if (block->freed) {
+    kzwin::SetError(ERROR_INVALID_HANDLE);
+    return nullptr;
+  }
   if (block->locks > 0 && !(flags & GMEM_MOVEABLE)) {
     kzwin::SetError(ERROR_NOT_ENOUGH_MEMORY);  // a locked block cannot move
     return nullptr;
@@ -114,6 +119,7 @@ HGLOBAL WINAPI GlobalFree(HGLOBAL mem) {
   }
   auto block = std::static_pointer_cast<Memory>(object);
   std::lock_guard lock(block->mutex);
+  block->freed = true;
   kzwin::Forget(block->data.get());
   return nullptr;
 }
@@ -136,8 +142,12 @@ BOOL WINAPI GlobalUnlock(HGLOBAL mem) {
     return FALSE;
   }
   std::lock_guard lock(block->mutex);
-  if (block->locks > 0) --block->locks;
-  kzwin::SetError(ERROR_SUCCESS);
+  if (block->locks == 0) {
+    kzwin::SetError(ERROR_NOT_LOCKED);
+    return FALSE;
+  }
+  --block->locks;
+  kzwin::SetError(ERROR_SUCCESS);  // FALSE with no error: the last lock is gone
   return block->locks > 0;
 }
 
@@ -154,7 +164,9 @@ SIZE_T WINAPI GlobalSize(HGLOBAL mem) {
 HGLOBAL WINAPI GlobalHandle(LPCVOID address) {
   std::lock_guard lock(kzwin::addressMutex);
   auto it = kzwin::Addresses().find(address);
-  return it == kzwin::Addresses().end() ? nullptr : it->second;
+  if (it != kzwin::Addresses().end()) return it->second;
+  kzwin::SetError(ERROR_INVALID_HANDLE);
+  return nullptr;
 }
 
 void kzwinFailAllocAfter(LONG count) { kzwin::allocsLeft.store(count < 0 ? -1 : count); }

@@ -93,7 +93,7 @@ DWORD WINAPI WaitForSingleObject(HANDLE object, DWORD milliseconds) {
 BOOL WINAPI GetExitCodeThread(HANDLE object, LPDWORD code) {
   auto thread = kzwin::Lookup<Thread>(object);
   if (!thread || !code) {
-    kzwin::SetError(ERROR_INVALID_HANDLE);
+    kzwin::SetError(thread ? ERROR_INVALID_PARAMETER : ERROR_INVALID_HANDLE);
     return FALSE;
   }
   std::lock_guard lock(thread->mutex);
