@@ -41,8 +41,22 @@ KZWIN_API void WINAPI SetLastError(DWORD code);
 #define ERROR_MORE_DATA 234L
 #define ERROR_NO_MORE_FILES 18L
 #define ERROR_WRITE_FAULT 29L
+#define ERROR_INVALID_FUNCTION 1L
+#define ERROR_TOO_MANY_OPEN_FILES 4L
+#define ERROR_NOT_SAME_DEVICE 17L
+#define ERROR_READ_FAULT 30L
+#define ERROR_SHARING_VIOLATION 32L
+#define ERROR_INVALID_NAME 123L
+#define ERROR_NEGATIVE_SEEK 131L
+#define ERROR_NOT_LOCKED 158L
+#define ERROR_BAD_PATHNAME 161L
+#define ERROR_FILENAME_EXCED_RANGE 206L
+#define ERROR_FILE_TOO_LARGE 223L
+#define ERROR_NOACCESS 998L
+#define ERROR_CANT_RESOLVE_FILENAME 1921L
 
-/* Files over POSIX descriptors. */
+/* Files over POSIX descriptors. Paths may use '\\' or '/' as the separator, as on Windows.
+   Share modes are enforced between the handles of this process. */
 #define GENERIC_READ 0x80000000u
 #define GENERIC_WRITE 0x40000000u
 #define FILE_SHARE_READ 0x00000001
@@ -118,6 +132,7 @@ typedef struct _WIN32_FIND_DATAA {
   CHAR cAlternateFileName[14];
 } WIN32_FIND_DATAA, *LPWIN32_FIND_DATAA;
 KZWIN_API HANDLE WINAPI FindFirstFileA(LPCSTR name, LPWIN32_FIND_DATAA data);
+KZWIN_API BOOL WINAPI FindNextFileA(HANDLE find, LPWIN32_FIND_DATAA data);
 KZWIN_API BOOL WINAPI FindClose(HANDLE find);
 
 /* Threads. */
