@@ -3,6 +3,7 @@
 #define KZWIN_TEST_H
 
 #include "kzwin/test_kernel.h"
+#include "kzwin/test_registry.h"
 #include "kzwin/test_user.h"
 #include "kzwin/test_gdi.h"
 #include "kzwin/test_camera.h"

@@ -1,0 +1,353 @@
+// The registry's file store: keys, values with Windows' query rules, reopening, crashes
+// between write and rename, damaged key files, other processes and threads.
+#include <gtest/gtest.h>
+#include <kzwin_test.h>
+#include <windows.h>
+
+#include <dirent.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/scratch.h"
+
+namespace {
+
+using kzwin_test::Exists;
+using kzwin_test::ReadText;
+using kzwin_test::Scratch;
+using kzwin_test::WriteText;
+
+constexpr const char* kFormats = "Software\\Orbel\\Kazam\\formats";
+
+class Registry : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_FALSE(dir.path().empty());
+    const char* old = getenv("XDG_CONFIG_HOME");
+    hadConfig = old != nullptr;
+    if (old) savedConfig = old;
+    setenv("XDG_CONFIG_HOME", dir.path().c_str(), 1);
+    keysBefore = kzwinCountOpenKeys();
+  }
+  void TearDown() override {
+    EXPECT_EQ(kzwinCountOpenKeys(), keysBefore) << "a key handle leaked";
+    if (hadConfig)
+      setenv("XDG_CONFIG_HOME", savedConfig.c_str(), 1);
+    else
+      unsetenv("XDG_CONFIG_HOME");
+  }
+
+  HKEY Create(const char* path, DWORD* disposition = nullptr) {
+    HKEY key = nullptr;
+    EXPECT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, path, 0, nullptr, REG_OPTION_NON_VOLATILE,
+                              KEY_ALL_ACCESS, nullptr, &key, disposition),
+              ERROR_SUCCESS)
+        << path;
+    return key;
+  }
+  static LONG Set(HKEY key, const char* name, const std::string& data, DWORD type = REG_BINARY) {
+    return RegSetValueExA(key, name, 0, type, reinterpret_cast<const BYTE*>(data.data()),
+                          static_cast<DWORD>(data.size()));
+  }
+  // The value's bytes, or "<error N>".
+  static std::string Get(HKEY key, const char* name) {
+    DWORD size = 0;
+    LONG rc = RegQueryValueExA(key, name, nullptr, nullptr, nullptr, &size);
+    if (rc != ERROR_SUCCESS) return "<error " + std::to_string(rc) + ">";
+    std::string data(size, '\0');
+    rc = RegQueryValueExA(key, name, nullptr, nullptr, reinterpret_cast<BYTE*>(data.data()), &size);
+    if (rc != ERROR_SUCCESS) return "<error " + std::to_string(rc) + ">";
+    data.resize(size);
+    return data;
+  }
+  std::string Store() const { return dir / "kzvideo"; }
+  std::vector<std::string> StoreFiles() const {
+    std::vector<std::string> names;
+    if (DIR* d = opendir(Store().c_str())) {
+      while (struct dirent* e = readdir(d)) {
+        if (e->d_name[0] != '.') names.emplace_back(e->d_name);
+      }
+      closedir(d);
+    }
+    return names;
+  }
+
+  Scratch dir;
+  bool hadConfig = false;
+  std::string savedConfig;
+  LONG keysBefore = 0;
+};
+
+TEST_F(Registry, KeysAreCreatedOpenedAndCaseBlind) {
+  DWORD disposition = 0;
+  HKEY key = Create(kFormats, &disposition);
+  EXPECT_EQ(disposition, static_cast<DWORD>(REG_CREATED_NEW_KEY));
+  HKEY again = Create("software\\ORBEL\\kazam\\Formats\\", &disposition);
+  EXPECT_EQ(disposition, static_cast<DWORD>(REG_OPENED_EXISTING_KEY));
+  EXPECT_NE(key, again);
+
+  struct Case {
+    const char* path;
+    LONG rc;
+  } opens[] = {
+      {"Software\\Orbel\\Kazam\\formats", ERROR_SUCCESS},
+      {"SOFTWARE\\orbel", ERROR_SUCCESS},  // the keys on the way exist too
+      {"Software\\Orbel\\Kazam\\avioptions", ERROR_FILE_NOT_FOUND},
+      {"\\Software", ERROR_BAD_PATHNAME},
+      {"Software\\\\Orbel", ERROR_BAD_PATHNAME},
+  };
+  for (const Case& c : opens) {
+    HKEY opened = reinterpret_cast<HKEY>(7);
+    EXPECT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, c.path, 0, KEY_READ, &opened), c.rc) << c.path;
+    if (c.rc == ERROR_SUCCESS) {
+      EXPECT_EQ(RegCloseKey(opened), ERROR_SUCCESS);
+    } else
+      EXPECT_EQ(opened, reinterpret_cast<HKEY>(7)) << c.path;
+  }
+  // Sub-keys relative to an open key.
+  HKEY sub = nullptr;
+  ASSERT_EQ(
+      RegCreateKeyExA(key, "deeper", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &sub, &disposition),
+      ERROR_SUCCESS);
+  EXPECT_EQ(disposition, static_cast<DWORD>(REG_CREATED_NEW_KEY));
+  HKEY check = nullptr;
+  EXPECT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "software\\orbel\\kazam\\formats\\DEEPER", 0, KEY_READ,
+                          &check),
+            ERROR_SUCCESS);
+  EXPECT_EQ(RegCloseKey(check), ERROR_SUCCESS);
+  EXPECT_EQ(RegCloseKey(sub), ERROR_SUCCESS);
+
+  EXPECT_EQ(RegCloseKey(again), ERROR_SUCCESS);
+  EXPECT_EQ(RegCloseKey(key), ERROR_SUCCESS);
+  EXPECT_EQ(RegCloseKey(key), ERROR_INVALID_HANDLE);
+  EXPECT_EQ(RegCloseKey(HKEY_CURRENT_USER), ERROR_SUCCESS);
+}
+
+TEST_F(Registry, QueryFollowsWindowsRules) {
+  HKEY key = Create(kFormats);
+  const std::string formats(24, '\x5a');
+  ASSERT_EQ(Set(key, "Source 001", formats), ERROR_SUCCESS);
+  ASSERT_EQ(Set(key, "empty", ""), ERROR_SUCCESS);
+
+  struct Case {
+    const char* name;
+    bool withData;
+    DWORD room;
+    LONG rc;
+    DWORD sizeOut, typeOut;
+    bool filled;
+  } cases[] = {
+      {"Source 001", false, 0, ERROR_SUCCESS, 24, REG_BINARY, false},  // size query
+      {"Source 001", true, 10, ERROR_MORE_DATA, 24, REG_BINARY, false},
+      {"Source 001", true, 24, ERROR_SUCCESS, 24, REG_BINARY, true},
+      {"SOURCE 001", true, 100, ERROR_SUCCESS, 24, REG_BINARY, true},  // names ignore case
+      {"Source 002", true, 100, ERROR_FILE_NOT_FOUND, 100, 99, false},
+      {"empty", true, 100, ERROR_SUCCESS, 0, REG_BINARY, false},
+      {"", true, 100, ERROR_FILE_NOT_FOUND, 100, 99, false},  // no default value yet
+  };
+  for (const Case& c : cases) {
+    std::vector<BYTE> buffer(128, 0xEE);
+    DWORD size = c.room, type = 99;
+    EXPECT_EQ(
+        RegQueryValueExA(key, c.name, nullptr, &type, c.withData ? buffer.data() : nullptr, &size),
+        c.rc)
+        << c.name << "/" << c.room;
+    EXPECT_EQ(size, c.sizeOut) << c.name << "/" << c.room;
+    EXPECT_EQ(type, c.typeOut) << c.name << "/" << c.room;
+    if (c.filled) {
+      EXPECT_EQ(std::memcmp(buffer.data(), formats.data(), 24), 0);
+      EXPECT_EQ(buffer[24], 0xEE);  // nothing past the value
+    } else {
+      EXPECT_EQ(buffer[0], 0xEE) << c.name << "/" << c.room;
+    }
+  }
+  DWORD size = 4;
+  BYTE byte[4];
+  EXPECT_EQ(RegQueryValueExA(key, "Source 001", nullptr, nullptr, nullptr, nullptr), ERROR_SUCCESS);
+  EXPECT_EQ(RegQueryValueExA(key, "Source 001", &size, nullptr, byte, &size),
+            ERROR_INVALID_PARAMETER);
+  EXPECT_EQ(RegQueryValueExA(key, "Source 001", nullptr, nullptr, byte, nullptr),
+            ERROR_INVALID_PARAMETER);
+  EXPECT_EQ(RegCloseKey(key), ERROR_SUCCESS);
+  EXPECT_EQ(RegQueryValueExA(key, "Source 001", nullptr, nullptr, nullptr, &size),
+            ERROR_INVALID_HANDLE);
+  EXPECT_EQ(Set(key, "x", "y"), ERROR_INVALID_HANDLE);
+}
+
+TEST_F(Registry, SetReplacesAndDeleteRemoves) {
+  HKEY key = Create("Software\\Orbel\\Kazam\\avioptions");
+  // The default value: a null name and "" are the same value.
+  EXPECT_EQ(Set(key, nullptr, "first"), ERROR_SUCCESS);
+  EXPECT_EQ(Get(key, ""), "first");
+  EXPECT_EQ(Set(key, "", "second, longer"), ERROR_SUCCESS);
+  EXPECT_EQ(Get(key, nullptr), "second, longer");
+  EXPECT_EQ(Set(key, "Value", "abcd", REG_DWORD), ERROR_SUCCESS);
+  EXPECT_EQ(Set(key, "VALUE", "xy", REG_SZ), ERROR_SUCCESS);
+  DWORD type = 0;
+  EXPECT_EQ(RegQueryValueExA(key, "value", nullptr, &type, nullptr, nullptr), ERROR_SUCCESS);
+  EXPECT_EQ(type, static_cast<DWORD>(REG_SZ));
+  EXPECT_EQ(Get(key, "Value"), "xy");
+  EXPECT_EQ(RegSetValueExA(key, "bad", 0, REG_BINARY, nullptr, 4), ERROR_NOACCESS);
+
+  EXPECT_EQ(RegDeleteValueA(key, "Value"), ERROR_SUCCESS);
+  EXPECT_EQ(Get(key, "Value"), "<error 2>");
+  EXPECT_EQ(RegDeleteValueA(key, "Value"), ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(Get(key, ""), "second, longer");
+
+  // A key opened for reading cannot write.
+  HKEY reader = nullptr;
+  ASSERT_EQ(
+      RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Orbel\\Kazam\\avioptions", 0, KEY_READ, &reader),
+      ERROR_SUCCESS);
+  EXPECT_EQ(Set(reader, "x", "y"), ERROR_ACCESS_DENIED);
+  EXPECT_EQ(RegDeleteValueA(reader, ""), ERROR_ACCESS_DENIED);
+  EXPECT_EQ(Get(reader, ""), "second, longer");
+  RegCloseKey(reader);
+  RegCloseKey(key);
+}
+
+TEST_F(Registry, ValuesSurviveReopenAndLongOrOddNames) {
+  std::string binary("\0\1\2\3\xff", 5);
+  std::string longName = "Software\\" + std::string(250, 'L');
+  const char* odd = "Odd/..\\..%Name";
+  for (const char* path : {kFormats, longName.c_str(), odd}) {
+    HKEY key = Create(path);
+    EXPECT_EQ(Set(key, "Source 010", binary), ERROR_SUCCESS);
+    RegCloseKey(key);
+  }
+  for (const char* path : {kFormats, longName.c_str(), odd}) {
+    HKEY key = nullptr;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, path, 0, KEY_READ, &key), ERROR_SUCCESS) << path;
+    EXPECT_EQ(Get(key, "Source 010"), binary) << path;
+    RegCloseKey(key);
+  }
+  // Every key is one file inside the store, whatever its name.
+  EXPECT_TRUE(Exists(Store() + "/hkcu.software.orbel.kazam.formats.key"));
+  for (const std::string& name : StoreFiles()) {
+    EXPECT_EQ(name.find('/'), std::string::npos);
+    EXPECT_LE(name.size(), 255u);
+    EXPECT_EQ(name.substr(name.size() - 4), ".key") << name;
+  }
+  EXPECT_EQ(StoreFiles().size(), 7u);  // software, orbel, kazam, formats, long, odd/.., ..%name
+}
+
+TEST_F(Registry, CrashBetweenWriteAndRenameKeepsTheOldValue) {
+  HKEY key = Create(kFormats);
+  ASSERT_EQ(Set(key, "Source 001", "old"), ERROR_SUCCESS);
+  kzwinRegistryAbandonNextWrite();
+  EXPECT_NE(Set(key, "Source 001", "new value"), ERROR_SUCCESS);
+  std::vector<std::string> files = StoreFiles();
+  int temps = 0;
+  for (const std::string& name : files) temps += name.find(".tmp.") != std::string::npos;
+  EXPECT_EQ(temps, 1) << "the abandoned temporary file stays, as after a crash";
+  EXPECT_EQ(Get(key, "Source 001"), "old");
+  RegCloseKey(key);
+  key = Create(kFormats);
+  EXPECT_EQ(Get(key, "Source 001"), "old");
+  EXPECT_EQ(Set(key, "Source 001", "newer"), ERROR_SUCCESS);
+  EXPECT_EQ(Get(key, "Source 001"), "newer");
+  RegCloseKey(key);
+}
+
+TEST_F(Registry, DamagedKeyFilesReadAsEmpty) {
+  HKEY key = Create(kFormats);
+  ASSERT_EQ(Set(key, "Source 001", std::string(30, 'f')), ERROR_SUCCESS);
+  ASSERT_EQ(Set(key, "Source 002", "ok"), ERROR_SUCCESS);
+  const std::string file = Store() + "/hkcu.software.orbel.kazam.formats.key";
+  const std::string good = ReadText(file);
+  ASSERT_GT(good.size(), 40u);
+  std::vector<std::string> damaged = {"",
+                                      "KZRG",
+                                      good.substr(0, 3),
+                                      good.substr(0, 20),
+                                      good.substr(0, good.size() - 1),
+                                      good + "x",
+                                      std::string(good.size(), '\xff')};
+  for (size_t at : {0u, 6u, 13u, 30u, 45u}) {
+    std::string flipped = good;
+    flipped[at] = static_cast<char>(flipped[at] ^ 0x10);
+    damaged.push_back(flipped);
+  }
+  for (const std::string& bytes : damaged) {
+    WriteText(file, bytes);
+    EXPECT_EQ(Get(key, "Source 001"), "<error 2>") << bytes.size();
+    EXPECT_EQ(Get(key, "Source 002"), "<error 2>") << bytes.size();
+  }
+  // The key still exists and takes new values.
+  HKEY reopened = nullptr;
+  EXPECT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, kFormats, 0, KEY_ALL_ACCESS, &reopened),
+            ERROR_SUCCESS);
+  EXPECT_EQ(Set(reopened, "Source 003", "fresh"), ERROR_SUCCESS);
+  EXPECT_EQ(Get(key, "Source 003"), "fresh");
+  WriteText(file, good);
+  EXPECT_EQ(Get(key, "Source 002"), "ok");
+  RegCloseKey(reopened);
+  RegCloseKey(key);
+}
+
+TEST_F(Registry, AnotherProcessSeesWrites) {
+  HKEY key = Create(kFormats);
+  ASSERT_EQ(Set(key, "Source 001", "parent"), ERROR_SUCCESS);
+  pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    HKEY own = nullptr;
+    bool ok = RegOpenKeyExA(HKEY_CURRENT_USER, kFormats, 0, KEY_ALL_ACCESS, &own) == 0 &&
+              Get(own, "Source 001") == "parent" && Set(own, "Source 001", "child") == 0;
+    _exit(ok ? 0 : 1);
+  }
+  int status = -1;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_EQ(Get(key, "Source 001"), "child");  // read afresh through the old handle
+  RegCloseKey(key);
+}
+
+TEST_F(Registry, ConcurrentWritersLoseNothing) {
+  constexpr int kThreads = 4, kEach = 15;
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([this, t] {
+      HKEY key = Create(kFormats);
+      for (int i = 0; i < kEach; ++i) {
+        std::string name = "v" + std::to_string(t) + "." + std::to_string(i);
+        EXPECT_EQ(Set(key, name.c_str(), name), ERROR_SUCCESS);
+      }
+      RegCloseKey(key);
+    });
+  }
+  for (std::thread& t : threads) t.join();
+  HKEY key = Create(kFormats);
+  for (int t = 0; t < kThreads; ++t) {
+    for (int i = 0; i < kEach; ++i) {
+      std::string name = "v" + std::to_string(t) + "." + std::to_string(i);
+      EXPECT_EQ(Get(key, name.c_str()), name);
+    }
+  }
+  RegCloseKey(key);
+}
+
+TEST_F(Registry, FallsBackToHomeConfig) {
+  const char* oldHome = getenv("HOME");
+  std::string savedHome = oldHome ? oldHome : "";
+  setenv("HOME", dir.path().c_str(), 1);
+  for (const char* config : {static_cast<const char*>(nullptr), "", "relative/dir"}) {
+    if (config)
+      setenv("XDG_CONFIG_HOME", config, 1);
+    else
+      unsetenv("XDG_CONFIG_HOME");
+    HKEY key = Create("Software\\Fallback");
+    EXPECT_EQ(Set(key, "v", "1"), ERROR_SUCCESS);
+    RegCloseKey(key);
+    EXPECT_TRUE(Exists(dir / ".config/kzvideo/hkcu.software.fallback.key"));
+  }
+  if (oldHome) setenv("HOME", savedHome.c_str(), 1);
+}
+
+}  // namespace
