@@ -9,6 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <thread>
@@ -309,6 +310,12 @@ TEST_F(Registry, AnotherProcessSeesWrites) {
   RegCloseKey(key);
 }
 
+std::string ValueName(int thread, int i) {
+  char name[32];
+  std::snprintf(name, sizeof name, "v%d.%d", thread, i);
+  return name;
+}
+
 TEST_F(Registry, ConcurrentWritersLoseNothing) {
   constexpr int kThreads = 4, kEach = 15;
   std::vector<std::thread> threads;
@@ -316,7 +323,7 @@ TEST_F(Registry, ConcurrentWritersLoseNothing) {
     threads.emplace_back([this, t] {
       HKEY key = Create(kFormats);
       for (int i = 0; i < kEach; ++i) {
-        std::string name = "v" + std::to_string(t) + "." + std::to_string(i);
+        std::string name = ValueName(t, i);
         EXPECT_EQ(Set(key, name.c_str(), name), ERROR_SUCCESS);
       }
       RegCloseKey(key);
@@ -326,7 +333,7 @@ TEST_F(Registry, ConcurrentWritersLoseNothing) {
   HKEY key = Create(kFormats);
   for (int t = 0; t < kThreads; ++t) {
     for (int i = 0; i < kEach; ++i) {
-      std::string name = "v" + std::to_string(t) + "." + std::to_string(i);
+      std::string name = ValueName(t, i);
       EXPECT_EQ(Get(key, name.c_str()), name);
     }
   }
