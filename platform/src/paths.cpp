@@ -144,7 +144,7 @@ HANDLE WINAPI FindFirstFileA(LPCSTR name, LPWIN32_FIND_DATAA data) {
   }
   std::string path = kzwin::PosixPath(name);
   size_t slash = path.find_last_of('/');
-  std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+  std::string folder = slash == std::string::npos ? "./" : path.substr(0, slash + 1);
   std::string pattern = slash == std::string::npos ? path : path.substr(slash + 1);
   if (pattern.empty()) {  // "folder/" names no entry
     SetError(ERROR_FILE_NOT_FOUND);

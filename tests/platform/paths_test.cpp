@@ -161,4 +161,24 @@ TEST(FindFile, NamesAndPatterns) {
   EXPECT_EQ(kzwinCountOpenHandles(), handlesBefore);
 }
 
+TEST(FindFile, RelativeToTheCurrentFolder) {
+  Scratch dir;
+  WriteText(dir / "take1.vid", "abc");
+  WriteText(dir / "take2.vid", "");
+  const std::string before = Cwd();
+  ASSERT_EQ(chdir(dir.path().c_str()), 0);
+  WIN32_FIND_DATAA data;
+  HANDLE find = FindFirstFileA("take*.vid", &data);
+  ASSERT_NE(find, INVALID_HANDLE_VALUE);
+  EXPECT_STREQ(data.cFileName, "take1.vid");
+  EXPECT_EQ(data.nFileSizeLow, 3u);
+  EXPECT_TRUE(FindNextFileA(find, &data));
+  EXPECT_STREQ(data.cFileName, "take2.vid");
+  EXPECT_TRUE(FindClose(find));
+  find = FindFirstFileA("take2.vid", &data);
+  EXPECT_NE(find, INVALID_HANDLE_VALUE);
+  FindClose(find);
+  ASSERT_EQ(chdir(before.c_str()), 0);
+}
+
 }  // namespace

@@ -270,7 +270,7 @@ TEST_F(Registry, DamagedKeyFilesReadAsEmpty) {
                                       good.substr(0, good.size() - 1),
                                       good + "x",
                                       std::string(good.size(), '\xff')};
-  for (size_t at : {0u, 6u, 13u, 30u, 45u}) {
+  for (size_t at : {size_t{0}, size_t{6}, size_t{13}, size_t{30}, size_t{45}, good.size() - 5}) {
     std::string flipped = good;
     flipped[at] = static_cast<char>(flipped[at] ^ 0x10);
     damaged.push_back(flipped);
