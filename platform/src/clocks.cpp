@@ -2,9 +2,12 @@
 // system's zone).
 #include <windows.h>
 
+#include <stdlib.h>
 #include <time.h>
 
 #include <cstring>
+#include <mutex>
+#include <string>
 
 namespace kzwin {
 namespace {
@@ -62,6 +65,24 @@ SYSTEMTIME SwitchDate(time_t at) {
   return date;
 }
 
+// The zone is worked out at most once a minute per TZ setting: the library asks at every
+// date conversion, and a switch is seen within a minute all the same.
+struct ZoneCache {
+  std::mutex mutex;
+  bool valid = false;
+  std::string tz;
+  time_t minute = 0;
+  TIME_ZONE_INFORMATION info;
+  DWORD id = 0;
+};
+
+ZoneCache& Cache() {
+  static auto* cache = new ZoneCache;  // usable from static destructors too
+  return *cache;
+}
+
+DWORD ComputeZone(time_t now, TIME_ZONE_INFORMATION* info);
+
 }  // namespace
 }  // namespace kzwin
 
@@ -88,9 +109,29 @@ DWORD WINAPI GetTimeZoneInformation(LPTIME_ZONE_INFORMATION info) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return TIME_ZONE_ID_INVALID;
   }
+  kzwin::ZoneCache& cache = kzwin::Cache();
+  std::lock_guard lock(cache.mutex);  // also keeps tzset and tzname to one caller at a time
   tzset();  // follow TZ as it is now, as Windows follows the system setting
-  std::memset(info, 0, sizeof *info);
+  const char* tz = getenv("TZ");
+  std::string setting = tz ? std::string("=") + tz : std::string();
   const time_t now = time(nullptr);
+  if (!cache.valid || cache.tz != setting || cache.minute != now / 60) {
+    cache.id = kzwin::ComputeZone(now, &cache.info);
+    cache.tz = std::move(setting);
+    cache.minute = now / 60;
+    cache.valid = true;
+  }
+  *info = cache.info;
+  return cache.id;
+}
+
+}  // extern "C"
+
+namespace kzwin {
+namespace {
+
+DWORD ComputeZone(time_t now, TIME_ZONE_INFORMATION* info) {
+  std::memset(info, 0, sizeof *info);
   const struct tm here = kzwin::Local(now);
   const bool daylightNow = here.tm_isdst > 0;
 
@@ -137,4 +178,5 @@ DWORD WINAPI GetTimeZoneInformation(LPTIME_ZONE_INFORMATION info) {
   return daylightNow ? TIME_ZONE_ID_DAYLIGHT : TIME_ZONE_ID_STANDARD;
 }
 
-}  // extern "C"
+}  // namespace
+}  // namespace kzwin
