@@ -41,8 +41,12 @@ bool MayAllocate() {
   return true;
 }
 
+// Nothing the library keeps in one block comes near this; a larger request is a size gone
+// wrong and is refused rather than handed to the allocator.
+constexpr uint64_t kMaxBlock = PTRDIFF_MAX < 0xFFFFFFFFu ? PTRDIFF_MAX : 0xFFFFFFFFu;
+
 std::unique_ptr<uint8_t[]> NewBuffer(size_t bytes, bool zero) {
-  if (!MayAllocate()) return nullptr;
+  if (static_cast<uint64_t>(bytes) > kMaxBlock || !MayAllocate()) return nullptr;
   // Round up so that a zero-size block still has an address of its own.
   auto buffer = std::unique_ptr<uint8_t[]>(new (std::nothrow) uint8_t[bytes ? bytes : 1]);
   if (buffer && zero) std::memset(buffer.get(), 0, bytes ? bytes : 1);

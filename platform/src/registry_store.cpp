@@ -5,6 +5,7 @@
 // last a u32 FNV-1a checksum of everything before it.
 #include "registry_store.h"
 
+#include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <pwd.h>
@@ -104,8 +105,10 @@ class FolderLock {
   explicit FolderLock(const std::string& folder)
       : fd_(open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {
     if (fd_ >= 0) {
-      while (flock(fd_, LOCK_EX) != 0 && errno == EINTR) {
+      int rc;
+      while ((rc = flock(fd_, LOCK_EX)) != 0 && errno == EINTR) {
       }
+      locked_ = rc == 0;
     }
   }
   ~FolderLock() {
@@ -114,10 +117,30 @@ class FolderLock {
   FolderLock(const FolderLock&) = delete;
   FolderLock& operator=(const FolderLock&) = delete;
   int fd() const { return fd_; }
+  // False where the file system has no locks; the store then works without them.
+  bool locked() const { return locked_; }
 
  private:
   int fd_;
+  bool locked_ = false;
 };
+
+// Every writer holds the lock while its temporary file exists, so a temporary file seen
+// under the lock was left by a writer that died (or gave up) before its rename.
+void RemoveStrays(const FolderLock& lock) {
+  if (!lock.locked()) return;
+  int fd = dup(lock.fd());
+  if (fd < 0) return;
+  DIR* dir = fdopendir(fd);
+  if (!dir) {
+    close(fd);
+    return;
+  }
+  while (struct dirent* entry = readdir(dir)) {
+    if (std::strstr(entry->d_name, ".key.tmp.")) unlinkat(lock.fd(), entry->d_name, 0);
+  }
+  closedir(dir);
+}
 
 LONG WriteKeyFile(const std::string& folder, int folderFd, const std::string& file,
                   const std::vector<uint8_t>& bytes) {
@@ -296,6 +319,7 @@ LONG ChangeKey(const std::string& folder, const std::string& foldedPath,
   if (!MakeFolders(folder)) return FromErrno(errno);
   FolderLock lock(folder);
   if (lock.fd() < 0) return FromErrno(errno);
+  RemoveStrays(lock);
   KeyData key;
   LONG rc = ReadKey(folder, foldedPath, &key);
   if (rc != ERROR_SUCCESS && rc != ERROR_FILE_NOT_FOUND) return rc;
@@ -316,6 +340,7 @@ LONG CreateKey(const std::string& folder, const std::string& foldedPath,
   if (!MakeFolders(folder)) return FromErrno(errno);
   FolderLock lock(folder);
   if (lock.fd() < 0) return FromErrno(errno);
+  RemoveStrays(lock);
   if (KeyExists(folder, foldedPath)) return ERROR_SUCCESS;  // another process was quicker
   KeyData key;
   key.path = spelledPath;

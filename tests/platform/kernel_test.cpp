@@ -89,6 +89,12 @@ TEST(GlobalMemory, ZeroInitAndFailureSeam) {
   EXPECT_EQ(std::memcmp(GlobalLock(zeroed), "kept", 4), 0);
   GlobalUnlock(zeroed);
   kzwinFailAllocAfter(-1);
+  // A size no block of the library comes near is refused, not handed to the allocator.
+  SetLastError(0);
+  EXPECT_EQ(GlobalAlloc(GMEM_MOVEABLE, static_cast<SIZE_T>(-1)), nullptr);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NOT_ENOUGH_MEMORY));
+  EXPECT_EQ(GlobalReAlloc(zeroed, static_cast<SIZE_T>(-1), GMEM_MOVEABLE), nullptr);
+  EXPECT_EQ(GlobalSize(zeroed), 100u);
   EXPECT_EQ(GlobalReAlloc(zeroed, 5000, GMEM_MOVEABLE), zeroed);
   for (HGLOBAL h : {a, b, zeroed}) EXPECT_EQ(GlobalFree(h), nullptr);
 }

@@ -253,6 +253,8 @@ TEST_F(Registry, CrashBetweenWriteAndRenameKeepsTheOldValue) {
   EXPECT_EQ(Get(key, "Source 001"), "old");
   EXPECT_EQ(Set(key, "Source 001", "newer"), ERROR_SUCCESS);
   EXPECT_EQ(Get(key, "Source 001"), "newer");
+  // The next writer, holding the store's lock, knows the leftover is dead and removes it.
+  for (const std::string& name : StoreFiles()) EXPECT_EQ(name.find(".tmp."), std::string::npos);
   RegCloseKey(key);
 }
 
