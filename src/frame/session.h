@@ -13,5 +13,7 @@ bool CheckOpenSession(uint32_t session);
 // True once KZBegin has been called in this process.
 bool EverOpened();
 bool IsSessionOpen(uint32_t session);
+// Sessions open now.
+int OpenSessionCount();
 
 }  // namespace kz

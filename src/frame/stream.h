@@ -29,8 +29,11 @@ enum : uint32_t {
 };
 
 struct StreamRecord {
-  // Header. One writer per bit: each worker sets and clears its own `running` bit;
-  // StopStreams ORs bits into `stopRequest`, the workers clear theirs.
+  // Header. One writer per bit: each worker sets its own `running` bit first thing and
+  // clears it (fetch_and) as its very last act, after closing files, freeing blocks and
+  // calling back. StopStreams ORs bits into `stopRequest`; the workers clear theirs.
+  // A worker that ends with a failure code sets its own `stopRequest` bit (fetch_or) before
+  // it stores the code, so that a stop arriving then never turns the code into 0.
   std::atomic<uint32_t> session{0};
   std::atomic<uint32_t> streamId{0};
   std::atomic<uint32_t> running{0};
@@ -68,48 +71,74 @@ struct StreamRecord {
   int32_t slotCount = 0;
   uint32_t frameBytes = 0;
 
-  ShowState show;          // show step: plan, tables, published image
-  LiveState live;          // grab thread, display pacing and statistics
-  RecordState rec;         // record thread and writer
-  PlaybackState play;      // playback files, positions, pacing
-  ExportState exp;         // video export
-  AviOutputState avi;      // AVI output of a recording or export
+  ShowState show;      // show step: plan, tables, published image
+  LiveState live;      // grab thread, display pacing and statistics
+  RecordState rec;     // record thread and writer
+  PlaybackState play;  // playback files, positions, pacing
+  ExportState exp;     // video export
+  AviOutputState avi;  // AVI output of a recording or export
 
-  // Back to the state of a free entry (zero-filled, as a released entry is).
+  // Back to the state of a free entry: the record is made anew in place. Only
+  // ReleaseEntry calls it, under the table mutex, once nothing runs on the entry.
   void Reset();
 };
 
 constexpr int kStreamTableSize = 32;
 
-// Process-wide table. `StreamTableMutex` guards the count, taking and releasing entries;
-// it is never held while waiting, sleeping, sending a message or calling back.
+// The process-wide table. `StreamTableMutex` guards the count and the taking, matching and
+// releasing of entries; it is never held while waiting, sleeping, sending a message or
+// calling back, and never taken while an entry's `blockMutex` is held.
+// An entry found by a lookup stays the same stream while the caller holds the table mutex,
+// or while an activity bit of the caller's own thread runs on it: release happens only
+// when nothing runs.
 StreamRecord* StreamTable();
 std::mutex& StreamTableMutex();
 int StreamCount();  // high-water mark: entries at or beyond it are free
 
-// Takes the first free entry below the count, else the one at the count. Null when all 32
-// are in use. The entry's streamId must be set by the caller while it holds the lock.
+// Takes the first free entry below the count, else the one at the count (the count grows).
+// The caller holds StreamTableMutex() and sets `streamId` before letting it go. Null when
+// all 32 entries are in use. A start that fails gives the entry back with ReleaseEntry.
 StreamRecord* TakeEntry(int* index);
-// Frees every block the entry holds, destroys its capture window, zeroes it and shrinks
-// the count when it was the last entry. Only the party that wins `releasing` does it.
-void ReleaseEntry(StreamRecord* entry);
+// Releases an entry on which nothing runs: disconnects and destroys its capture window
+// (on its owner thread), frees every block it holds, closes its thread handles, makes it a
+// fresh free entry and shrinks the count by one step when it was the last entry. Exactly
+// one party wins the claim; false when another release is under way or something runs.
+bool ReleaseEntry(StreamRecord* entry);
 int EntryIndex(const StreamRecord* entry);
 
-// First entry with this id whose `running` has a bit of `mask` (mask 0: any entry).
+// First entry with this id whose `running` has a bit of `mask` (mask 0: any entry with the
+// id). Entries being released are skipped. Reads only atomics: safe without the lock.
 StreamRecord* FindStream(uint32_t streamId, uint32_t mask);
 
 // Results of StopStreams.
 enum StopResult : int { kStopTimedOut = 0, kStopDone = 1, kStopNothing = 2 };
-// Asks the matching threads to stop, waits at most 5000 ms while pumping sent messages,
-// and releases entries on which nothing runs any more.
+// Asks the matching threads to stop, waits at most kStopWaitMs while pumping sent messages,
+// and releases entries on which nothing runs any more. An entry whose wait timed out is
+// marked; a later call releases it once its threads have ended.
 int StopStreams(uint32_t streamId, uint32_t mask);
+constexpr uint32_t kStopWaitMs = 5000;
 
-// Common argument rules of (session, source, window) functions. Returns the entry or null
-// with the error set: 5 session, `notFound`, 25 other session, 26 other window.
+// Common argument rules of (session, source, window) functions: session rule (5), the
+// first entry whose `running` has `bit` and whose id is `streamId` (0: any), then 25 for a
+// stream of another session than a non-zero `session` and 26 for a non-zero `window` that
+// is not the stream's. Returns the entry, or null with the error set (`notFound` when no
+// stream matches).
 StreamRecord* MatchStream(uint32_t session, uint32_t streamId, HWND window, uint32_t bit,
                           uint32_t notFound);
-// The window an entry draws into (display block, or playback block for playbacks).
+// The window an entry draws into: the playback block's for playbacks, else the display
+// block's, else (a stream that only records) the record block's.
 HWND StreamWindow(StreamRecord* entry);
+
+// Kinds of stream ids.
+inline bool IsSourceId(uint32_t id) {
+  return id >= 1 && id <= KZ_MAX_SOURCES;
+}
+inline bool IsPlaybackId(uint32_t id) {
+  return id >= KZ_PLAYBACK_ID_BASE && id < KZ_PLAYBACK_ID_BASE + kStreamTableSize;
+}
+inline bool IsExportId(uint32_t id) {
+  return id >= KZ_EXPORT_ID_BASE && id < KZ_EXPORT_ID_BASE + kStreamTableSize;
+}
 
 // Waits up to `ms` while pumping the calling thread's sent messages. Returns when `done`
 // says so (true) or the time is up (false).

@@ -12,6 +12,7 @@ struct Command {
 };
 
 int CmdVersion(int argc, char** argv);
+int CmdTime(int argc, char** argv);
 
 // Prints "error N: meaning" for a library error code; returns the tool's exit code 1.
 int ReportError(const char* what, unsigned code);

@@ -12,6 +12,7 @@ namespace {
 // One row per subcommand.
 constexpr Command kCommands[] = {
     {"version", CmdVersion, "print the library's version"},
+    {"time", CmdTime, "convert between calendar times and Julian dates"},
 };
 
 int Usage(FILE* to) {

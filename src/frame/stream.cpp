@@ -1,0 +1,151 @@
+// The stream table: taking, finding, matching and releasing entries.
+#include "frame/stream.h"
+
+#include <memory>
+
+#include "frame/blocks.h"
+#include "frame/errors.h"
+#include "frame/session.h"
+
+namespace kz {
+namespace {
+
+std::atomic<int> streamCount{0};
+
+// The capture window belongs to the thread that opened the stream, and DestroyWindow from
+// any other thread fails: that thread is asked to close it (it destroys itself on WM_CLOSE).
+void DropCaptureWindow(HWND window) {
+  if (!window || !IsWindow(window)) return;
+  SendMessageA(window, WM_CAP_DRIVER_DISCONNECT, 0, 0);
+  if (GetWindowThreadProcessId(window, nullptr) == GetCurrentThreadId()) {
+    DestroyWindow(window);
+  } else {
+    PostMessageA(window, WM_CLOSE, 0, 0);
+  }
+}
+
+void CloseThread(HANDLE thread) {
+  if (thread) CloseHandle(thread);
+}
+
+}  // namespace
+
+void StreamRecord::Reset() {
+  StreamRecord* self = this;
+  std::destroy_at(self);
+  std::construct_at(self);
+}
+
+StreamRecord* StreamTable() {
+  static StreamRecord table[kStreamTableSize];
+  return table;
+}
+
+std::mutex& StreamTableMutex() {
+  static std::mutex mutex;
+  return mutex;
+}
+
+int StreamCount() {
+  return streamCount.load(std::memory_order_acquire);
+}
+
+int EntryIndex(const StreamRecord* entry) {
+  const std::ptrdiff_t i = entry - StreamTable();
+  return i >= 0 && i < kStreamTableSize ? static_cast<int>(i) : -1;
+}
+
+StreamRecord* TakeEntry(int* index) {
+  StreamRecord* table = StreamTable();
+  const int count = StreamCount();
+  int i = 0;
+  while (i < count && table[i].streamId.load(std::memory_order_acquire) != 0) ++i;
+  if (i == kStreamTableSize) return nullptr;
+  if (i == count) streamCount.store(count + 1, std::memory_order_release);
+  if (index) *index = i;
+  return &table[i];
+}
+
+bool ReleaseEntry(StreamRecord* entry) {
+  const int index = EntryIndex(entry);
+  if (index < 0) return false;
+  HWND window;
+  {
+    std::lock_guard lock(StreamTableMutex());
+    if (entry->running.load(std::memory_order_acquire) != 0) return false;
+    if (entry->releasing.exchange(1, std::memory_order_acq_rel) != 0) return false;
+    window = entry->captureWindow;
+  }
+  // Sent messages wait for the window's thread, so the table lock is not held here. The
+  // driver is disconnected before the ring goes, so no frame lands in freed memory.
+  DropCaptureWindow(window);
+
+  std::lock_guard lock(StreamTableMutex());
+  BlockFree(entry->ring);
+  BlockFree(entry->rec.recordWork);
+  BlockFree(entry->show.resamplePlan);
+  BlockFree(entry->show.adjustTables);
+  BlockFree(entry->show.shownImage.load(std::memory_order_acquire));
+  BlockFree(entry->show.pinnedImage.load(std::memory_order_acquire));
+  BlockFree(entry->show.shownFrame);
+  BlockFree(entry->show.pinnedFrame);
+  BlockFree(entry->exp.ranges);
+  CloseThread(entry->grabThread);
+  CloseThread(entry->displayThread);
+  CloseThread(entry->recordThread);
+  CloseThread(entry->playbackThread);
+  CloseThread(entry->saveThread);
+  entry->Reset();
+  const int count = StreamCount();
+  if (index == count - 1) streamCount.store(count - 1, std::memory_order_release);
+  return true;
+}
+
+StreamRecord* FindStream(uint32_t streamId, uint32_t mask) {
+  if (streamId == 0) return nullptr;
+  StreamRecord* table = StreamTable();
+  const int count = StreamCount();
+  for (int i = 0; i < count; ++i) {
+    StreamRecord& e = table[i];
+    if (e.streamId.load(std::memory_order_acquire) != streamId) continue;
+    if (e.releasing.load(std::memory_order_acquire) != 0) continue;
+    if (mask == 0 || (e.running.load(std::memory_order_acquire) & mask) != 0) return &e;
+  }
+  return nullptr;
+}
+
+HWND StreamWindow(StreamRecord* entry) {
+  const uint32_t id = entry->streamId.load(std::memory_order_acquire);
+  std::lock_guard lock(entry->blockMutex);
+  if (IsPlaybackId(id)) return entry->playback.window;
+  if (entry->display.window) return entry->display.window;
+  return entry->record.window;
+}
+
+StreamRecord* MatchStream(uint32_t session, uint32_t streamId, HWND window, uint32_t bit,
+                          uint32_t notFound) {
+  if (!CheckSession(session)) return nullptr;
+  std::lock_guard lock(StreamTableMutex());
+  StreamRecord* table = StreamTable();
+  const int count = StreamCount();
+  for (int i = 0; i < count; ++i) {
+    StreamRecord& e = table[i];
+    const uint32_t id = e.streamId.load(std::memory_order_acquire);
+    if (id == 0 || e.releasing.load(std::memory_order_acquire) != 0) continue;
+    if ((e.running.load(std::memory_order_acquire) & bit) == 0) continue;
+    if (streamId != 0 && id != streamId) continue;
+    if (session != 0 && e.session.load(std::memory_order_acquire) != session) {
+      SetError(KZ_ERR_OTHER_SESSION);
+      return nullptr;
+    }
+    if (window && StreamWindow(&e) != window) {
+      SetError(KZ_ERR_OTHER_WINDOW);
+      return nullptr;
+    }
+    return &e;
+  }
+  SetError(notFound);
+  return nullptr;
+}
+
+}  // namespace kz

@@ -1,0 +1,117 @@
+// kzvideo time: Julian dates to calendar times and back, through the library's converters.
+#include <kzvideo.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "commands.h"
+
+namespace kztool {
+namespace {
+
+const char* const kDayNames[7] = {"Sunday",   "Monday", "Tuesday", "Wednesday",
+                                  "Thursday", "Friday", "Saturday"};
+
+int Help() {
+  std::printf(
+      "usage: kzvideo time YYYY-MM-DDTHH:MM:SS[.mmm]   universal time to a Julian date\n"
+      "       kzvideo time JULIAN                      Julian date to UTC and local time\n"
+      "examples:\n"
+      "  kzvideo time 2000-01-01T12:00:00.000   prints 2451545.00000000\n"
+      "  kzvideo time 2451545.0                 prints 2000-01-01 12:00:00.000 UTC and local\n");
+  return 0;
+}
+
+// "2000-01-01T12:00:00.000" (a space may stand for the T; seconds and milliseconds may be
+// left out). False for anything else.
+bool ParseCalendar(const char* text, KZSYSTEMTIME* out) {
+  unsigned year, month, day, hour = 0, minute = 0, second = 0;
+  char sep = 'T';
+  int used = 0;
+  int n = std::sscanf(text, "%4u-%2u-%2u%n", &year, &month, &day, &used);
+  if (n != 3) return false;
+  const char* rest = text + used;
+  unsigned ms = 0;
+  if (*rest) {
+    int more = 0;
+    n = std::sscanf(rest, "%c%2u:%2u%n", &sep, &hour, &minute, &more);
+    if (n != 3 || (sep != 'T' && sep != ' ')) return false;
+    rest += more;
+    if (*rest == ':') {
+      if (std::sscanf(rest, ":%2u%n", &second, &more) != 1) return false;
+      rest += more;
+      if (*rest == '.') {
+        // Up to three digits of milliseconds; ".5" is 500 ms.
+        unsigned scale = 100;
+        ++rest;
+        if (!*rest) return false;
+        for (; *rest >= '0' && *rest <= '9' && scale; ++rest, scale /= 10) {
+          ms += static_cast<unsigned>(*rest - '0') * scale;
+        }
+      }
+    }
+    if (*rest == 'Z') ++rest;
+    if (*rest) return false;
+  }
+  *out = KZSYSTEMTIME{};
+  out->wYear = static_cast<uint16_t>(year);
+  out->wMonth = static_cast<uint16_t>(month);
+  out->wDay = static_cast<uint16_t>(day);
+  out->wHour = static_cast<uint16_t>(hour);
+  out->wMinute = static_cast<uint16_t>(minute);
+  out->wSecond = static_cast<uint16_t>(second);
+  out->wMilliseconds = static_cast<uint16_t>(ms);
+  return true;
+}
+
+void PrintTime(const char* label, const KZSYSTEMTIME& t) {
+  std::printf("%-6s %04u-%02u-%02u %02u:%02u:%02u.%03u (%s)\n", label, t.wYear, t.wMonth, t.wDay,
+              t.wHour, t.wMinute, t.wSecond, t.wMilliseconds, kDayNames[t.wDayOfWeek % 7]);
+}
+
+int FromJulian(double julian) {
+  KZSYSTEMTIME local{};
+  if (!KZJulianToSystemTime(julian, &local))
+    return ReportError("KZJulianToSystemTime", KZGetLastError());
+  // The library gives local time; the zone offset is what separates the two, in whole
+  // minutes, and universal time is found by shifting the date back by it.
+  double back = 0.0;
+  KZSystemTimeToJulian(&back, &local);
+  const double offsetDays = std::round((julian - back) * 1440.0) / 1440.0;
+  KZSYSTEMTIME utc{};
+  if (!KZJulianToSystemTime(julian + offsetDays, &utc)) {
+    return ReportError("KZJulianToSystemTime", KZGetLastError());
+  }
+  PrintTime("UTC:", utc);
+  PrintTime("local:", local);
+  return 0;
+}
+
+}  // namespace
+
+int CmdTime(int argc, char** argv) {
+  if (argc != 2) {
+    Help();
+    return 2;
+  }
+  if (!std::strcmp(argv[1], "--help")) return Help();
+  KZSYSTEMTIME calendar{};
+  if (ParseCalendar(argv[1], &calendar)) {
+    double julian = 0.0;
+    KZSystemTimeToJulian(&julian, &calendar);
+    if (KZGetLastError()) return ReportError("KZSystemTimeToJulian", KZGetLastError());
+    std::printf("%.8f\n", julian);
+    return 0;
+  }
+  char* end = nullptr;
+  const double julian = std::strtod(argv[1], &end);
+  if (end == argv[1] || *end || !std::isfinite(julian)) {
+    std::fprintf(stderr, "kzvideo time: '%s' is neither a date nor a Julian date\n", argv[1]);
+    return 2;
+  }
+  return FromJulian(julian);
+}
+
+}  // namespace kztool
