@@ -102,7 +102,10 @@ int StopFamily(uint32_t session, uint32_t source, HWND window, uint32_t bit,
       std::lock_guard lock(StreamTableMutex());
       id = e.streamId.load(std::memory_order_acquire);
       if (id == 0 || e.releasing.load(std::memory_order_acquire)) continue;
-      if ((e.running.load(std::memory_order_acquire) & bit) == 0) continue;
+      // A stream whose earlier stop timed out is taken too, so that it is released now.
+      const uint32_t running = e.running.load(std::memory_order_acquire);
+      const bool timedOut = running == 0 && e.stopTimedOut.load(std::memory_order_acquire);
+      if ((running & bit) == 0 && !timedOut) continue;
       if (source != 0 && id != source) continue;
       if (session != 0 && e.session.load(std::memory_order_acquire) != session) {
         refused = KZ_ERR_OTHER_SESSION;
