@@ -2,8 +2,8 @@
 
 #include <windows.h>
 
+#include <cstddef>
 #include <cstring>
-#include <type_traits>
 
 #include "frame/errors.h"
 
@@ -11,10 +11,14 @@ namespace kz {
 namespace {
 
 // A slot gets its function, or the stub of its own type while the function is not built.
+// The record is packed to 4 bytes, so on 64-bit hosts a slot is written byte-wise.
 template <class F>
-void Put(F& slot, std::type_identity_t<F> function) {
-  slot = function ? function : &SlotStub<F>::Call;
+void Put(KZACCESS* access, size_t offset, F function) {
+  const F value = function ? function : &SlotStub<F>::Call;
+  std::memcpy(reinterpret_cast<unsigned char*>(access) + offset, &value, sizeof value);
 }
+
+#define KZ_SLOT(name, function) Put<decltype(KZACCESS::name)>(a, offsetof(KZACCESS, name), function)
 
 }  // namespace
 
@@ -30,53 +34,55 @@ void FillAccess(KZACCESS* a, uint32_t session) {
   a->session = session;
   a->version = KZ_VERSION_NUMBER;
   // The 46 functions in slot order. A function that is not built yet stands as nullptr
-  // (the stub); when it is built, its name replaces the nullptr.
-  Put(a->KZAVIOptionsDialog, nullptr);
-  Put(a->KZBegin, KZBegin);
-  Put(a->KZCameraDialog, nullptr);
-  Put(a->KZChangeDisplay, nullptr);
-  Put(a->KZChangePlayback, nullptr);
-  Put(a->KZChangeRecord, nullptr);
-  Put(a->KZDisplayCoord, nullptr);
-  Put(a->KZDisplayCoord2, nullptr);
-  Put(a->KZEnd, KZEnd);
-  Put(a->KZEnumFormats, nullptr);
-  Put(a->KZEnumSources, nullptr);
-  Put(a->KZFormatDialog, nullptr);
-  Put(a->KZGetDisplay, nullptr);
-  Put(a->KZGetDisplayImage, nullptr);
-  Put(a->KZGetDisplayRate, nullptr);
-  Put(a->KZGetFileInfo, nullptr);
-  Put(a->KZGetFileFormat, nullptr);
-  Put(a->KZGetFormat, nullptr);
-  Put(a->KZGetLastError, KZGetLastError);
-  Put(a->KZGetPlayback, nullptr);
-  Put(a->KZGetPlaybackFrame, nullptr);
-  Put(a->KZGetPlaybackID, nullptr);
-  Put(a->KZGetPlaybackImage, nullptr);
-  Put(a->KZGetPlaybackInfo, nullptr);
-  Put(a->KZGetPlaybackRate, nullptr);
-  Put(a->KZGetRecord, nullptr);
-  Put(a->KZGetRecordRate, nullptr);
-  Put(a->KZImageToBitmap, nullptr);
-  Put(a->KZIsSourceInUse, nullptr);
-  Put(a->KZJulianToSystemTime, KZJulianToSystemTime);
-  Put(a->KZLoadFrame, nullptr);
-  Put(a->KZRefreshPlayback, nullptr);
-  Put(a->KZSaveImage, nullptr);
-  Put(a->KZSaveVideo, nullptr);
-  Put(a->KZShowImage, nullptr);
-  Put(a->KZStartDisplay, nullptr);
-  Put(a->KZStartPlayback, nullptr);
-  Put(a->KZStartRecord, nullptr);
-  Put(a->KZStopAll, KZStopAll);
-  Put(a->KZStopDisplay, KZStopDisplay);
-  Put(a->KZStopPlayback, KZStopPlayback);
-  Put(a->KZStopRecord, KZStopRecord);
-  Put(a->KZSystemTimeToJulian, KZSystemTimeToJulian);
-  Put(a->KZVersion, KZVersion);
-  Put(a->KZWaitForDisplay, nullptr);
-  Put(a->KZWaitForPlayback, nullptr);
+  // (the stub); when it is built, its name replaces the nullptr here.
+  KZ_SLOT(KZAVIOptionsDialog, nullptr);
+  KZ_SLOT(KZBegin, KZBegin);
+  KZ_SLOT(KZCameraDialog, nullptr);
+  KZ_SLOT(KZChangeDisplay, nullptr);
+  KZ_SLOT(KZChangePlayback, nullptr);
+  KZ_SLOT(KZChangeRecord, nullptr);
+  KZ_SLOT(KZDisplayCoord, nullptr);
+  KZ_SLOT(KZDisplayCoord2, nullptr);
+  KZ_SLOT(KZEnd, KZEnd);
+  KZ_SLOT(KZEnumFormats, nullptr);
+  KZ_SLOT(KZEnumSources, nullptr);
+  KZ_SLOT(KZFormatDialog, nullptr);
+  KZ_SLOT(KZGetDisplay, nullptr);
+  KZ_SLOT(KZGetDisplayImage, nullptr);
+  KZ_SLOT(KZGetDisplayRate, nullptr);
+  KZ_SLOT(KZGetFileInfo, nullptr);
+  KZ_SLOT(KZGetFileFormat, nullptr);
+  KZ_SLOT(KZGetFormat, nullptr);
+  KZ_SLOT(KZGetLastError, KZGetLastError);
+  KZ_SLOT(KZGetPlayback, nullptr);
+  KZ_SLOT(KZGetPlaybackFrame, nullptr);
+  KZ_SLOT(KZGetPlaybackID, nullptr);
+  KZ_SLOT(KZGetPlaybackImage, nullptr);
+  KZ_SLOT(KZGetPlaybackInfo, nullptr);
+  KZ_SLOT(KZGetPlaybackRate, nullptr);
+  KZ_SLOT(KZGetRecord, nullptr);
+  KZ_SLOT(KZGetRecordRate, nullptr);
+  KZ_SLOT(KZImageToBitmap, nullptr);
+  KZ_SLOT(KZIsSourceInUse, nullptr);
+  KZ_SLOT(KZJulianToSystemTime, KZJulianToSystemTime);
+  KZ_SLOT(KZLoadFrame, nullptr);
+  KZ_SLOT(KZRefreshPlayback, nullptr);
+  KZ_SLOT(KZSaveImage, nullptr);
+  KZ_SLOT(KZSaveVideo, nullptr);
+  KZ_SLOT(KZShowImage, nullptr);
+  KZ_SLOT(KZStartDisplay, nullptr);
+  KZ_SLOT(KZStartPlayback, nullptr);
+  KZ_SLOT(KZStartRecord, nullptr);
+  KZ_SLOT(KZStopAll, KZStopAll);
+  KZ_SLOT(KZStopDisplay, KZStopDisplay);
+  KZ_SLOT(KZStopPlayback, KZStopPlayback);
+  KZ_SLOT(KZStopRecord, KZStopRecord);
+  KZ_SLOT(KZSystemTimeToJulian, KZSystemTimeToJulian);
+  KZ_SLOT(KZVersion, KZVersion);
+  KZ_SLOT(KZWaitForDisplay, nullptr);
+  KZ_SLOT(KZWaitForPlayback, nullptr);
 }
+
+#undef KZ_SLOT
 
 }  // namespace kz

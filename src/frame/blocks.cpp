@@ -175,4 +175,9 @@ int BlockCount() {
   return count;
 }
 
+int BlockCapacity() {
+  std::lock_guard lock(tableMutex);
+  return capacity;
+}
+
 }  // namespace kz

@@ -19,8 +19,9 @@ void* BlockRealloc(void* address, size_t size);
 void* BlockAdopt(HGLOBAL handle);
 // Unlocks the block and leaves the table when its count reaches 0; the handle is returned.
 HGLOBAL BlockHandOver(void* address);
-// Entries in the table (tests and leak checks).
+// Entries in the table (tests and leak checks), and the room it has before it grows.
 int BlockCount();
+int BlockCapacity();
 
 // Frees a block on scope exit.
 struct BlockDeleter {

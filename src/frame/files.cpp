@@ -145,36 +145,38 @@ bool NeighbourName(char* name, size_t capacity, int direction) {
   const size_t length = strnlen(name, capacity);
   if (length == capacity) return false;  // not terminated inside the buffer
 
-  std::string stem(name, length);
-  std::string extension;
   // Both separators part a path on every host, so the dot of a directory is never taken.
-  const size_t slash = stem.find_last_of("\\/");
-  const size_t from = slash == std::string::npos ? 0 : slash;
-  const size_t dot = stem.find_last_of('.');
-  if (dot != std::string::npos && dot >= from) {
-    extension = stem.substr(dot);
-    stem.resize(dot);
+  size_t from = 0;
+  for (size_t i = 0; i < length; ++i) {
+    if (name[i] == '\\' || name[i] == '/') from = i;
   }
-  if (stem.empty()) stem = "A";
+  size_t extension = length;  // where the extension (dot included) begins
+  for (size_t i = from; i < length; ++i) {
+    if (name[i] == '.') extension = i;
+  }
+  const char* stem = extension ? name : "A";
+  const size_t stemLength = extension ? extension : 1;
 
   // Trailing digits are the number; the stem's first character always stays in the stem.
-  size_t digits = stem.size();
-  while (digits > 1 && std::isdigit(static_cast<unsigned char>(stem[digits - 1]))) --digits;
+  size_t kept = stemLength;
+  while (kept > 1 && std::isdigit(static_cast<unsigned char>(stem[kept - 1]))) --kept;
   int64_t number = 1;
-  if (digits < stem.size()) {
+  if (kept < stemLength) {
     number = 0;
-    for (size_t i = digits; i < stem.size(); ++i) {
+    for (size_t i = kept; i < stemLength; ++i) {
       number = number * 10 + (stem[i] - '0');
       if (number > std::numeric_limits<int32_t>::max()) return false;  // would not print back
     }
-    stem.resize(digits);
   }
   number += direction >= 0 ? 1 : -1;
   if (number > std::numeric_limits<int32_t>::max()) return false;
 
   char digitsText[16] = "";
   if (number != 0) std::snprintf(digitsText, sizeof digitsText, "%d", static_cast<int>(number));
-  const std::string result = stem + digitsText + extension;
+  std::string result;
+  result.append(stem, kept);
+  result.append(digitsText);
+  result.append(name + extension, name + length);
   if (result.size() + 1 > capacity) return false;
   std::memcpy(name, result.c_str(), result.size() + 1);
   return true;

@@ -30,10 +30,48 @@ void CloseThread(HANDLE thread) {
 
 }  // namespace
 
+namespace {
+
+// Makes a sub-record anew in place (they hold atomics and cannot be assigned).
+template <class T>
+void Renew(T& part) {
+  std::destroy_at(&part);
+  std::construct_at(&part);
+}
+
+}  // namespace
+
 void StreamRecord::Reset() {
-  StreamRecord* self = this;
-  std::destroy_at(self);
-  std::construct_at(self);
+  // The header is read by table scans that take no lock, so it is cleared with atomic
+  // stores, the id last; `blockMutex` stays as it is.
+  session.store(0, std::memory_order_relaxed);
+  running.store(0, std::memory_order_relaxed);
+  stopRequest.store(0, std::memory_order_relaxed);
+  pending.store(0, std::memory_order_relaxed);
+  busy.store(0, std::memory_order_relaxed);
+  stopTimedOut.store(0, std::memory_order_relaxed);
+  startGate.store(0, std::memory_order_relaxed);
+  captureWindow = nullptr;
+  grabThread = displayThread = recordThread = playbackThread = saveThread = nullptr;
+  display = KZDISPLAY{};
+  pendingDisplay = KZDISPLAY{};
+  playback = KZPLAYBACK{};
+  pendingPlayback = KZPLAYBACK{};
+  record = KZRECORD{};
+  save = KZEXPORT{};
+  ring = nullptr;
+  readCount.store(0, std::memory_order_relaxed);
+  writeCount.store(0, std::memory_order_relaxed);
+  slotCount = 0;
+  frameBytes = 0;
+  Renew(show);
+  Renew(live);
+  Renew(rec);
+  Renew(play);
+  Renew(exp);
+  Renew(avi);
+  streamId.store(0, std::memory_order_release);
+  releasing.store(0, std::memory_order_release);
 }
 
 StreamRecord* StreamTable() {

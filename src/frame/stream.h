@@ -78,8 +78,9 @@ struct StreamRecord {
   ExportState exp;     // video export
   AviOutputState avi;  // AVI output of a recording or export
 
-  // Back to the state of a free entry: the record is made anew in place. Only
-  // ReleaseEntry calls it, under the table mutex, once nothing runs on the entry.
+  // Back to the state of a free entry, as a fresh record is. Only ReleaseEntry calls it,
+  // under the table mutex, once nothing runs on the entry. A field added here is reset
+  // there too; the state records below are made anew whole.
   void Reset();
 };
 

@@ -119,6 +119,8 @@ TEST(Blocks, TheTableGrowsPastAThousandEntries) {
     blocks.push_back(p);
   }
   EXPECT_EQ(BlockCount(), before + 2100);
+  EXPECT_EQ(BlockCapacity() % 1000, 0);  // grown 1000 entries at a time
+  EXPECT_GE(BlockCapacity(), before + 2100);
   // Every earlier address is still valid and found again (a hand-over finds it by address).
   for (int i = 0; i < 2100; ++i) EXPECT_EQ(*blocks[i], 0xB10C0000u + i) << i;
   for (int i = 0; i < 2100; i += 2) BlockFree(blocks[i]);
@@ -133,13 +135,14 @@ TEST(Blocks, TheTableGrowsPastAThousandEntries) {
 
 TEST(Blocks, AFailedGrowthChangesNothing) {
   AllocSeamOff off;
-  // Fill the table to a multiple of its growth step, then make the growth fail.
+  // Fill the table to its capacity, then make the growth fail.
   std::vector<void*> blocks;
-  while (BlockCount() % 1000 != 0 || blocks.empty()) {
+  while (blocks.empty() || BlockCount() < BlockCapacity()) {
     void* p = BlockAlloc(1);
     ASSERT_NE(p, nullptr);
     blocks.push_back(p);
   }
+  const int capacity = BlockCapacity();
   const int count = BlockCount();
   kzwinFailAllocAfter(0);
   EXPECT_EQ(BlockAlloc(1), nullptr);
@@ -150,7 +153,12 @@ TEST(Blocks, AFailedGrowthChangesNothing) {
   EXPECT_EQ(BlockAdopt(h), nullptr);
   kzwinFailAllocAfter(-1);
   EXPECT_EQ(BlockCount(), count);
+  EXPECT_EQ(BlockCapacity(), capacity);
   for (void* p : blocks) BlockFree(p);
+  // With room again, the same handle is taken in.
+  void* adopted = BlockAdopt(h);
+  EXPECT_NE(adopted, nullptr);
+  EXPECT_EQ(BlockHandOver(adopted), h);
   GlobalFree(h);
 }
 

@@ -14,8 +14,7 @@ namespace {
 std::string TempPath(const char* name) {
   const char* dir = std::getenv("TMPDIR");
   std::string path = std::string(dir && *dir ? dir : "/tmp") + "/kzframe_" +
-                     std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "_" +
-                     name;
+                     std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "_" + name;
   std::remove(path.c_str());
   return path;
 }

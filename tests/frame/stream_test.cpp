@@ -16,7 +16,22 @@
 namespace kz {
 namespace {
 
-HWND FakeWindow(uintptr_t n) { return reinterpret_cast<HWND>(n); }
+HWND FakeWindow(uintptr_t n) {
+  return reinterpret_cast<HWND>(n);
+}
+
+// A plain window standing in for a capture window: it destroys itself on WM_CLOSE.
+HWND MakeWindow() {
+  static const WORD atom = [] {
+    WNDCLASSA c{};
+    c.lpfnWndProc = DefWindowProcA;
+    c.lpszClassName = "KzFrameTestWindow";
+    return RegisterClassA(&c);
+  }();
+  EXPECT_NE(atom, 0);
+  return CreateWindowExA(0, "KzFrameTestWindow", "capture", WS_POPUP, 0, 0, 16, 16, nullptr,
+                         nullptr, nullptr, nullptr);
+}
 
 // A stream entry with one stand-in worker per activity bit. Each worker polls its
 // `stopRequest` bit and, unless held, clears its bits as its last act.
@@ -109,11 +124,17 @@ TEST(StreamTable, TakeAndReleaseEntries) {
   taken[5]->exp.ranges = static_cast<int32_t*>(BlockAlloc(100));
   taken[5]->show.pinnedFrame = static_cast<uint8_t*>(BlockAlloc(100));
   taken[5]->live.framesShown = 77;
+  taken[5]->display.window = FakeWindow(0x55);
+  taken[5]->stopTimedOut = 1;
   EXPECT_TRUE(ReleaseEntry(taken[5]));
   EXPECT_EQ(BlockCount(), blocks);  // every block it held is freed
   EXPECT_EQ(taken[5]->streamId.load(), 0u);
   EXPECT_EQ(taken[5]->live.framesShown.load(), 0u);  // a fresh entry
-  EXPECT_EQ(StreamCount(), kStreamTableSize);        // not the last: the count stays
+  const HWND window = taken[5]->display.window;  // packed record: read by value
+  EXPECT_EQ(window, nullptr);
+  EXPECT_EQ(taken[5]->stopTimedOut.load(), 0u);
+  EXPECT_EQ(taken[5]->ring, nullptr);
+  EXPECT_EQ(StreamCount(), kStreamTableSize);  // not the last: the count stays
   {
     std::lock_guard lock(StreamTableMutex());
     int index = -1;
@@ -262,6 +283,47 @@ TEST(StreamTable, EndStopsStreamsOfEverySession) {
   EXPECT_TRUE(IsSessionOpen(keep.id));
 }
 
+TEST(StreamTable, ReleaseClosesTheCaptureWindowOnItsOwnThread) {
+  // Opened on this thread: destroyed at once.
+  {
+    FakeStream f(0, 7, kDisplayBit | kGrabBit);
+    HWND mine = MakeWindow();
+    ASSERT_NE(mine, nullptr);
+    f.entry()->captureWindow = mine;
+    EXPECT_EQ(StopStreams(7, kDisplayBit), kStopDone);
+    EXPECT_FALSE(IsWindow(mine));
+  }
+  // Opened on another thread, which keeps pumping: that thread is asked to close it.
+  std::atomic<HWND> theirs{nullptr};
+  std::atomic<bool> done{false};
+  std::thread owner([&] {
+    theirs = MakeWindow();
+    HWND w = theirs.load();
+    MSG m;
+    while (w && IsWindow(w) && !done.load()) {
+      if (PeekMessageA(&m, nullptr, 0, 0, PM_REMOVE)) {
+        DispatchMessageA(&m);
+      } else {
+        std::this_thread::sleep_for(std::chrono::microseconds(200));
+      }
+    }
+  });
+  while (!theirs.load()) std::this_thread::yield();
+  {
+    FakeStream f(0, 8, kRecordBit | kGrabBit);
+    f.entry()->captureWindow = theirs.load();
+    EXPECT_EQ(KZStopAll(0, 8, nullptr), 1);
+    EXPECT_EQ(f.entry()->streamId.load(), 0u);
+  }
+  // Bounded only against a hang: the owner ends its loop once the window is gone.
+  for (int i = 0; i < 10000 && IsWindow(theirs.load()); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  EXPECT_FALSE(IsWindow(theirs.load()));
+  done = true;
+  owner.join();
+}
+
 TEST(StreamTable, MatchStreamRules) {
   OpenSession s;
   OpenSession other;
@@ -287,7 +349,9 @@ TEST(StreamTable, MatchStreamRules) {
     const uint32_t notFound = c.bit == kRecordBit ? KZ_ERR_NO_RECORD : KZ_ERR_NO_DISPLAY;
     StreamRecord* e = MatchStream(c.session, c.source, FakeWindow(c.window), c.bit, notFound);
     EXPECT_EQ(e != nullptr, c.found) << c.session << "/" << c.source;
-    if (e) EXPECT_EQ(e, f.entry());
+    if (e) {
+      EXPECT_EQ(e, f.entry());
+    }
     EXPECT_EQ(GetError(), c.error) << c.session << "/" << c.source;
   }
   EXPECT_EQ(StreamWindow(f.entry()), FakeWindow(0x600));

@@ -45,15 +45,11 @@ TEST(Julian, KnownInstants) {
     KZSYSTEMTIME time;
     double julian;
   } cases[] = {
-      {Utc(2000, 1, 1), 2451544.5},
-      {Utc(2000, 1, 1, 12), 2451545.0},
-      {Utc(1999, 12, 31), 2451543.5},
-      {Utc(2024, 2, 29), 2460369.5},
-      {Utc(1970, 1, 1), 2440587.5},
-      {Utc(1601, 1, 1), 2305813.5},
-      {Utc(1858, 11, 17), 2400000.5},
-      {Utc(5, 6, 1), 2453522.5},   // two-digit year 5 is 2005
-      {Utc(85, 6, 1), 2446217.5},  // 85 is 1985
+      {Utc(2000, 1, 1), 2451544.5},     {Utc(2000, 1, 1, 12), 2451545.0},
+      {Utc(1999, 12, 31), 2451543.5},   {Utc(2024, 2, 29), 2460369.5},
+      {Utc(1970, 1, 1), 2440587.5},     {Utc(1601, 1, 1), 2305813.5},
+      {Utc(1858, 11, 17), 2400000.5},   {Utc(5, 6, 1), 2453522.5},  // two-digit year 5 is 2005
+      {Utc(85, 6, 1), 2446217.5},                                   // 85 is 1985
       {Utc(2000, 3, 1, 6), 2451604.75},
   };
   for (const Case& c : cases) {
@@ -63,7 +59,7 @@ TEST(Julian, KnownInstants) {
   EXPECT_EQ(DateToJulian(1601, 1, 1, 0, 1), 2305813.5);
   EXPECT_EQ(DateToJulian(-1, 1, 1, 0, 0), 0.0);
   EXPECT_EQ(DateToJulian(2000, 1, 1, 44236800, 1), 2451545.0);  // noon in 1/1024 s
-  EXPECT_EQ(ToJulian(Utc(0xFFFF, 1, 1)), 0.0);                   // year -1
+  EXPECT_EQ(ToJulian(Utc(0xFFFF, 1, 1)), 0.0);                  // year -1
 }
 
 TEST(Julian, CalendarOfKnownDates) {
@@ -129,9 +125,16 @@ TEST(Julian, BadInputIsRefused) {
   EXPECT_EQ(r, 0.0);
 
   const KZSYSTEMTIME garbage[] = {
-      Utc(2000, 0, 1), Utc(2000, 13, 1), Utc(2000, 0xFFFF, 1), Utc(2000, 1, 0),
-      Utc(2000, 1, 32), Utc(2000, 1, 1, 24), Utc(2000, 1, 1, 0, 60), Utc(2000, 1, 1, 0, 0, 60),
-      Utc(2000, 1, 1, 0, 0, 0, 1000), Utc(0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF),
+      Utc(2000, 0, 1),
+      Utc(2000, 13, 1),
+      Utc(2000, 0xFFFF, 1),
+      Utc(2000, 1, 0),
+      Utc(2000, 1, 32),
+      Utc(2000, 1, 1, 24),
+      Utc(2000, 1, 1, 0, 60),
+      Utc(2000, 1, 1, 0, 0, 60),
+      Utc(2000, 1, 1, 0, 0, 0, 1000),
+      Utc(0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF),
   };
   for (const KZSYSTEMTIME& g : garbage) {
     r = 123.0;

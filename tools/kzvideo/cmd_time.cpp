@@ -101,7 +101,10 @@ int CmdTime(int argc, char** argv) {
   if (ParseCalendar(argv[1], &calendar)) {
     double julian = 0.0;
     KZSystemTimeToJulian(&julian, &calendar);
-    if (KZGetLastError()) return ReportError("KZSystemTimeToJulian", KZGetLastError());
+    if (KZGetLastError()) {
+      std::fprintf(stderr, "kzvideo time: '%s' is not a valid calendar time\n", argv[1]);
+      return 2;
+    }
     std::printf("%.8f\n", julian);
     return 0;
   }
