@@ -57,6 +57,8 @@ class FakeStream {
     }
   }
   ~FakeStream() {
+    // A test that failed half-way must not hang here: whatever still runs is told to stop.
+    if (entry_) entry_->stopRequest.fetch_or(entry_->running.load());
     hold_ = false;
     for (auto& w : workers_) w.join();
     if (entry_ && entry_->streamId.load() != 0 && entry_->running.load() == 0) {
@@ -293,6 +295,7 @@ TEST(StreamTable, ReleaseClosesTheCaptureWindowOnItsOwnThread) {
     EXPECT_EQ(StopStreams(7, kDisplayBit), kStopDone);
     EXPECT_FALSE(IsWindow(mine));
   }
+  OpenSession s;  // session 0 below is "any session" once one has been opened
   // Opened on another thread, which keeps pumping: that thread is asked to close it.
   std::atomic<HWND> theirs{nullptr};
   std::atomic<bool> done{false};
