@@ -19,6 +19,7 @@ void ClearStatus(std::atomic<uint32_t>& code, uint32_t before, uint32_t bit, uin
 // Asks the entry's threads to stop, waits for them and releases the entry when nothing
 // runs on it. False when a waited thread is still running after the wait.
 bool StopEntry(StreamRecord& e, uint32_t mask) {
+  const uint32_t generation = e.generation.load(std::memory_order_acquire);
   const uint32_t running = e.running.load(std::memory_order_acquire);
   uint32_t asked = running & mask;
   uint32_t waited = mask;
@@ -29,7 +30,9 @@ bool StopEntry(StreamRecord& e, uint32_t mask) {
   }
   if (asked == 0) {
     // Nothing to ask; an entry whose earlier stop timed out is released once idle.
-    if (running == 0 && e.stopTimedOut.load(std::memory_order_acquire)) ReleaseEntry(&e);
+    if (running == 0 && e.stopTimedOut.load(std::memory_order_acquire)) {
+      ReleaseEntry(&e, generation);
+    }
     return true;
   }
   const uint32_t recordCode = e.rec.recordEndCode.load(std::memory_order_acquire);
@@ -46,7 +49,7 @@ bool StopEntry(StreamRecord& e, uint32_t mask) {
     e.stopTimedOut.store(1, std::memory_order_release);
     return false;
   }
-  if (e.running.load(std::memory_order_acquire) == 0) ReleaseEntry(&e);
+  if (e.running.load(std::memory_order_acquire) == 0) ReleaseEntry(&e, generation);
   return true;
 }
 

@@ -70,6 +70,7 @@ void StreamRecord::Reset() {
   Renew(play);
   Renew(exp);
   Renew(avi);
+  generation.fetch_add(1, std::memory_order_acq_rel);
   streamId.store(0, std::memory_order_release);
   releasing.store(0, std::memory_order_release);
 }
@@ -104,12 +105,16 @@ StreamRecord* TakeEntry(int* index) {
   return &table[i];
 }
 
-bool ReleaseEntry(StreamRecord* entry) {
+bool ReleaseEntry(StreamRecord* entry, uint32_t generation) {
   const int index = EntryIndex(entry);
   if (index < 0) return false;
   HWND window;
   {
     std::lock_guard lock(StreamTableMutex());
+    if (generation != kAnyGeneration &&
+        entry->generation.load(std::memory_order_acquire) != generation) {
+      return false;
+    }
     if (entry->running.load(std::memory_order_acquire) != 0) return false;
     if (entry->releasing.exchange(1, std::memory_order_acq_rel) != 0) return false;
     window = entry->captureWindow;

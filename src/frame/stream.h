@@ -46,6 +46,9 @@ struct StreamRecord {
   std::atomic<uint32_t> stopTimedOut{0};
   // Go/abort handshake of freshly created threads: 0 wait, 1 go, 2 abort.
   std::atomic<uint32_t> startGate{0};
+  // Counts the releases of this entry (never reset): a stop that waited on one stream
+  // never releases the next stream that took the entry meanwhile.
+  std::atomic<uint32_t> generation{0};
 
   HWND captureWindow = nullptr;
   HANDLE grabThread = nullptr;
@@ -104,7 +107,9 @@ StreamRecord* TakeEntry(int* index);
 // (on its owner thread), frees every block it holds, closes its thread handles, makes it a
 // fresh free entry and shrinks the count by one step when it was the last entry. Exactly
 // one party wins the claim; false when another release is under way or something runs.
-bool ReleaseEntry(StreamRecord* entry);
+// `generation`, when given, must still be the entry's (see StreamRecord::generation).
+constexpr uint32_t kAnyGeneration = 0xFFFFFFFFu;
+bool ReleaseEntry(StreamRecord* entry, uint32_t generation = kAnyGeneration);
 int EntryIndex(const StreamRecord* entry);
 
 // First entry with this id whose `running` has a bit of `mask` (mask 0: any entry with the

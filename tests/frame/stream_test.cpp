@@ -121,6 +121,7 @@ TEST(StreamTable, TakeAndReleaseEntries) {
   }
   EXPECT_EQ(StreamCount(), kStreamTableSize);
   const int blocks = BlockCount();
+  const uint32_t generation = taken[5]->generation.load();
   taken[5]->ring = static_cast<uint8_t*>(BlockAlloc(100));
   taken[5]->rec.recordWork = static_cast<uint8_t*>(BlockAlloc(100));
   taken[5]->exp.ranges = static_cast<int32_t*>(BlockAlloc(100));
@@ -132,7 +133,7 @@ TEST(StreamTable, TakeAndReleaseEntries) {
   EXPECT_EQ(BlockCount(), blocks);  // every block it held is freed
   EXPECT_EQ(taken[5]->streamId.load(), 0u);
   EXPECT_EQ(taken[5]->live.framesShown.load(), 0u);  // a fresh entry
-  const HWND window = taken[5]->display.window;  // packed record: read by value
+  const HWND window = taken[5]->display.window;      // packed record: read by value
   EXPECT_EQ(window, nullptr);
   EXPECT_EQ(taken[5]->stopTimedOut.load(), 0u);
   EXPECT_EQ(taken[5]->ring, nullptr);
@@ -144,6 +145,9 @@ TEST(StreamTable, TakeAndReleaseEntries) {
     EXPECT_EQ(index, 5);
     taken[5]->streamId = 99;
   }
+  // A release meant for the stream that was there before leaves the new one alone.
+  EXPECT_FALSE(ReleaseEntry(taken[5], generation));
+  EXPECT_EQ(taken[5]->streamId.load(), 99u);
   // Something runs: no release.
   taken[7]->running = kPlaybackBit;
   EXPECT_FALSE(ReleaseEntry(taken[7]));
