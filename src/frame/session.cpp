@@ -3,6 +3,7 @@
 
 #include <kzvideo.h>
 #include <windows.h>
+#include <vfw.h>
 
 #include <algorithm>
 #include <atomic>
@@ -86,6 +87,7 @@ uint32_t KZAPI KZBegin(KZACCESS* access) {
     sessions[sessionCount++] = id;
   }
   if (access) FillAccess(access, id);
+  AVIFileInit();  // once per session, balanced by KZEnd
   return id;
 }
 
@@ -119,6 +121,7 @@ int KZAPI KZEnd(uint32_t session) {
     std::copy(sessions + i + 1, sessions + sessionCount, sessions + i);
     --sessionCount;
   }
+  AVIFileExit();
   return 1;
 }
 
