@@ -142,13 +142,6 @@ const FrameRef* ChunkFor(const FileStream* s, int64_t pos) {
   return &*(it - 1);
 }
 
-const FrameRef* KeyAtOrBefore(const FileStream* s, const FrameRef* chunk) {
-  for (const FrameRef* f = chunk; f >= s->frames.data(); --f) {
-    if (f->key) return f;
-  }
-  return s->frames.data();
-}
-
 bool SeekTo(IGetFrame* g, IAVIFile* file, int64_t ts) {
   avcodec_flush_buffers(g->dec);
   g->draining = false;
@@ -187,10 +180,10 @@ bool Decode(IGetFrame* g, IAVIFile* file, const FrameRef* chunk) {
   const FileStream* s = g->stream;
   int64_t want = chunk->ts;
   if (g->pictureTs == want) return true;
-  const FrameRef* key = KeyAtOrBefore(s, chunk);
+  // Forward from where the decoder is, unless a key chunk lies between it and the target.
   bool forward = file->lastReader == g && !g->draining && g->decoderTs >= 0 &&
-                 g->decoderTs < want && key->ts <= g->decoderTs + 1;
-  if (!forward && !SeekTo(g, file, key->ts)) return false;
+                 g->decoderTs < want && chunk->keyTs <= g->decoderTs + 1;
+  if (!forward && !SeekTo(g, file, chunk->keyTs)) return false;
   g->pictureTs = g->pictureTs > want ? -1 : g->pictureTs;
   // Bounded: a hostile file cannot keep the loop going past its own chunk count.
   int64_t budget = static_cast<int64_t>(file->in->nb_streams) * (s->frames.size() + 64) + 256;

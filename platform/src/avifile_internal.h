@@ -44,6 +44,7 @@ struct FileIo {
 struct FrameRef {
   int64_t ts;
   bool key;
+  int64_t keyTs = 0;  // the key chunk at or before this one, where decoding must start
 };
 
 struct FileStream;

@@ -214,7 +214,7 @@ void BuildFrameTable(IAVIFile* file, FileStream* stream) {
   for (int i = 0; i < count; ++i) {
     const AVIndexEntry* e = avformat_index_get_entry(st, i);
     if (!e || e->size <= 0 || e->timestamp < 0 || e->timestamp >= INT32_MAX) continue;
-    stream->frames.push_back({e->timestamp, (e->flags & AVINDEX_KEYFRAME) != 0});
+    stream->frames.push_back({e->timestamp, (e->flags & AVINDEX_KEYFRAME) != 0, 0});
     stream->largest = std::max<uint32_t>(stream->largest, static_cast<uint32_t>(e->size));
   }
   if (stream->frames.empty()) {
@@ -228,7 +228,7 @@ void BuildFrameTable(IAVIFile* file, FileStream* stream) {
         int64_t ts = pkt->dts != AV_NOPTS_VALUE ? pkt->dts : pkt->pts;
         if (ts >= 0 && ts < INT32_MAX) {
           bool key = (pkt->flags & AV_PKT_FLAG_KEY) != 0;
-          stream->frames.push_back({ts, key});
+          stream->frames.push_back({ts, key, 0});
           stream->largest = std::max<uint32_t>(stream->largest, static_cast<uint32_t>(pkt->size));
         }
       }
@@ -245,6 +245,11 @@ void BuildFrameTable(IAVIFile* file, FileStream* stream) {
       stream->frames.end());
   // Files that flag no key frame at all still decode from their first chunk.
   if (!stream->frames.empty()) stream->frames.front().key = true;
+  int64_t key = 0;
+  for (FrameRef& f : stream->frames) {
+    if (f.key) key = f.ts;
+    f.keyTs = key;
+  }
   stream->length = stream->frames.empty() ? 0 : stream->frames.back().ts + 1;
 }
 
