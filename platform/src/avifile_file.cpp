@@ -1,6 +1,5 @@
 // AVIFile entry points for files and their streams: opening, reference counts, stream
 // information and formats, and the uncompressed write path.
-#include <errno.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -106,8 +105,11 @@ HRESULT VFWAPI AVIFileOpenA(PAVIFILE* result, LPCSTR name, UINT mode, LPCLSID) {
     file->outPath = file->path;
     if (!file->outIo.Open(file->outPath, true, true)) return AVIERR_FILEOPEN;
   } else {
-    if (!file->inIo.Open(file->path, false, false)) {
-      return errno == ENOMEM ? AVIERR_MEMORY : AVIERR_FILEOPEN;
+    bool missing = false;
+    if (!file->inIo.Open(file->path, false, false, &missing)) {
+      // Only a missing file is AVIERR_FILEOPEN: callers create one then. Something that is
+      // there but does not read as a file must not be replaced.
+      return missing ? AVIERR_FILEOPEN : AVIERR_FILEREAD;
     }
     if (file->writable && ::access(name, W_OK) != 0) return AVIERR_READONLY;
     // A file that exists but is not an AVI is refused, never replaced.

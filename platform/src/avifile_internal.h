@@ -29,14 +29,19 @@ inline int64_t DibStride(int64_t width, int bits) {
   return ((width * bits + 31) / 32) * 4;
 }
 
-// File I/O behind an AVIOContext: one descriptor, reads and writes through the platform's
-// own write path (so the disk-full seam of the kernel applies).
+// File I/O behind an AVIOContext: one file handle of the kernel area, so that its share
+// modes and its disk-full seam apply to AVI files as to every other file.
 struct FileIo {
-  int fd = -1;
+  HANDLE file = INVALID_HANDLE_VALUE;
   bool writeFailed = false;
   AVIOContext* pb = nullptr;
-  bool Open(const std::string& path, bool write, bool create);
+  // False with the reason in `missing` (no such file or folder) when it does not open.
+  bool Open(const std::string& path, bool write, bool create, bool* missing = nullptr);
   void Close();
+  bool IsOpen() const { return file != INVALID_HANDLE_VALUE; }
+  bool ReadAt(int64_t offset, void* buffer, DWORD size);  // exactly `size` bytes
+  bool Truncate(int64_t size);
+  bool Flush();
   ~FileIo() { Close(); }
 };
 

@@ -1,9 +1,6 @@
 // AVIFile I/O: descriptors behind AVIOContexts, the object registry, and the demuxer side
 // of a file (its streams, formats and frame tables).
 #include <errno.h>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <climits>
@@ -22,32 +19,36 @@ namespace {
 
 constexpr int kIoBuffer = 32768;
 
+bool SetPosition(HANDLE file, int64_t offset, DWORD method, int64_t* result) {
+  LONG high = static_cast<LONG>(offset >> 32);
+  SetLastError(ERROR_SUCCESS);
+  DWORD low = SetFilePointer(file, static_cast<LONG>(offset & 0xFFFFFFFF), &high, method);
+  if (low == INVALID_SET_FILE_POINTER && GetLastError() != ERROR_SUCCESS) return false;
+  if (result) *result = (static_cast<int64_t>(high) << 32) | low;
+  return true;
+}
+
 int ReadCallback(void* opaque, uint8_t* buffer, int size) {
   auto* io = static_cast<FileIo*>(opaque);
-  for (;;) {
-    ssize_t n = ::read(io->fd, buffer, static_cast<size_t>(size));
-    if (n > 0) return static_cast<int>(n);
-    if (n == 0) return AVERROR_EOF;
-    if (errno != EINTR) return AVERROR(errno);
-  }
+  DWORD got = 0;
+  if (!ReadFile(io->file, buffer, static_cast<DWORD>(size), &got, nullptr)) return AVERROR(EIO);
+  return got == 0 ? AVERROR_EOF : static_cast<int>(got);
 }
 
 int WriteCallback(void* opaque, uint8_t* buffer, int size) {
   auto* io = static_cast<FileIo*>(opaque);
   if (io->writeFailed) return AVERROR(EIO);
-  size_t done = 0;
-  while (done < static_cast<size_t>(size)) {
-    ssize_t n = ::write(io->fd, buffer + done, static_cast<size_t>(size) - done);
-    if (n > 0) {
-      done += static_cast<size_t>(n);
-    } else if (n < 0 && errno == EINTR) {
-      continue;
-    } else {
+  DWORD done = 0;
+  while (done < static_cast<DWORD>(size)) {
+    DWORD n = 0;
+    if (!WriteFile(io->file, buffer + done, static_cast<DWORD>(size) - done, &n, nullptr) ||
+        n == 0) {
       // A short write is as bad as a failed one: the muxer's bookkeeping no longer
       // matches the file, so the file is marked and finished without a trailer.
       io->writeFailed = true;
-      return AVERROR(n < 0 ? errno : ENOSPC);
+      return AVERROR(ENOSPC);
     }
+    done += n;
   }
   return size;
 }
@@ -55,28 +56,46 @@ int WriteCallback(void* opaque, uint8_t* buffer, int size) {
 int64_t SeekCallback(void* opaque, int64_t offset, int whence) {
   auto* io = static_cast<FileIo*>(opaque);
   if (whence & AVSEEK_SIZE) {
-    struct stat st;
-    if (::fstat(io->fd, &st) != 0) return AVERROR(errno);
-    return st.st_size;
+    DWORD high = 0;
+    SetLastError(ERROR_SUCCESS);
+    DWORD low = GetFileSize(io->file, &high);
+    if (low == INVALID_FILE_SIZE && GetLastError() != ERROR_SUCCESS) return AVERROR(EIO);
+    return (static_cast<int64_t>(high) << 32) | low;
   }
-  off_t r = ::lseek(io->fd, offset, whence & ~AVSEEK_FORCE);
-  return r < 0 ? AVERROR(errno) : r;
+  DWORD method = FILE_BEGIN;
+  switch (whence & ~AVSEEK_FORCE) {
+    case SEEK_SET:
+      break;
+    case SEEK_CUR:
+      method = FILE_CURRENT;
+      break;
+    case SEEK_END:
+      method = FILE_END;
+      break;
+    default:
+      return AVERROR(EINVAL);
+  }
+  int64_t at = 0;
+  return SetPosition(io->file, offset, method, &at) ? at : AVERROR(EIO);
 }
 
 }  // namespace
 
-bool FileIo::Open(const std::string& path, bool write, bool create) {
+bool FileIo::Open(const std::string& path, bool write, bool create, bool* missing) {
   Close();
-  int flags = O_CLOEXEC | (write ? O_RDWR : O_RDONLY);
-  if (create) flags |= O_CREAT | O_TRUNC;
-  do {
-    fd = ::open(path.c_str(), flags, 0666);
-  } while (fd < 0 && errno == EINTR);
-  if (fd < 0) return false;
-  struct stat st;
-  if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+  if (missing) *missing = false;
+  file = CreateFileA(path.c_str(), GENERIC_READ | (write ? GENERIC_WRITE : 0),
+                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                     create ? CREATE_ALWAYS : OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    DWORD error = GetLastError();
+    if (missing) *missing = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+    return false;
+  }
+  BY_HANDLE_FILE_INFORMATION facts;
+  if (!GetFileInformationByHandle(file, &facts) ||
+      (facts.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
     Close();
-    errno = EISDIR;
     return false;
   }
   auto* buffer = static_cast<uint8_t*>(av_malloc(kIoBuffer));
@@ -87,7 +106,6 @@ bool FileIo::Open(const std::string& path, bool write, bool create) {
   if (!pb) {
     av_free(buffer);
     Close();
-    errno = ENOMEM;
     return false;
   }
   return true;
@@ -98,9 +116,28 @@ void FileIo::Close() {
     av_freep(&pb->buffer);
     avio_context_free(&pb);
   }
-  if (fd >= 0) ::close(fd);
-  fd = -1;
+  if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+  file = INVALID_HANDLE_VALUE;
   writeFailed = false;
+}
+
+bool FileIo::ReadAt(int64_t offset, void* buffer, DWORD size) {
+  int64_t was = 0;
+  if (!SetPosition(file, 0, FILE_CURRENT, &was) ||
+      !SetPosition(file, offset, FILE_BEGIN, nullptr)) {
+    return false;
+  }
+  DWORD got = 0;
+  bool ok = ReadFile(file, buffer, size, &got, nullptr) && got == size;
+  return SetPosition(file, was, FILE_BEGIN, nullptr) && ok;
+}
+
+bool FileIo::Truncate(int64_t size) {
+  return SetPosition(file, size, FILE_BEGIN, nullptr) && SetEndOfFile(file);
+}
+
+bool FileIo::Flush() {
+  return FlushFileBuffers(file) != FALSE;
 }
 
 std::mutex& RegistryMutex() {
@@ -139,8 +176,7 @@ namespace {
 bool OpenDemuxer(IAVIFile* file) {
   // Only RIFF "AVI " files: libavformat would happily read other containers.
   uint8_t head[12];
-  ssize_t n = ::pread(file->inIo.fd, head, sizeof head, 0);
-  if (n != static_cast<ssize_t>(sizeof head) || std::memcmp(head, "RIFF", 4) != 0 ||
+  if (!file->inIo.ReadAt(0, head, sizeof head) || std::memcmp(head, "RIFF", 4) != 0 ||
       std::memcmp(head + 8, "AVI ", 4) != 0) {
     return false;
   }

@@ -223,26 +223,24 @@ void FinishOutput(IAVIFile* file) {
     if (av_write_trailer(file->out) < 0) file->failed = true;
     if (!file->failed) Flush(file);
   }
-  if (file->out && file->failed && file->outIo.fd >= 0) {
+  if (file->out && file->failed && file->outIo.IsOpen()) {
     // Cut what the muxer could not finish: the header then claims no chunks, and the
     // chunks up to the cut are whole.
-    if (::ftruncate(file->outIo.fd, file->lastGood) != 0) {
-      file->lastGood = 0;
-    }
+    file->outIo.Truncate(file->lastGood);
   }
   bool complete = file->out && file->headerWritten && !file->failed;
-  if (file->outIo.fd >= 0 && complete && ::fsync(file->outIo.fd) != 0) complete = false;
+  if (file->outIo.IsOpen() && complete && !file->outIo.Flush()) complete = false;
   if (file->out) avformat_free_context(file->out);
   file->out = nullptr;
   file->outIo.Close();
   if (!file->created && !file->outPath.empty()) {
     if (complete) {
       CloseInput(file);
-      if (std::rename(file->outPath.c_str(), file->path.c_str()) != 0) {
-        std::remove(file->outPath.c_str());
+      if (!MoveFileExA(file->outPath.c_str(), file->path.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+        DeleteFileA(file->outPath.c_str());
       }
     } else {
-      std::remove(file->outPath.c_str());
+      DeleteFileA(file->outPath.c_str());
     }
   }
 }

@@ -270,7 +270,8 @@ TEST(AviRead, BadFilesFailWithCodes) {
   PAVIFILE f = nullptr;
   EXPECT_EQ(AVIFileOpenA(&f, Path("missing.avi").c_str(), 0, nullptr), AVIERR_FILEOPEN);
   EXPECT_EQ(f, nullptr);
-  EXPECT_EQ(AVIFileOpenA(&f, ScratchDir().c_str(), 0, nullptr), AVIERR_FILEOPEN);
+  EXPECT_EQ(AVIFileOpenA(&f, Path("nowhere/missing.avi").c_str(), 0, nullptr), AVIERR_FILEOPEN);
+  EXPECT_EQ(AVIFileOpenA(&f, ScratchDir().c_str(), 0, nullptr), AVIERR_FILEREAD);
   WriteBytes(Path("empty.avi"), {});
   EXPECT_EQ(AVIFileOpenA(&f, Path("empty.avi").c_str(), 0, nullptr), AVIERR_BADFORMAT);
   WriteBytes(Path("text.avi"), std::vector<uint8_t>(1000, 'x'));

@@ -287,6 +287,37 @@ TEST(AviWrite, FullDiskFailsAndTheFileClaimsOnlyWhatItHolds) {
     AVIFileRelease(f);
   }
 
+  // The kernel's disk-full seam: the disk fills up after a few frames.
+  {
+    const int w = 40, h = 30;
+    std::string seam = Path("seam.avi");
+    PAVIFILE sf = nullptr;
+    ASSERT_EQ(AVIFileOpenA(&sf, seam.c_str(), OF_CREATE, nullptr), 0);
+    PAVISTREAM sv = nullptr;
+    AVISTREAMINFOA si = VideoInfo(w, h, 25000);
+    ASSERT_EQ(AVIFileCreateStreamA(sf, &sv, &si), 0);
+    BITMAPINFOHEADER sb = Rgb24Header(w, h);
+    ASSERT_EQ(AVIStreamSetFormat(sv, 0, &sb, sizeof sb), 0);
+    kzwinFailWritesAfter(30000);
+    int ok = 0;
+    for (int n = 0; n < 20; ++n) {
+      auto bits = Pattern(w, h, n);
+      if (AVIStreamWrite(sv, n, 1, bits.data(), LONG(bits.size()), 0, nullptr, nullptr) != 0) {
+        break;
+      }
+      ++ok;
+    }
+    AVIStreamRelease(sv);
+    AVIFileRelease(sf);
+    kzwinFailWritesAfter(-1);
+    EXPECT_GT(ok, 0);
+    EXPECT_LT(ok, 20);
+    auto frames = ReadAll(seam);
+    EXPECT_LE(frames.size(), size_t(ok));
+    EXPECT_GT(frames.size(), 0u);
+    for (size_t n = 0; n < frames.size(); ++n) EXPECT_EQ(frames[n], Pattern(w, h, int(n))) << n;
+  }
+
   // The disk fills up after a few frames (a file size limit gives a real short write).
   const int w = 48, h = 32;
   std::string path = Path("full.avi");
