@@ -21,11 +21,16 @@ struct ExportState {
 };
 
 struct AviOutputState {
-  std::mutex mutex;  // the show step and the record thread both write
+  // The show step and the record thread both write; `mutex` guards every field but the
+  // two atomics, and is held for one write at a time, never while waiting.
+  std::mutex mutex;
   PAVIFILE file = nullptr;
   PAVISTREAM video = nullptr;
+  // Published (release) only once its format is set, so a writer never sees it half made.
   std::atomic<PAVISTREAM> compressed{nullptr};
   int32_t frames = 0;
+  int32_t width = 0;  // frame size of the stream: frames of another size are skipped
+  int32_t height = 0;
   std::atomic<uint32_t> writeInProgress{0};
   double firstTime = 0.0;
   double lastTime = 0.0;

@@ -35,7 +35,7 @@ void FillAccess(KZACCESS* a, uint32_t session) {
   a->version = KZ_VERSION_NUMBER;
   // The 46 functions in slot order. A function that is not built yet stands as nullptr
   // (the stub); when it is built, its name replaces the nullptr here.
-  KZ_SLOT(KZAVIOptionsDialog, nullptr);
+  KZ_SLOT(KZAVIOptionsDialog, KZAVIOptionsDialog);
   KZ_SLOT(KZBegin, KZBegin);
   KZ_SLOT(KZCameraDialog, nullptr);
   KZ_SLOT(KZChangeDisplay, nullptr);
