@@ -378,3 +378,37 @@ TEST_F(DriverDialogs, ResponderChoosesCancelsOrFails) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(CaptureWindow, ClosedByAPostedCloseOrWithItsThread) {
+  // WM_CLOSE posted from another thread: the owner's message loop destroys the window.
+  std::atomic<HWND> cap{nullptr};
+  std::thread owner([&] {
+    HWND w = MakeCapture();
+    SendMessageA(w, WM_CAP_DRIVER_CONNECT, 0, 0);
+    cap.store(w);
+    MSG msg;
+    while (IsWindow(w) && GetMessageA(&msg, nullptr, 0, 0) > 0) DispatchMessageA(&msg);
+  });
+  while (!cap.load()) std::this_thread::yield();
+  EXPECT_FALSE(DestroyWindow(cap.load()));  // not from this thread
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+  EXPECT_TRUE(PostMessageA(cap.load(), WM_CLOSE, 0, 0));
+  owner.join();  // its loop ends only once the window is gone
+  EXPECT_FALSE(IsWindow(cap.load()));
+  EXPECT_EQ(kzwinCameraConnections(0), 0);
+
+  // A thread that ends without destroying its capture window takes it along.
+  std::thread quitter([&] {
+    HWND w = MakeCapture();
+    SendMessageA(w, WM_CAP_DRIVER_CONNECT, 0, 0);
+    cap.store(w);
+  });
+  quitter.join();
+  EXPECT_FALSE(IsWindow(cap.load()));
+  EXPECT_EQ(kzwinCameraConnections(0), 0);
+  EXPECT_EQ(SendMessageA(cap.load(), WM_CAP_GRAB_FRAME, 0, 0), 0);
+}
+
+}  // namespace
