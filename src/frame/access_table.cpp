@@ -37,22 +37,22 @@ void FillAccess(KZACCESS* a, uint32_t session) {
   // (the stub); when it is built, its name replaces the nullptr here.
   KZ_SLOT(KZAVIOptionsDialog, KZAVIOptionsDialog);
   KZ_SLOT(KZBegin, KZBegin);
-  KZ_SLOT(KZCameraDialog, nullptr);
+  KZ_SLOT(KZCameraDialog, KZCameraDialog);
   KZ_SLOT(KZChangeDisplay, nullptr);
   KZ_SLOT(KZChangePlayback, nullptr);
   KZ_SLOT(KZChangeRecord, nullptr);
   KZ_SLOT(KZDisplayCoord, nullptr);
   KZ_SLOT(KZDisplayCoord2, nullptr);
   KZ_SLOT(KZEnd, KZEnd);
-  KZ_SLOT(KZEnumFormats, nullptr);
-  KZ_SLOT(KZEnumSources, nullptr);
-  KZ_SLOT(KZFormatDialog, nullptr);
+  KZ_SLOT(KZEnumFormats, KZEnumFormats);
+  KZ_SLOT(KZEnumSources, KZEnumSources);
+  KZ_SLOT(KZFormatDialog, KZFormatDialog);
   KZ_SLOT(KZGetDisplay, nullptr);
   KZ_SLOT(KZGetDisplayImage, nullptr);
   KZ_SLOT(KZGetDisplayRate, nullptr);
   KZ_SLOT(KZGetFileInfo, nullptr);
   KZ_SLOT(KZGetFileFormat, nullptr);
-  KZ_SLOT(KZGetFormat, nullptr);
+  KZ_SLOT(KZGetFormat, KZGetFormat);
   KZ_SLOT(KZGetLastError, KZGetLastError);
   KZ_SLOT(KZGetPlayback, nullptr);
   KZ_SLOT(KZGetPlaybackFrame, nullptr);
@@ -63,7 +63,7 @@ void FillAccess(KZACCESS* a, uint32_t session) {
   KZ_SLOT(KZGetRecord, nullptr);
   KZ_SLOT(KZGetRecordRate, nullptr);
   KZ_SLOT(KZImageToBitmap, nullptr);
-  KZ_SLOT(KZIsSourceInUse, nullptr);
+  KZ_SLOT(KZIsSourceInUse, KZIsSourceInUse);
   KZ_SLOT(KZJulianToSystemTime, KZJulianToSystemTime);
   KZ_SLOT(KZLoadFrame, nullptr);
   KZ_SLOT(KZRefreshPlayback, nullptr);

@@ -13,6 +13,8 @@ namespace {
 constexpr Command kCommands[] = {
     {"version", CmdVersion, "print the library's version"},
     {"time", CmdTime, "convert between calendar times and Julian dates"},
+    {"sources", CmdSources, "list the capture sources"},
+    {"formats", CmdFormats, "list the capture formats of a source"},
 };
 
 int Usage(FILE* to) {

@@ -1,0 +1,140 @@
+// KZEnumSources and KZIsSourceInUse over the test cameras.
+#include <string>
+
+#include "capture_fixture.h"
+
+namespace kz::test {
+namespace {
+
+using Sources = CaptureTest;
+
+TEST_F(Sources, EveryModeListsTheDriversItShould) {
+  KZWIN_CAMERA b = Camera();
+  b.name = "Camera B";
+  kzwinSetCamera(1, &b);
+  KZWIN_CAMERA broken = Camera();
+  broken.name = "Broken";
+  broken.failConnect = TRUE;
+  kzwinSetCamera(4, &broken);
+
+  struct Case {
+    uint32_t flags;
+    std::vector<std::pair<int, std::string>> expected;
+  } cases[] = {
+      {0, {{1, "KZ Test Pattern Camera"}, {2, "Camera B"}, {5, "Broken"}}},
+      {3, {{1, "KZ Test Pattern Camera"}, {2, "Camera B"}, {5, "Broken"}}},
+      {4 | 3, {{1, "KZ Test Pattern Camera"}, {2, "Camera B"}, {5, "Broken"}}},  // low bits only
+      {1,
+       {{1, "KZ Test Pattern Camera"},
+        {2, "Camera B"},
+        {3, "Video For Windows 2"},
+        {4, "Video For Windows 3"},
+        {5, "Broken"},
+        {6, "Video For Windows 5"},
+        {7, "Video For Windows 6"},
+        {8, "Video For Windows 7"},
+        {9, "Video For Windows 8"},
+        {10, "Video For Windows 9"}}},
+      {2, {{1, "KZ Test Pattern Camera"}, {2, "Camera B"}}},  // only drivers that connect
+  };
+  for (const Case& c : cases) {
+    KZSOURCE list[12];
+    std::memset(list, 0x5A, sizeof list);
+    const int32_t n = KZEnumSources(session_, list, 12, c.flags);
+    ASSERT_EQ(n, static_cast<int32_t>(c.expected.size())) << "flags " << c.flags;
+    EXPECT_EQ(KZGetLastError(), 0u);
+    for (int32_t i = 0; i < n; ++i) {
+      EXPECT_EQ(list[i].source, c.expected[i].first);
+      EXPECT_EQ(std::string(list[i].name), c.expected[i].second);
+      EXPECT_EQ(std::memcmp(list[i].name, list[i].nameAgain, 80), 0);
+    }
+    EXPECT_EQ(list[n].source, 0x5A5A5A5A);  // nothing past the count
+  }
+  EXPECT_EQ(kzwinCountWindows(), windows_);  // mode 2's probe windows are gone
+}
+
+TEST_F(Sources, CapacitiesAndLongNames) {
+  std::string longName(100, 'x');
+  KZWIN_CAMERA c = Camera();
+  c.name = longName.c_str();
+  kzwinSetCamera(2, &c);
+  kzwinSetCamera(3, &c);
+  struct Case {
+    bool withList;
+    int32_t capacity;
+    int32_t written;
+    uint32_t error;
+  } cases[] = {
+      {true, 0, 0, KZ_ERR_SOURCE_LIST_SHORT},
+      {true, 1, 1, KZ_ERR_SOURCE_LIST_SHORT},
+      {true, 3, 3, 0},
+      {true, 5, 3, 0},
+      {true, -4, 0, KZ_ERR_SOURCE_LIST_SHORT},
+      {false, 7, 0, 0},
+      {false, -1, 0, 0},
+  };
+  for (const Case& k : cases) {
+    KZSOURCE list[6];
+    std::memset(list, 0x5A, sizeof list);
+    EXPECT_EQ(KZEnumSources(session_, k.withList ? list : nullptr, k.capacity, 0), 3) << k.capacity;
+    EXPECT_EQ(KZGetLastError(), k.error) << k.capacity;
+    for (int32_t i = 0; i < 6; ++i) {
+      if (i < k.written) {
+        EXPECT_EQ(list[i].source, i == 0 ? 1 : i + 2);
+      } else {
+        EXPECT_EQ(list[i].source, 0x5A5A5A5A);
+      }
+    }
+    if (k.written >= 2) {
+      EXPECT_EQ(std::strlen(list[1].name), 79u);  // cut to 79 characters
+      EXPECT_EQ(std::strlen(list[1].nameAgain), 79u);
+    }
+  }
+}
+
+TEST_F(Sources, StreamsOfOtherSessionsHideTheirSource) {
+  const uint32_t other = KZBegin(nullptr);
+  ASSERT_NE(other, 0u);
+  // Driver 0's connection belongs to the stream: mode 2 must not probe it.
+  FakeStream(1, other, kDisplayBit | kGrabBit, true);
+  KZSOURCE list[10];
+  EXPECT_EQ(KZEnumSources(session_, list, 10, 0), 0);
+  EXPECT_EQ(KZGetLastError(), static_cast<uint32_t>(KZ_ERR_NO_SOURCE));
+  EXPECT_EQ(KZEnumSources(other, list, 10, 2), 1);
+  EXPECT_EQ(KZEnumSources(0, list, 10, 2), 1);
+  EXPECT_EQ(list[0].source, 1);
+  EXPECT_EQ(KZGetLastError(), 0u);
+  KZEnd(other);
+}
+
+TEST_F(Sources, IsSourceInUseFollowsTheStreamTable) {
+  const uint32_t other = KZBegin(nullptr);
+  HWND shown =
+      CreateWindowExA(0, nullptr, "shown", 0, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
+  HWND elsewhere =
+      CreateWindowExA(0, nullptr, "other", 0, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
+  FakeStream(3, session_, kDisplayBit | kGrabBit, false, shown);
+  struct Case {
+    uint32_t session, source;
+    HWND window;
+    uint32_t result, error;
+  } cases[] = {
+      {session_, 3, nullptr, 5, 0},
+      {0, 3, shown, 5, 0},
+      {session_, 4, nullptr, 0, 0},  // idle source
+      {session_, 0, nullptr, 0, 0},  // free entries do not answer for source 0
+      {other, 3, nullptr, 0, KZ_ERR_OTHER_SESSION},
+      {session_, 3, elsewhere, 0, KZ_ERR_OTHER_WINDOW},
+      {0xDEAD, 3, nullptr, 0, KZ_ERR_SESSION},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(KZIsSourceInUse(c.session, c.source, c.window), c.result) << c.source;
+    EXPECT_EQ(KZGetLastError(), c.error) << c.source;
+  }
+  DestroyWindow(shown);
+  DestroyWindow(elsewhere);
+  KZEnd(other);
+}
+
+}  // namespace
+}  // namespace kz::test
