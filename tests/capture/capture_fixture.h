@@ -36,6 +36,19 @@ class CaptureTest : public ::testing::Test {
   }
 
   void TearDown() override {
+    ClearFakes();
+    KZEnd(session_);
+    EXPECT_EQ(kzwinCountWindows(), windows_) << "capture windows left behind";
+    EXPECT_EQ(BlockCount(), blocks_) << "memory blocks left behind";
+    for (UINT d = 0; d < 10; ++d) EXPECT_EQ(kzwinCameraConnections(d), 0) << d;
+    kzwinResetCameras();
+    kzwinSetDialogResponder(nullptr, nullptr);
+    kzwinFailAllocAfter(-1);
+    std::filesystem::remove_all(folder_);
+  }
+
+  // Takes the stand-in streams away (before KZEnd, which would wait for their threads).
+  void ClearFakes() {
     for (StreamRecord* e : fakes_) {
       std::lock_guard lock(StreamTableMutex());
       e->Reset();
@@ -45,14 +58,8 @@ class CaptureTest : public ::testing::Test {
       SendMessageA(w, WM_CAP_DRIVER_DISCONNECT, 0, 0);
       DestroyWindow(w);
     }
-    KZEnd(session_);
-    EXPECT_EQ(kzwinCountWindows(), windows_) << "capture windows left behind";
-    EXPECT_EQ(BlockCount(), blocks_) << "memory blocks left behind";
-    for (UINT d = 0; d < 10; ++d) EXPECT_EQ(kzwinCameraConnections(d), 0) << d;
-    kzwinResetCameras();
-    kzwinSetDialogResponder(nullptr, nullptr);
-    kzwinFailAllocAfter(-1);
-    std::filesystem::remove_all(folder_);
+    fakes_.clear();
+    fakeWindows_.clear();
   }
 
   // A stream table entry standing for a running stream on `source`; with `connect`, it has

@@ -123,6 +123,7 @@ TEST_F(Dialogs, RunningStreams) {
   EXPECT_EQ(KZFormatDialog(session_, 1, nullptr, 0, &f), 3);
   EXPECT_EQ(answer.calls, 1);
   EXPECT_EQ(f.width, 640);
+  ClearFakes();
   KZEnd(other);
 }
 

@@ -116,6 +116,7 @@ TEST_F(CaptureErrors, EveryCodeOfEveryFunction) {
     EXPECT_EQ(KZGetLastError(), c.error) << c.what;
   }
   DestroyWindow(window);
+  ClearFakes();
   KZEnd(other);
 }
 

@@ -104,6 +104,7 @@ TEST_F(Sources, StreamsOfOtherSessionsHideTheirSource) {
   EXPECT_EQ(KZEnumSources(0, list, 10, 2), 1);
   EXPECT_EQ(list[0].source, 1);
   EXPECT_EQ(KZGetLastError(), 0u);
+  ClearFakes();
   KZEnd(other);
 }
 
@@ -133,6 +134,7 @@ TEST_F(Sources, IsSourceInUseFollowsTheStreamTable) {
   }
   DestroyWindow(shown);
   DestroyWindow(elsewhere);
+  ClearFakes();
   KZEnd(other);
 }
 
