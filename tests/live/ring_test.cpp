@@ -1,0 +1,270 @@
+// The frame ring: storing, dropping, the consumer rules and the handover between threads.
+#include <gtest/gtest.h>
+#include <windows.h>
+#include <vfw.h>
+
+#include <atomic>
+#include <cstring>
+#include <memory>
+#include <thread>
+#include <vector>
+
+#include "frame/blocks.h"
+#include "frame/stream.h"
+#include "live/ring.h"
+
+namespace kz {
+namespace {
+
+constexpr uint32_t kFrame = 24;
+
+// A stream record with a ring of 24-byte frames, outside the table.
+struct RingFixture {
+  std::unique_ptr<StreamRecord> e = std::make_unique<StreamRecord>();
+  std::vector<uint8_t> frame = std::vector<uint8_t>(kFrame);
+  RingFixture() {
+    EXPECT_TRUE(AllocateRing(*e, kFrame));
+    e->running.store(kGrabBit | kDisplayBit);
+  }
+  ~RingFixture() { BlockFree(e->ring); }
+
+  // Stores a frame whose bytes are all `fill`, requested for `want`.
+  bool Store(uint8_t fill, uint32_t want, uint32_t bytesUsed = kFrame,
+             uint32_t bufferLength = kFrame) {
+    std::memset(frame.data(), fill, frame.size());
+    e->live.nextHeader.want = want;
+    e->live.nextHeader.requestTime = fill;
+    VIDEOHDR h{};
+    h.lpData = frame.data();
+    h.dwBytesUsed = bytesUsed;
+    h.dwBufferLength = bufferLength;
+    return StoreFrame(*e, &h);
+  }
+  void Counts(uint32_t read, uint32_t write) {
+    e->readCount.store(read);
+    e->writeCount.store(write);
+  }
+  uint8_t HeadFill() { return SlotFrame(*e, e->readCount.load())[0]; }
+};
+
+TEST(LiveRing, RefusesFramesThatDoNotMatchOrLie) {
+  RingFixture f;
+  struct Case {
+    uint32_t used, length;
+    bool stored;
+  } cases[] = {
+      {kFrame, kFrame, true},      {kFrame - 1, kFrame, false}, {kFrame + 1, kFrame + 1, false},
+      {kFrame, kFrame - 1, false}, {kFrame, 0, false},          {kFrame, kFrame + 100, true}};
+  uint32_t stored = 0;
+  for (const Case& c : cases) {
+    EXPECT_EQ(f.Store(7, 1, c.used, c.length), c.stored) << c.used << " " << c.length;
+    stored += c.stored;
+    EXPECT_EQ(f.e->writeCount.load(), stored);
+  }
+  EXPECT_FALSE(StoreFrame(*f.e, nullptr));
+  VIDEOHDR empty{};
+  empty.dwBytesUsed = empty.dwBufferLength = kFrame;
+  EXPECT_FALSE(StoreFrame(*f.e, &empty));
+  EXPECT_EQ(f.e->live.displayDropped.load(), 0u);
+}
+
+TEST(LiveRing, CountersWrapPastTwoToThe32AndAFullRingDrops) {
+  RingFixture f;
+  for (uint32_t start : {0u, 0x7FFFFFFCu, 0xFFFFFFFAu}) {
+    f.Counts(start, start);
+    f.e->live.displayDropped.store(0);
+    f.e->rec.recordDropped.store(0);
+    for (uint8_t i = 0; i < 8; ++i) EXPECT_TRUE(f.Store(i + 1, 3));
+    EXPECT_EQ(RingFill(*f.e), 8u);
+    EXPECT_FALSE(f.Store(99, 1));
+    EXPECT_FALSE(f.Store(99, 2));
+    EXPECT_FALSE(f.Store(99, 3));
+    EXPECT_EQ(f.e->live.displayDropped.load(), 2u);
+    EXPECT_EQ(f.e->rec.recordDropped.load(), 2u);
+    // The contents were not overwritten, and every count finds its own slot.
+    for (uint32_t i = 0; i < 8; ++i) {
+      EXPECT_EQ(SlotFrame(*f.e, start + i)[0], i + 1) << start;
+      EXPECT_EQ(SlotHead(*f.e, start + i)->requestTime, i + 1);
+    }
+    f.e->readCount.store(start + 1);
+    EXPECT_TRUE(f.Store(9, 1));
+    EXPECT_EQ(SlotFrame(*f.e, start + 8)[0], 9);
+    EXPECT_EQ(f.e->writeCount.load(), start + 9);
+  }
+}
+
+TEST(LiveRing, DisplaySkipsOlderDisplayOnlyFramesUpToARecordFrame) {
+  struct Case {
+    std::vector<uint32_t> wants;
+    uint32_t chosen;  // offset from the head
+  } cases[] = {
+      {{1}, 0}, {{1, 1, 1, 1}, 3}, {{1, 1, 3, 1}, 1}, {{1, 2, 1}, 0}, {{3, 1, 1}, 2},
+  };
+  for (const Case& c : cases) {
+    RingFixture f;
+    f.Counts(0xFFFFFFFE, 0xFFFFFFFE);
+    for (uint32_t w : c.wants) f.Store(static_cast<uint8_t>(w), w);
+    const uint32_t r = ChooseForDisplay(*f.e);
+    EXPECT_EQ(r - 0xFFFFFFFEu, c.chosen);
+    FinishForDisplay(*f.e, r);
+    EXPECT_EQ(f.e->readCount.load(), r + 1);
+  }
+}
+
+TEST(LiveRing, TheHeadBelongsToTheRecordingOnlyWhileItRunsAndHasBegun) {
+  struct Case {
+    uint32_t want, running, begun;
+    bool display;
+  } cases[] = {
+      {1, 7, 1, true}, {2, 7, 1, false}, {3, 7, 1, false}, {3, 7, 0, true},
+      {2, 5, 1, true}, {3, 5, 0, true},  {2, 7, 0, true},
+  };
+  for (const Case& c : cases) {
+    RingFixture f;
+    f.e->running.store(c.running);
+    f.e->live.recordBegun.store(c.begun);
+    EXPECT_FALSE(HeadForDisplay(*f.e));
+    f.Store(1, c.want);
+    EXPECT_EQ(HeadForDisplay(*f.e), c.display) << c.want << " " << c.running << " " << c.begun;
+  }
+}
+
+TEST(LiveRing, RecordingConsumesSharesOrHandsBackItsFrames) {
+  struct Case {
+    std::vector<uint32_t> wants;
+    uint32_t running;
+    uint32_t readAfter;  // offset from the start
+    uint32_t headWant;   // want of the (old) head after the step
+    uint32_t nextWant;   // want of the frame after it
+  } cases[] = {
+      // Recording only: consumed.
+      {{2, 1}, 7, 1, 2, 1},
+      // Shared, ring under half full: the display takes it later.
+      {{3, 2}, 7, 0, 1, 2},
+      // Shared, ring half full: the recording keeps it, the display gets the next.
+      {{3, 2, 2, 2}, 7, 1, 3, 3},
+      // Shared, but no display runs any more: consumed.
+      {{3, 1}, 6, 1, 3, 1},
+  };
+  for (const Case& c : cases) {
+    RingFixture f;
+    f.e->running.store(c.running);
+    f.Counts(0xFFFFFFFC, 0xFFFFFFFC);
+    for (uint32_t w : c.wants) f.Store(static_cast<uint8_t>(w), w);
+    ASSERT_EQ(HeadForRecord(*f.e), RecordHead::kWrite);
+    ConsumeForRecord(*f.e);
+    EXPECT_EQ(f.e->readCount.load() - 0xFFFFFFFCu, c.readAfter);
+    EXPECT_EQ(SlotWant(*f.e, 0xFFFFFFFC), c.headWant);
+    EXPECT_EQ(SlotWant(*f.e, 0xFFFFFFFD), c.nextWant);
+  }
+}
+
+TEST(LiveRing, RecordingGoesOnPastFramesOfAStoppedDisplay) {
+  RingFixture f;
+  f.e->running.store(kGrabBit | kRecordBit | kDisplayBit);
+  f.Store(1, 1);
+  f.Store(2, 1);
+  f.Store(3, 2);
+  // While the display runs, its frames are its own.
+  EXPECT_EQ(HeadForRecord(*f.e), RecordHead::kWait);
+  EXPECT_EQ(f.e->readCount.load(), 0u);
+  f.e->running.store(kGrabBit | kRecordBit);
+  EXPECT_EQ(HeadForRecord(*f.e), RecordHead::kWrite);
+  EXPECT_EQ(f.e->readCount.load(), 2u);
+  EXPECT_EQ(f.HeadFill(), 3);
+  ConsumeForRecord(*f.e);
+  EXPECT_EQ(HeadForRecord(*f.e), RecordHead::kEmpty);
+}
+
+TEST(LiveRing, OneConsumerAtATimeHoldsTheClaim) {
+  RingFixture f;
+  EXPECT_TRUE(ClaimRing(*f.e, kWantDisplay));
+  EXPECT_FALSE(ClaimRing(*f.e, kWantRecord));
+  ReleaseRing(*f.e, kWantRecord);  // not the holder: changes nothing
+  EXPECT_FALSE(ClaimRing(*f.e, kWantRecord));
+  ReleaseRing(*f.e, kWantDisplay);
+  EXPECT_TRUE(ClaimRing(*f.e, kWantRecord));
+  ReleaseRing(*f.e, kWantRecord);
+}
+
+// A producer stores numbered frames while a display and a recording consume them on
+// threads of their own: every frame read is whole, frames come in order, each recorded
+// frame is one the recording wanted, and the counters end where the frames say.
+TEST(LiveRing, HandoverBetweenThreadsKeepsFramesWholeAndInOrder) {
+  RingFixture f;
+  f.e->running.store(kGrabBit | kDisplayBit | kRecordBit);
+  f.e->live.recordBegun.store(1);
+  f.Counts(0xFFFFFF00u, 0xFFFFFF00u);
+  constexpr uint32_t kFrames = 3000;
+  std::atomic<bool> done{false};
+  std::atomic<uint32_t> bad{0};
+  std::atomic<uint32_t> recorded{0};
+  std::atomic<uint32_t> shown{0};
+
+  auto check = [&](uint32_t count, uint32_t* last) {
+    uint32_t n;
+    const uint8_t* p = SlotFrame(*f.e, count);
+    std::memcpy(&n, p, 4);
+    for (uint32_t i = 4; i < kFrame; ++i) {
+      if (p[i] != static_cast<uint8_t>(n + i)) bad.fetch_add(1);
+    }
+    if (*last != 0xFFFFFFFF && n <= *last) bad.fetch_add(1);
+    *last = n;
+    return n;
+  };
+  std::thread display([&] {
+    uint32_t last = 0xFFFFFFFF;
+    while (!done.load() || RingFill(*f.e) != 0) {
+      if (!ClaimRing(*f.e, kWantDisplay)) continue;
+      if (HeadForDisplay(*f.e)) {
+        const uint32_t r = ChooseForDisplay(*f.e);
+        check(r, &last);
+        FinishForDisplay(*f.e, r);
+        shown.fetch_add(1);
+      }
+      ReleaseRing(*f.e, kWantDisplay);
+      std::this_thread::yield();
+    }
+  });
+  std::thread record([&] {
+    uint32_t last = 0xFFFFFFFF;
+    while (!done.load() || RingFill(*f.e) != 0) {
+      if (!ClaimRing(*f.e, kWantRecord)) continue;
+      if (HeadForRecord(*f.e) == RecordHead::kWrite) {
+        const uint32_t n = check(f.e->readCount.load(), &last);
+        if (n % 3 == 0) bad.fetch_add(1);  // frames 0, 3, 6... were for the display only
+        recorded.fetch_add(1);
+        ConsumeForRecord(*f.e);
+      }
+      ReleaseRing(*f.e, kWantRecord);
+      std::this_thread::yield();
+    }
+  });
+  uint32_t stored = 0;
+  for (uint32_t n = 0; n < kFrames;) {
+    for (uint32_t i = 0; i < kFrame; ++i) f.frame[i] = static_cast<uint8_t>(n + i);
+    std::memcpy(f.frame.data(), &n, 4);
+    f.e->live.nextHeader.want = n % 3 == 0 ? 1 : 3;
+    VIDEOHDR h{};
+    h.lpData = f.frame.data();
+    h.dwBytesUsed = h.dwBufferLength = kFrame;
+    if (StoreFrame(*f.e, &h)) {
+      ++stored;
+      ++n;
+    } else {
+      std::this_thread::yield();
+    }
+  }
+  done.store(true);
+  display.join();
+  record.join();
+  EXPECT_EQ(bad.load(), 0u);
+  EXPECT_EQ(stored, kFrames);
+  EXPECT_EQ(f.e->readCount.load(), f.e->writeCount.load());
+  EXPECT_EQ(f.e->writeCount.load(), 0xFFFFFF00u + kFrames);
+  EXPECT_GT(recorded.load(), 0u);
+  EXPECT_GT(shown.load(), 0u);
+}
+
+}  // namespace
+}  // namespace kz
