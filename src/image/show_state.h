@@ -8,13 +8,16 @@
 
 namespace kz {
 
+struct Plan;
+struct AdjustTables;
+
 struct ShowState {
   int32_t shownWidth = 0;
   int32_t shownHeight = 0;
   int32_t pixelKind = 0;
   uint32_t adjustFlags = 0;
-  int32_t* resamplePlan = nullptr;  // block of the memory table
-  int32_t* adjustTables = nullptr;  // block of the memory table
+  Plan* resamplePlan = nullptr;          // block of the memory table (image/plan.h)
+  AdjustTables* adjustTables = nullptr;  // block of the memory table (image/colour.h)
   HDC targetDC = nullptr;
   uint8_t palette[1024] = {};  // PAL8 colour table of the stream (B, G, R, 0)
 

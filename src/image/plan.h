@@ -1,0 +1,61 @@
+// The geometry and resampling plan: which source bytes, with which weights, make each
+// output column and row, with crop, quarter turns, mirror, flip, field swap and zoom
+// folded into per-channel offset lists once per display block.
+#pragma once
+
+#include <kzvideo.h>
+
+#include <cstdint>
+
+#include "image/layout.h"
+
+namespace kz {
+
+// Taps of one direction (columns or rows) of one channel: `taps` source offsets and
+// weights (scale 512) per output position, position after position.
+struct PlanAxis {
+  int64_t* offsets = nullptr;
+  int32_t* weights = nullptr;
+};
+
+// Lives at the start of its own block; the arrays follow it in the same block.
+struct Plan {
+  int32_t width = 0;   // output W
+  int32_t height = 0;  // output H
+  int32_t taps = 1;    // method + 1 (1 when zooming is off)
+  int32_t method = 0;  // 0..5 (0 when zooming is off)
+  PixelKind kind = kKindUnknown;
+  bool present[3] = {false, false, false};  // channels the frame holds samples of
+  PlanAxis cols[3];
+  PlanAxis rows[3];
+};
+
+// Saturating conversions of doubles: NaN gives 0, values out of range the nearest bound.
+int64_t SaturateToInt64(double v, int64_t lo, int64_t hi);
+// Zoom or aspect as the plan and the coordinate mapping use them: values that are not
+// finite or not above 0 count as 1.0.
+double UsableScale(double v);
+
+// Writes the normalised crop, zoom and method back into `block` (as the plan is made for
+// it) and says whether the block asks for more than a plain conversion. `grey` is true
+// for the one-byte grey formats, where white balance and saturation do nothing.
+bool NormaliseBlock(KZDISPLAY& block, bool grey);
+
+// Frees a plan and its colour tables (null pointers are fine).
+struct AdjustTables;
+void FreePlan(Plan*& plan, AdjustTables*& tables);
+
+// Builds the plan for `block` (normalising it first) and its colour tables. Returns false
+// when no plan is needed or one cannot be made (unknown format, no memory); then `plan`
+// and `tables` are null and the output size is the frame's own size.
+// `shownWidth`/`shownHeight` receive the output size in every case.
+bool BuildPlan(KZDISPLAY& block, Plan*& plan, AdjustTables*& tables, int32_t& shownWidth,
+               int32_t& shownHeight, uint32_t& adjustFlags);
+
+// Taps of one direction as list indices: for output positions 0..outLen-1 over an input
+// of length n with step q, method m (m + 1 taps) and area mode `area`. `index` and
+// `weight` hold outLen x (m + 1) entries.
+void ComputeTaps(int64_t n, int64_t outLen, double q, int32_t m, int32_t area, int64_t* index,
+                 int32_t* weight);
+
+}  // namespace kz

@@ -1,0 +1,51 @@
+// The show step: one frame into a packed bitmap (direct conversion, or the general
+// converter when the record has a plan), the drawing callbacks, SetDIBitsToDevice.
+// Display, playback, export and the caller-facing image functions all run it; what is
+// particular to a kind of stream is passed in through ShowHooks.
+#pragma once
+
+#include <kzvideo.h>
+
+#include <cstddef>
+#include <cstdint>
+
+namespace kz {
+
+struct StreamRecord;
+
+// The drawing callbacks to call. They are always the ones the caller passed in itself,
+// never pointers read out of a block that came from a file.
+struct ShowCallbacks {
+  KZBeforeDrawCallback beforeDraw = nullptr;
+  KZAfterConvertCallback afterConvert = nullptr;
+  KZAfterDrawCallback afterDraw = nullptr;
+};
+
+// What streams add to the step.
+struct ShowHooks {
+  void* context = nullptr;
+  bool isStream = false;   // yield the processor around the conversion
+  bool neverDraw = false;  // the save activity converts but never draws
+  // Playback: replace the display block's after-convert and after-draw calls (they call
+  // the playback block's callbacks with a copy of that block). 0 from afterConvert: no draw.
+  int (*afterConvert)(void* context, const void* source, const void* bitmap) = nullptr;
+  void (*afterDraw)(void* context, const void* source, const void* bitmap) = nullptr;
+  // Recording to AVI while displaying: receives the bitmap's pixel rows.
+  void (*aviWrite)(void* context, const uint8_t* rows, int64_t bytes) = nullptr;
+};
+
+// Runs the step on `rec` (its active display block, plan, tables, targetDC and palette)
+// for a frame of `sourceBytes` bytes. Returns the packed bitmap (a block of the memory
+// table the caller publishes or frees), or null when none could be allocated. A frame
+// smaller than its format needs, or of an unknown format, gives a bitmap of zeros that is
+// not drawn.
+uint8_t* ShowStep(StreamRecord& rec, const uint8_t* source, size_t sourceBytes,
+                  const ShowCallbacks& callbacks, const ShowHooks& hooks);
+
+// Rebuilds the plan and colour tables of `rec` for its display block (normalising the
+// block), or frees them when none is needed.
+void PrepareShow(StreamRecord& rec);
+// Frees the plan and tables of `rec`.
+void ReleaseShow(StreamRecord& rec);
+
+}  // namespace kz

@@ -1,0 +1,502 @@
+// Geometry, taps and colour tables of the general converter, checked against plain
+// references written from the rules, and against the direct conversion.
+#include <gtest/gtest.h>
+#include <kzwin_test.h>
+
+#include <cmath>
+#include <cstring>
+#include <random>
+#include <vector>
+
+#include "image/colour.h"
+#include "image/convert.h"
+#include "image/pixfmt.h"
+#include "image/plan.h"
+
+namespace kz {
+namespace {
+
+KZDISPLAY Block(int32_t code, int32_t w, int32_t h) {
+  KZDISPLAY b{};
+  b.size = sizeof(KZDISPLAY);
+  b.width = w;
+  b.height = h;
+  b.format = static_cast<uint32_t>(code);
+  b.bitCount = FormatByCode(code)->bits;
+  return b;
+}
+
+// Converts through the plan when one is made, else directly; returns the pixel rows of
+// the packed bitmap and its size.
+struct Out {
+  std::vector<uint8_t> rows;
+  int32_t w = 0, h = 0;
+  bool planned = false;
+  int64_t stride = 0;
+  // Pixel (x, y), y = 0 the top image row; channel k of B, G, R (or the grey byte).
+  int At(int x, int y, int k = 0) const {
+    const bool eight = stride == BitmapStride(w, true) && stride != BitmapStride(w, false);
+    (void)eight;
+    return rows[static_cast<size_t>((h - 1 - y) * stride + x * bpp + k)];
+  }
+  int bpp = 3;
+};
+
+Out Convert(KZDISPLAY b, const std::vector<uint8_t>& frame, const uint8_t* palette = nullptr) {
+  Plan* plan = nullptr;
+  AdjustTables* tables = nullptr;
+  Out o;
+  uint32_t flags = 0;
+  o.planned = BuildPlan(b, plan, tables, o.w, o.h, flags);
+  const bool eight = IsEightBitOutput(static_cast<int32_t>(b.format));
+  o.bpp = eight ? 1 : 3;
+  o.stride = BitmapStride(o.w, eight);
+  o.rows.assign(static_cast<size_t>(o.stride * o.h), 0);
+  SourceFrame src{static_cast<int32_t>(b.format), b.width, b.height, frame, palette};
+  if (o.planned) {
+    RunGeneralConverter(*plan, *tables, flags, b, src, o.rows.data() + (o.h - 1) * o.stride,
+                        -o.stride, eight);
+  } else {
+    EXPECT_TRUE(ConvertDirect(src, o.rows, o.stride));
+  }
+  FreePlan(plan, tables);
+  return o;
+}
+
+std::vector<uint8_t> RandomFrame(int code, int w, int h, uint32_t seed) {
+  std::vector<uint8_t> f(static_cast<size_t>(ConversionReadSize(w, h, *FormatByCode(code))));
+  std::mt19937 gen(seed);
+  for (auto& v : f) v = static_cast<uint8_t>(gen());
+  return f;
+}
+
+TEST(Plan, IdentityGeometryMatchesTheDirectConversionForEveryFormat) {
+  // Half a turn, mirror and flip together leave every pixel in place but force a plan, so
+  // the general path must agree with the direct one, odd sizes and clamped chroma included.
+  const int sizes[][2] = {{1, 1}, {2, 3}, {3, 2}, {5, 5}, {6, 7}, {7, 9}, {9, 4}, {13, 6}};
+  std::vector<uint8_t> pal(1024);
+  for (size_t i = 0; i < pal.size(); ++i) pal[i] = static_cast<uint8_t>(i * 13 + 1);
+  for (const PixelFormat& row : kPixelFormats) {
+    for (auto [w, h] : sizes) {
+      const auto f = RandomFrame(row.code, w, h, static_cast<uint32_t>(w * 100 + h + row.code));
+      KZDISPLAY plain = Block(row.code, w, h);
+      KZDISPLAY same = plain;
+      same.orientation = 2 | KZ_ORIENT_MIRROR | KZ_ORIENT_FLIP;
+      const Out direct = Convert(plain, f, pal.data());
+      const Out general = Convert(same, f, pal.data());
+      ASSERT_FALSE(direct.planned);
+      ASSERT_TRUE(general.planned);
+      ASSERT_EQ(general.w, w);
+      ASSERT_EQ(general.h, h);
+      for (int y = 0; y < h; ++y) {
+        for (int x = 0; x < w; ++x) {
+          for (int k = 0; k < direct.bpp; ++k) {
+            ASSERT_EQ(general.At(x, y, k), direct.At(x, y, k))
+                << row.name << " " << w << "x" << h << " at " << x << "," << y;
+          }
+        }
+      }
+    }
+  }
+}
+
+// Source pixel shown at output (x, y) after field swap, crop, turns, mirror and flip,
+// applied one at a time to a plain coordinate grid.
+struct Grid {
+  int w, h;
+  std::vector<std::pair<int, int>> at;  // source (x, y) of each pixel
+  std::pair<int, int>& operator()(int x, int y) { return at[static_cast<size_t>(y * w + x)]; }
+};
+
+Grid Reference(int w, int h, uint32_t o, bool crop, int cl, int ct, int cw, int ch) {
+  Grid g{w, h, {}};
+  for (int y = 0; y < h; ++y) {
+    for (int x = 0; x < w; ++x) g.at.push_back({x, y});
+  }
+  if (o & KZ_ORIENT_FIELDS) {
+    for (int y = 0; y + 1 < h; y += 2) {
+      for (int x = 0; x < w; ++x) std::swap(g(x, y), g(x, y + 1));
+    }
+  }
+  if (crop) {
+    Grid c{cw, ch, {}};
+    for (int y = 0; y < ch; ++y) {
+      for (int x = 0; x < cw; ++x) c.at.push_back(g(x + cl, y + ct));
+    }
+    g = c;
+  }
+  for (uint32_t t = 0; t < (o & 3); ++t) {  // clockwise: out(x, y) = in(y, h - 1 - x)
+    Grid r{g.h, g.w, {}};
+    r.at.resize(g.at.size());
+    for (int y = 0; y < r.h; ++y) {
+      for (int x = 0; x < r.w; ++x) r(x, y) = g(y, g.h - 1 - x);
+    }
+    g = r;
+  }
+  if (o & KZ_ORIENT_MIRROR) {
+    Grid r = g;
+    for (int y = 0; y < g.h; ++y) {
+      for (int x = 0; x < g.w; ++x) r(x, y) = g(g.w - 1 - x, y);
+    }
+    g = r;
+  }
+  if (o & KZ_ORIENT_FLIP) {
+    Grid r = g;
+    for (int y = 0; y < g.h; ++y) {
+      for (int x = 0; x < g.w; ++x) r(x, y) = g(x, g.h - 1 - y);
+    }
+    g = r;
+  }
+  return g;
+}
+
+TEST(Plan, EveryOrientationCropAndFieldSwapLandsEveryPixel) {
+  const int w = 7, h = 5;
+  // GV24 with R = x, G = y, B = 77 names each source pixel; Y800 values are 10y + x.
+  std::vector<uint8_t> gv24(static_cast<size_t>(3 * w * h)), y800(static_cast<size_t>(w * h));
+  for (int y = 0; y < h; ++y) {
+    for (int x = 0; x < w; ++x) {
+      gv24[3 * (y * w + x)] = static_cast<uint8_t>(x);
+      gv24[3 * (y * w + x) + 1] = static_cast<uint8_t>(y);
+      gv24[3 * (y * w + x) + 2] = 77;
+      y800[y * w + x] = static_cast<uint8_t>(10 * y + x);
+    }
+  }
+  struct Crop {
+    bool on;
+    int l, t, cw, ch;
+  } crops[] = {{false, 0, 0, 0, 0}, {true, 1, 2, 4, 3}, {true, 2, 0, 5, 2}};
+  for (uint32_t o = 0; o < 64; ++o) {
+    if (o & 4) continue;  // not an orientation bit
+    for (const Crop& c : crops) {
+      const Grid g = Reference(w, h, o, c.on, c.l, c.t, c.cw, c.ch);
+      for (int code : {13, 11}) {
+        KZDISPLAY b = Block(code, w, h);
+        b.orientation = o;
+        if (c.on) {
+          b.drawFlags |= KZ_DRAW_CROP;
+          b.cropLeft = c.l, b.cropTop = c.t, b.cropWidth = c.cw, b.cropHeight = c.ch;
+        }
+        const Out out = Convert(b, code == 13 ? gv24 : y800);
+        ASSERT_EQ(out.w, g.w);
+        ASSERT_EQ(out.h, g.h);
+        for (int y = 0; y < g.h; ++y) {
+          for (int x = 0; x < g.w; ++x) {
+            Grid gg = g;
+            auto [sx, sy] = gg(x, y);
+            if (code == 13) {
+              ASSERT_EQ(out.At(x, y, 2), sx)
+                  << "o=" << o << " crop=" << c.on << " " << x << "," << y;
+              ASSERT_EQ(out.At(x, y, 1), sy)
+                  << "o=" << o << " crop=" << c.on << " " << x << "," << y;
+            } else {
+              ASSERT_EQ(out.At(x, y), 10 * sy + sx) << "o=" << o << " " << x << "," << y;
+            }
+            // The coordinate functions agree with the picture (no zoom, left = top = 0).
+            if (!(o & KZ_ORIENT_FIELDS)) {
+              int32_t wx = -1, wy = -1;
+              EXPECT_EQ(FrameToWindow(b, sx, sy, &wx, &wy), 1);
+              EXPECT_EQ(wx, x);
+              EXPECT_EQ(wy, y);
+            }
+          }
+        }
+      }
+    }
+  }
+}
+
+TEST(Plan, NormalisationOfCropZoomAndMethod) {
+  KZDISPLAY b = Block(11, 200, 100);
+  b.drawFlags = KZ_DRAW_CROP;
+  b.cropLeft = -10, b.cropTop = 0, b.cropWidth = 100, b.cropHeight = 50;
+  EXPECT_TRUE(NormaliseBlock(b, true));
+  EXPECT_EQ(b.cropLeft, 0);
+  EXPECT_EQ(b.cropWidth, 90);
+  b.cropWidth = 1;  // 1 x n turns cropping off
+  EXPECT_FALSE(NormaliseBlock(b, true));
+  EXPECT_EQ(b.drawFlags & KZ_DRAW_CROP, 0u);
+  b.drawFlags = KZ_DRAW_CROP;
+  b.cropLeft = 0, b.cropTop = 0, b.cropWidth = 500, b.cropHeight = 100;  // whole frame
+  EXPECT_FALSE(NormaliseBlock(b, true));
+  b.drawFlags = KZ_DRAW_CROP;
+  b.cropLeft = INT32_MIN, b.cropWidth = INT32_MIN;  // no wrap-around
+  EXPECT_FALSE(NormaliseBlock(b, true));
+  b.drawFlags = KZ_DRAW_ZOOM;
+  b.zoom = 1, b.aspect = 1;
+  EXPECT_FALSE(NormaliseBlock(b, true));
+  for (double bad : {0.0, -2.0, double(NAN), double(INFINITY)}) {
+    b.drawFlags = KZ_DRAW_ZOOM;
+    b.zoom = bad, b.aspect = 2;
+    EXPECT_TRUE(NormaliseBlock(b, true));
+    EXPECT_EQ(double{b.zoom}, 1.0);
+  }
+  b.resampling = 9 | KZ_RESAMPLE_FAST_ZOOM;
+  NormaliseBlock(b, true);
+  EXPECT_EQ(b.resampling, KZ_RESAMPLE_FAST_ZOOM);
+  // Grey formats ignore white balance and saturation; others need a plan for them.
+  KZDISPLAY c = Block(11, 8, 8);
+  c.adjust.saturation = 100;
+  EXPECT_FALSE(NormaliseBlock(c, true));
+  EXPECT_TRUE(NormaliseBlock(c, false));
+  c.drawFlags = KZ_DRAW_NO_ADJUST;
+  EXPECT_FALSE(NormaliseBlock(c, false));
+  KZDISPLAY g = Block(11, 8, 8);
+  g.adjust.gamma = 1;
+  EXPECT_FALSE(NormaliseBlock(g, true));
+  g.adjust.gamma = 0.5;
+  EXPECT_TRUE(NormaliseBlock(g, true));
+}
+
+TEST(Plan, OutputSizesAndTurns) {
+  KZDISPLAY b = Block(11, 9, 6);
+  b.drawFlags = KZ_DRAW_ZOOM;
+  b.zoom = 0.5, b.aspect = 2;
+  Out o = Convert(b, RandomFrame(11, 9, 6, 1));
+  EXPECT_EQ(o.w, 4);  // trunc(9 / 2)
+  EXPECT_EQ(o.h, 6);
+  b.zoom = 1e-9, b.aspect = 1;  // at least one pixel
+  o = Convert(b, RandomFrame(11, 9, 6, 1));
+  EXPECT_EQ(o.w, 1);
+  EXPECT_EQ(o.h, 1);
+  // One quarter turn of 4 x 2: 2 x 4, the top-right pixel is the source's top-left.
+  KZDISPLAY t = Block(11, 4, 2);
+  t.orientation = 1;
+  std::vector<uint8_t> f = {1, 2, 3, 4, 5, 6, 7, 8};
+  o = Convert(t, f);
+  ASSERT_EQ(o.w, 2);
+  ASSERT_EQ(o.h, 4);
+  EXPECT_EQ(o.At(1, 0), 1);
+  EXPECT_EQ(o.At(0, 0), 5);
+  t.orientation = 3;  // counter-clockwise: the top-left pixel is the source's top-right
+  o = Convert(t, f);
+  EXPECT_EQ(o.At(0, 0), 4);
+  // A 1-pixel frame through every stage.
+  KZDISPLAY one = Block(5, 1, 1);
+  one.orientation = 1 | KZ_ORIENT_MIRROR;
+  one.drawFlags = KZ_DRAW_ZOOM;
+  one.zoom = 3;
+  one.resampling = 3;
+  std::vector<uint8_t> px = {200};
+  o = Convert(one, px);
+  ASSERT_EQ(o.w, 3);
+  EXPECT_EQ(o.At(2, 2, 0), 200);  // neutral chroma: grey
+  EXPECT_EQ(o.At(2, 2, 2), 200);
+}
+
+TEST(Plan, AllocationFailureFallsBackToTheFrameSize) {
+  for (long after : {0L, 1L, 2L}) {  // scratch, plan block, table block
+    KZDISPLAY b = Block(11, 8, 6);
+    b.drawFlags = KZ_DRAW_ZOOM;
+    b.zoom = 4;
+    Plan* plan = nullptr;
+    AdjustTables* tables = nullptr;
+    int32_t w = 0, h = 0;
+    uint32_t flags = 7;
+    kzwinFailAllocAfter(after);
+    EXPECT_FALSE(BuildPlan(b, plan, tables, w, h, flags)) << after;
+    kzwinFailAllocAfter(-1);
+    EXPECT_EQ(plan, nullptr);
+    EXPECT_EQ(tables, nullptr);
+    EXPECT_EQ(w, 8);
+    EXPECT_EQ(h, 6);
+  }
+}
+
+// Area taps written plainly from the rule, visiting every covered pixel.
+void NaiveArea(int64_t n, int64_t p0, double t, double q, int m, int64_t* idx, int32_t* wt) {
+  const int slots = m + 1;
+  double full = std::trunc(16777216 / q);
+  std::vector<double> w(static_cast<size_t>(slots), 0);
+  for (int64_t k = 0; k <= m || k < q + 2; ++k) {
+    double wk;
+    if (k == 0) {
+      wk = std::trunc((1 - t) * 16777216 / q);
+    } else if (k < q + t - 1) {
+      wk = full;
+    } else if (k < q + t) {
+      wk = std::trunc(((t - k) / q + 1) * 16777216);
+    } else {
+      wk = 0;
+    }
+    const int s = static_cast<int>(k % slots);
+    if (k <= m || wk > w[static_cast<size_t>(s)]) {
+      w[static_cast<size_t>(s)] = wk;
+      idx[s] = std::min(p0 + k, n - 1);
+    }
+  }
+  double sum = 0;
+  for (double v : w) sum += v;
+  int total = 0;
+  for (int s = 0; s < slots; ++s) {
+    wt[s] = static_cast<int32_t>(std::trunc(w[static_cast<size_t>(s)] * 512.0 / sum));
+    total += wt[s];
+  }
+  wt[1] += 512 - total;
+}
+
+TEST(Taps, WeightsSumTo512WhereRequiredAndAreaSkippingChangesNothing) {
+  // Method 1 at t = 0.25 (zoom 2, output 1): 384 and 128.
+  int64_t idx[64 * 6];
+  int32_t wt[64 * 6];
+  ComputeTaps(10, 20, 0.5, 1, 0, idx, wt);
+  EXPECT_EQ(wt[2], 384);
+  EXPECT_EQ(wt[3], 128);
+  EXPECT_EQ(idx[2], 0);
+  EXPECT_EQ(idx[3], 1);
+  for (int m = 1; m <= 5; ++m) {
+    for (double q : {0.3, 0.5, 0.77, 1.0, 1.25, 2.5, 3.7, 7.3, 25.5}) {
+      for (int area : {0, 1, 2}) {
+        const int64_t n = 40, out = std::max<int64_t>(1, static_cast<int64_t>(n / q));
+        ComputeTaps(n, std::min<int64_t>(out, 64), q, m, area, idx, wt);
+        for (int64_t i = 0; i < std::min<int64_t>(out, 64); ++i) {
+          int sum = 0;
+          for (int k = 0; k <= m; ++k) {
+            ASSERT_GE(idx[i * (m + 1) + k], 0);
+            ASSERT_LT(idx[i * (m + 1) + k], n);
+            sum += wt[i * (m + 1) + k];
+          }
+          if (m == 1 || (area == 1 && q > 1)) {
+            ASSERT_EQ(sum, 512) << "m=" << m << " q=" << q << " area=" << area << " i=" << i;
+          }
+          if (area == 1 && q > 1) {
+            int64_t ni[6];
+            int32_t nw[6];
+            const double pos = static_cast<double>(i) * q;
+            NaiveArea(n, static_cast<int64_t>(std::floor(pos)), pos - std::floor(pos), q, m, ni,
+                      nw);
+            for (int k = 0; k <= m; ++k) {
+              ASSERT_EQ(idx[i * (m + 1) + k], ni[k]) << "m=" << m << " q=" << q << " i=" << i;
+              ASSERT_EQ(wt[i * (m + 1) + k], nw[k]) << "m=" << m << " q=" << q << " i=" << i;
+            }
+          }
+        }
+      }
+    }
+  }
+  // A step beyond 2^24 gives no pixel any weight: the last slot takes all 512.
+  ComputeTaps(10, 1, 3e7, 2, 1, idx, wt);
+  EXPECT_EQ(wt[0], 0);
+  EXPECT_EQ(wt[1], 0);
+  EXPECT_EQ(wt[2], 512);
+  // A huge step is quick: only the taps that can win are visited.
+  ComputeTaps(1 << 30, 1, 1e9, 5, 1, idx, wt);
+  int sum = 0;
+  for (int k = 0; k < 6; ++k) sum += wt[k];
+  EXPECT_EQ(sum, 512);
+  // Lagrange weights are exact at the nodes.
+  for (int m = 2; m <= 5; ++m) {
+    ComputeTaps(10, 10, 1.0, m, 2, idx, wt);  // pos = i, t = 0
+    const int centre = m <= 3 ? 1 : 2;
+    for (int k = 0; k <= m; ++k) EXPECT_EQ(wt[5 * (m + 1) + k], k == centre ? 512 : 0) << m;
+  }
+}
+
+// Grey ramp through one adjustment: output byte of input i.
+std::vector<int> Ramp(void (*set)(KZDISPLAY&)) {
+  KZDISPLAY b = Block(11, 256, 1);
+  set(b);
+  std::vector<uint8_t> f(256);
+  for (int i = 0; i < 256; ++i) f[static_cast<size_t>(i)] = static_cast<uint8_t>(i);
+  Out o = Convert(b, f);
+  EXPECT_TRUE(o.planned);
+  std::vector<int> v(256);
+  for (int i = 0; i < 256; ++i) v[static_cast<size_t>(i)] = o.At(i, 0);
+  return v;
+}
+
+TEST(Colour, KnownPointsOfEachAdjustment) {
+  auto levels = Ramp([](KZDISPLAY& b) { b.adjust.blackLevel = 0x101010; });
+  EXPECT_EQ(levels[16], 0);
+  EXPECT_EQ(levels[255], 255);
+  EXPECT_EQ(levels[0], 0);
+  EXPECT_EQ(levels[100], ((100 - 16) * 0xFF00 / 239) / 256);
+  auto doubled = Ramp([](KZDISPLAY& b) { b.adjust.contrast = 5000; });
+  EXPECT_EQ(doubled[100], 72);
+  EXPECT_EQ(doubled[128], 128);
+  EXPECT_EQ(doubled[150], 172);
+  auto flat = Ramp([](KZDISPLAY& b) { b.adjust.contrast = -5000; });
+  for (int v : flat) ASSERT_EQ(v, 128);
+  auto white = Ramp([](KZDISPLAY& b) { b.adjust.brightness = 10000; });
+  for (int v : white) ASSERT_EQ(v, 255);
+  auto plus = Ramp([](KZDISPLAY& b) { b.adjust.brightness = 1000; });
+  EXPECT_EQ(plus[0], 25);
+  EXPECT_EQ(plus[200], 225);
+  auto gamma = Ramp([](KZDISPLAY& b) { b.adjust.gamma = 2; });
+  EXPECT_EQ(gamma[128], 180);
+  EXPECT_EQ(gamma[0], 0);
+  EXPECT_EQ(gamma[255], 255);
+  // Overflowing settings saturate instead of wrapping.
+  auto huge = Ramp([](KZDISPLAY& b) { b.adjust.contrast = INT32_MAX; });
+  EXPECT_EQ(huge[0], 0);
+  EXPECT_EQ(huge[255], 255);
+  EXPECT_EQ(huge[127], 0);
+  EXPECT_EQ(huge[129], 255);
+  auto radial = Ramp([](KZDISPLAY& b) { b.adjust.radialStrength = INT32_MIN; });
+  for (int v : radial) ASSERT_GE(v, 0);
+
+  // Saturation -5000 turns a YUV picture grey.
+  const auto y444 = RandomFrame(8, 9, 4, 5);
+  KZDISPLAY s = Block(8, 9, 4);
+  s.adjust.saturation = -5000;
+  Out o = Convert(s, y444);
+  ASSERT_TRUE(o.planned);
+  for (int y = 0; y < 4; ++y) {
+    for (int x = 0; x < 9; ++x) {
+      EXPECT_EQ(o.At(x, y, 0), y444[static_cast<size_t>(3 * (y * 9 + x) + 1)]);
+      EXPECT_EQ(o.At(x, y, 1), o.At(x, y, 0));
+      EXPECT_EQ(o.At(x, y, 2), o.At(x, y, 0));
+    }
+  }
+  // White level 0 and black level 0x101010 on an RGB picture: each channel 16 -> 0.
+  std::vector<uint8_t> rgb = {16, 255, 100, 16, 16, 16};
+  KZDISPLAY r = Block(13, 2, 1);
+  r.adjust.blackLevel = 0x101010;
+  o = Convert(r, rgb);
+  EXPECT_EQ(o.At(0, 0, 2), 0);
+  EXPECT_EQ(o.At(0, 0, 1), 255);
+  EXPECT_EQ(o.At(0, 0, 0), ((100 - 16) * 0xFF00 / 239) / 256);
+  // Black level equal to white level leaves levels off: no plan.
+  KZDISPLAY eq = Block(13, 2, 1);
+  eq.adjust.blackLevel = eq.adjust.whiteLevel = 0x808080;
+  Plan* plan = nullptr;
+  AdjustTables* tables = nullptr;
+  int32_t w, h;
+  uint32_t flags = 99;
+  ASSERT_TRUE(BuildPlan(eq, plan, tables, w, h, flags));
+  EXPECT_EQ(flags, 0u);
+  FreePlan(plan, tables);
+}
+
+TEST(Converter, FastZoomComputesOnePixelInThreeAndBlends) {
+  // 2 x 2 GV24 zoomed by 3: columns 0 and 3 computed, 1 and 2 blended 171/85, 4 and 5
+  // repeat; rows likewise.
+  std::vector<uint8_t> f = {0, 0, 0, 255, 255, 255, 90, 90, 90, 30, 30, 30};
+  KZDISPLAY b = Block(13, 2, 2);
+  b.drawFlags = KZ_DRAW_ZOOM;
+  b.zoom = 3;
+  b.resampling = KZ_RESAMPLE_FAST_ZOOM;
+  Out o = Convert(b, f);
+  ASSERT_EQ(o.w, 6);
+  ASSERT_EQ(o.h, 6);
+  const int row0[6] = {0, (171 * 0 + 85 * 255) >> 8, (85 * 0 + 171 * 255) >> 8, 255, 255, 255};
+  for (int x = 0; x < 6; ++x) EXPECT_EQ(o.At(x, 0), row0[x]) << x;
+  // Row 3 is computed from source row 1; rows 1 and 2 blend rows 0 and 3; 4 and 5 repeat 3.
+  EXPECT_EQ(o.At(0, 3), 90);
+  EXPECT_EQ(o.At(0, 1), (171 * 0 + 85 * 90) >> 8);
+  EXPECT_EQ(o.At(0, 2), (85 * 0 + 171 * 90) >> 8);
+  EXPECT_EQ(o.At(5, 5), 30);
+  EXPECT_EQ(o.At(3, 4), 30);
+  // 8-bit output divides by 3 instead.
+  std::vector<uint8_t> g = {0, 200, 0, 200};
+  KZDISPLAY gb = Block(11, 2, 2);
+  gb.drawFlags = KZ_DRAW_ZOOM;
+  gb.zoom = 3;
+  gb.resampling = KZ_RESAMPLE_FAST_ZOOM;
+  o = Convert(gb, g);
+  EXPECT_EQ(o.At(1, 0), 200 / 3);
+  EXPECT_EQ(o.At(2, 0), 400 / 3);
+}
+
+}  // namespace
+}  // namespace kz
