@@ -56,6 +56,12 @@ uint8_t* ImageToBitmapBlock(HGLOBAL image, const KZDISPLAY* display, bool show, 
   StreamRecord& rec = *temp.rec;
   rec.display = *display;
   KZDISPLAY& block = rec.display;
+  // A caller's PAL8 image carries no colour table: its indices are shown as grey levels
+  // rather than as black.
+  for (int i = 0; i < 256; ++i) {
+    uint8_t* e = rec.show.palette + 4 * i;
+    e[0] = e[1] = e[2] = static_cast<uint8_t>(i);
+  }
   if (show) {
     rec.show.targetDC = dc;
     HWND owner = WindowFromDC(dc);

@@ -15,6 +15,7 @@ int CmdVersion(int argc, char** argv);
 int CmdTime(int argc, char** argv);
 int CmdSources(int argc, char** argv);
 int CmdFormats(int argc, char** argv);
+int CmdConvert(int argc, char** argv);
 
 // Prints "error N: meaning" for a library error code; returns the tool's exit code 1.
 int ReportError(const char* what, unsigned code);

@@ -15,6 +15,7 @@ constexpr Command kCommands[] = {
     {"time", CmdTime, "convert between calendar times and Julian dates"},
     {"sources", CmdSources, "list the capture sources"},
     {"formats", CmdFormats, "list the capture formats of a source"},
+    {"convert", CmdConvert, "push a BMP through a pixel format and the image pipeline"},
 };
 
 int Usage(FILE* to) {

@@ -1,0 +1,202 @@
+// Frame conversion speed of every pixel format into the packed 24-bit (or 8-bit grey)
+// bitmap, with libyuv and libswscale converting the same frames in the same run where
+// they offer the conversion. Reports megapixels per second and, at the end, our speed
+// as a ratio to each peer's.
+#include <benchmark/benchmark.h>
+#include <libyuv.h>
+
+extern "C" {
+#include <libswscale/swscale.h>
+}
+
+#include <cstdio>
+#include <map>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "image/convert.h"
+#include "image/pixfmt.h"
+
+namespace {
+
+struct Size {
+  int w, h;
+};
+constexpr Size kSizes[] = {{640, 480}, {1920, 1080}};
+
+std::vector<uint8_t> Frame(const kz::PixelFormat& row, int w, int h) {
+  std::vector<uint8_t> f(static_cast<size_t>(kz::ConversionReadSize(w, h, row)) + 64);
+  std::mt19937 gen(static_cast<uint32_t>(row.code));
+  for (auto& b : f) b = static_cast<uint8_t>(gen());
+  return f;
+}
+
+void SetRate(benchmark::State& state, int w, int h) {
+  state.counters["Mpix/s"] =
+      benchmark::Counter(w * double(h) / 1e6, benchmark::Counter::kIsIterationInvariantRate);
+}
+
+void Ours(benchmark::State& state, const kz::PixelFormat* row, Size s) {
+  const auto frame = Frame(*row, s.w, s.h);
+  std::vector<uint8_t> palette(1024, 0x55);
+  const bool eight = kz::IsEightBitOutput(row->code);
+  const int64_t stride = kz::BitmapStride(s.w, eight);
+  std::vector<uint8_t> out(static_cast<size_t>(stride * s.h));
+  kz::SourceFrame src{row->code, s.w, s.h, frame, palette.data()};
+  for (auto _ : state) {
+    kz::ConvertDirect(src, out, stride);
+    benchmark::DoNotOptimize(out.data());
+  }
+  SetRate(state, s.w, s.h);
+}
+
+// libswscale: same source layout, BGR24 (or GRAY8) out, full-range BT.601 where YUV.
+struct SwsCase {
+  int code;
+  AVPixelFormat in;
+};
+constexpr SwsCase kSws[] = {
+    {4, AV_PIX_FMT_UYVY422},  {9, AV_PIX_FMT_UYVY422}, {6, AV_PIX_FMT_YUYV422},
+    {2, AV_PIX_FMT_RGB555LE}, {12, AV_PIX_FMT_PAL8},   {13, AV_PIX_FMT_RGB24},
+    {5, AV_PIX_FMT_YUV420P},  {7, AV_PIX_FMT_YUV410P},
+};
+// (libswscale reads no packed 4:1:1 input, so Y411 has no swscale peer.)
+
+void Swscale(benchmark::State& state, SwsCase c, Size s) {
+  const kz::PixelFormat* row = kz::FormatByCode(c.code);
+  auto frame = Frame(*row, s.w, s.h);
+  const int w = s.w, h = s.h;
+  SwsContext* ctx =
+      sws_getContext(w, h, c.in, w, h, AV_PIX_FMT_BGR24, SWS_POINT, nullptr, nullptr, nullptr);
+  if (!ctx) {
+    state.SkipWithError("swscale refuses this conversion");
+    return;
+  }
+  const int* coef = sws_getCoefficients(SWS_CS_ITU601);
+  sws_setColorspaceDetails(ctx, coef, 1, coef, 1, 0, 1 << 16, 1 << 16);
+  uint8_t* data = frame.data();
+  const uint8_t* planes[4] = {data, nullptr, nullptr, nullptr};
+  int strides[4] = {0, 0, 0, 0};
+  std::vector<uint8_t> pal(1024, 0x55);
+  switch (c.code) {
+    case 5:
+      planes[1] = data + w * h, planes[2] = data + w * h + w * h / 4;
+      strides[0] = w, strides[1] = strides[2] = w / 2;
+      break;
+    case 7:  // YVU9: V plane first
+      planes[2] = data + w * h, planes[1] = data + w * h + w * h / 16;
+      strides[0] = w, strides[1] = strides[2] = w / 4;
+      break;
+    case 12:
+      planes[1] = pal.data();
+      strides[0] = (w + 3) & ~3;
+      break;
+    case 2:
+      strides[0] = (2 * w + 3) & ~3;
+      break;
+    case 13:
+      strides[0] = 3 * w;
+      break;
+    default:
+      strides[0] = 2 * w;
+  }
+  const int outStride = (3 * w + 3) & ~3;
+  std::vector<uint8_t> out(static_cast<size_t>(outStride * h));
+  uint8_t* dst[4] = {out.data(), nullptr, nullptr, nullptr};
+  int dstStride[4] = {outStride, 0, 0, 0};
+  for (auto _ : state) {
+    sws_scale(ctx, planes, strides, 0, h, dst, dstStride);
+    benchmark::DoNotOptimize(out.data());
+  }
+  sws_freeContext(ctx);
+  SetRate(state, w, h);
+}
+
+// libyuv: 24-bit where it offers it, else its 32-bit ARGB (named so in the results).
+void Libyuv(benchmark::State& state, int code, Size s) {
+  const kz::PixelFormat* row = kz::FormatByCode(code);
+  const auto frame = Frame(*row, s.w, s.h);
+  const int w = s.w, h = s.h;
+  const uint8_t* d = frame.data();
+  std::vector<uint8_t> out(static_cast<size_t>(4 * w * h));
+  uint8_t* o = out.data();
+  for (auto _ : state) {
+    switch (code) {
+      case 5:
+        libyuv::J420ToRGB24(d, w, d + w * h, w / 2, d + w * h + w * h / 4, w / 2, o, 3 * w, w, h);
+        break;
+      case 4:
+      case 9:
+        libyuv::UYVYToARGB(d, 2 * w, o, 4 * w, w, h);
+        break;
+      case 6:
+        libyuv::YUY2ToARGB(d, 2 * w, o, 4 * w, w, h);
+        break;
+      case 13:
+        libyuv::RAWToRGB24(d, 3 * w, o, 3 * w, w, h);
+        break;
+      case 2:
+        libyuv::ARGB1555ToARGB(d, (2 * w + 3) & ~3, o, 4 * w, w, h);
+        break;
+    }
+    benchmark::DoNotOptimize(o);
+  }
+  SetRate(state, w, h);
+}
+
+// Prints, after the usual table, our rate over each peer's for the same format and size.
+class RatioReporter : public benchmark::ConsoleReporter {
+ public:
+  void ReportRuns(const std::vector<Run>& runs) override {
+    for (const Run& r : runs) {
+      auto it = r.counters.find("Mpix/s");
+      if (it != r.counters.end()) rates_[r.benchmark_name()] = it->second.value;
+    }
+    ConsoleReporter::ReportRuns(runs);
+  }
+  void Finalize() override {
+    ConsoleReporter::Finalize();
+    std::printf("\nratio of kzvideo to each peer (Mpix/s over Mpix/s):\n");
+    for (const auto& [name, rate] : rates_) {
+      const auto slash = name.find('/');
+      if (name.rfind("kz/", 0) != 0 || slash == std::string::npos) continue;
+      const std::string rest = name.substr(3);  // FORMAT/WxH
+      for (const char* peer : {"swscale/", "libyuv/", "libyuv-argb/"}) {
+        auto p = rates_.find(peer + rest);
+        if (p != rates_.end() && p->second > 0) {
+          std::printf("  %-22s vs %-12s %6.2f\n", rest.c_str(), peer, rate / p->second);
+        }
+      }
+    }
+  }
+
+ private:
+  std::map<std::string, double> rates_;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  for (Size s : kSizes) {
+    const std::string size = std::to_string(s.w) + "x" + std::to_string(s.h);
+    for (const kz::PixelFormat& row : kz::kPixelFormats) {
+      const std::string name = std::string(row.name) + "/" + size;
+      benchmark::RegisterBenchmark(("kz/" + name).c_str(), Ours, &row, s);
+      for (const SwsCase& c : kSws) {
+        if (c.code == row.code)
+          benchmark::RegisterBenchmark(("swscale/" + name).c_str(), Swscale, c, s);
+      }
+      if (row.code == 5 || row.code == 13) {
+        benchmark::RegisterBenchmark(("libyuv/" + name).c_str(), Libyuv, row.code, s);
+      } else if (row.code == 4 || row.code == 9 || row.code == 6 || row.code == 2) {
+        benchmark::RegisterBenchmark(("libyuv-argb/" + name).c_str(), Libyuv, row.code, s);
+      }
+    }
+  }
+  benchmark::Initialize(&argc, argv);
+  RatioReporter reporter;
+  benchmark::RunSpecifiedBenchmarks(&reporter);
+  benchmark::Shutdown();
+  return 0;
+}
