@@ -43,8 +43,15 @@ const PixelFormat* LookupDriverFormat(int16_t bitCount, uint32_t compression) {
   return nullptr;
 }
 
+namespace {
+// Sizes beyond any block: products of two 32-bit sizes and a bit count stay below it, so a
+// hostile width and height saturate here instead of overflowing.
+constexpr int64_t kHugeSize = int64_t{1} << 62;
+}  // namespace
+
 int64_t FrameSize(int64_t width, int64_t height, const PixelFormat& row) {
   if (width <= 0 || height <= 0) return -1;
+  if (width > kHugeSize / 32 / height) return kHugeSize;
   return width * height * row.bits / 8 + row.paletteBytes;
 }
 
@@ -56,11 +63,13 @@ int64_t PaddedRowBytes(int64_t width, const PixelFormat& row) {
 
 int64_t PaddedFrameSize(int64_t width, int64_t height, const PixelFormat& row) {
   if (width <= 0 || height <= 0) return -1;
+  if (width > kHugeSize / 32 / height) return kHugeSize;
   return PaddedRowBytes(width, row) * height + (row.code == 14 ? 768 : 0);
 }
 
 int64_t ConversionReadSize(int64_t width, int64_t height, const PixelFormat& row) {
   if (width <= 0 || height <= 0) return -1;
+  if (width > kHugeSize / 32 / height) return kHugeSize;
   int64_t plain = FrameSize(width, height, row);
   switch (row.code) {
     case 1:

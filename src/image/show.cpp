@@ -66,9 +66,9 @@ uint8_t* ShowStep(StreamRecord& rec, const uint8_t* source, size_t sourceBytes,
     } else {
       drawing = ConvertDirect(frame, pixels, stride);
     }
-    // An unconverted bitmap is still handed out: no stale heap bytes in it.
-    if (!drawing) std::memset(rows, 0, pixels.size());
   }
+  // An unconverted bitmap is still handed out: no stale heap bytes in it.
+  if (!drawing) std::memset(rows, 0, pixels.size());
   if (hooks.isStream) Sleep(0);
 
   if (drawing) {
