@@ -409,9 +409,9 @@ TEST_F(ImageApi, EveryErrorCode) {
   EXPECT_EQ(KZGetLastError(), static_cast<uint32_t>(KZ_ERR_OTHER_SESSION));
   EXPECT_EQ(KZDisplayCoord(session_, 3, nullptr, 1, 2, nullptr, nullptr, 0), 0);
   EXPECT_EQ(KZGetLastError(), static_cast<uint32_t>(KZ_ERR_NULL));
-  KZEnd(other);
   e->running = 0;
   kz::ReleaseEntry(e);
+  KZEnd(other);
 
   DeleteDC(mem);
   DestroyWindow(window);
