@@ -44,7 +44,7 @@ void Ours(benchmark::State& state, const kz::PixelFormat* row, Size s) {
   const int64_t stride = kz::BitmapStride(s.w, eight);
   std::vector<uint8_t> out(static_cast<size_t>(stride * s.h));
   kz::SourceFrame src{row->code, s.w, s.h, frame, palette.data()};
-  for (auto _ : state) {
+  for (auto _ : state) {  // NOLINT(clang-analyzer-deadcode.DeadStores)
     kz::ConvertDirect(src, out, stride);
     benchmark::DoNotOptimize(out.data());
   }
@@ -105,7 +105,7 @@ void Swscale(benchmark::State& state, SwsCase c, Size s) {
   std::vector<uint8_t> out(static_cast<size_t>(outStride * h));
   uint8_t* dst[4] = {out.data(), nullptr, nullptr, nullptr};
   int dstStride[4] = {outStride, 0, 0, 0};
-  for (auto _ : state) {
+  for (auto _ : state) {  // NOLINT(clang-analyzer-deadcode.DeadStores)
     sws_scale(ctx, planes, strides, 0, h, dst, dstStride);
     benchmark::DoNotOptimize(out.data());
   }
@@ -121,7 +121,7 @@ void Libyuv(benchmark::State& state, int code, Size s) {
   const uint8_t* d = frame.data();
   std::vector<uint8_t> out(static_cast<size_t>(4 * w * h));
   uint8_t* o = out.data();
-  for (auto _ : state) {
+  for (auto _ : state) {  // NOLINT(clang-analyzer-deadcode.DeadStores)
     switch (code) {
       case 5:
         libyuv::J420ToRGB24(d, w, d + w * h, w / 2, d + w * h + w * h / 4, w / 2, o, 3 * w, w, h);

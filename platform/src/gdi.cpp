@@ -36,7 +36,7 @@ HDC Enter(std::shared_ptr<DeviceContext> dc) {
   std::lock_guard lock(t.mutex);
   t.next += 8;
   t.dcs.emplace(t.next, std::move(dc));
-  return reinterpret_cast<HDC>(t.next);
+  return reinterpret_cast<HDC>(t.next);  // NOLINT(performance-no-int-to-ptr): handle values
 }
 
 std::shared_ptr<DeviceContext> Find(HDC dc) {

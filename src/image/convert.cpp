@@ -62,7 +62,7 @@ void RowY411(CRow s, Row d, int32_t w) {
 // has no chroma plane at all.
 template <int kK>
 void RowPlanar(CRow ys, CRow us, CRow vs, Row d, int32_t w) {
-  if (!us) {
+  if (!us || !vs) {
     for (int32_t x = 0; x < w; ++x) YuvToBgr(ys[x], 128, 128, d + 3 * x);
     return;
   }
@@ -111,13 +111,16 @@ const uint8_t kBlackPalette[1024] = {};
 
 bool Convert(const SourceFrame& src, std::span<uint8_t> out, int64_t stride, bool greyTo24) {
   const int64_t need = SourceBytesNeeded(src);
-  if (need < 0 || static_cast<int64_t>(src.bytes.size()) < need) return false;
+  if (need < 0 || src.bytes.empty() || static_cast<int64_t>(src.bytes.size()) < need) {
+    return false;
+  }
   const int32_t w = src.width, h = src.height;
   const bool eightBit = IsEightBitOutput(src.code) && !greyTo24;
   const int64_t used = eightBit ? w : 3 * int64_t{w};
   if (stride < used || stride * h > static_cast<int64_t>(out.size())) return false;
 
   const uint8_t* s = src.bytes.data();
+  if (!s || !out.data()) return false;
   const int64_t wh = int64_t{w} * h;
   // Image row y (0 = top) lives in bitmap row h - 1 - y; bottom-up sources keep their order.
   auto top = [&](int64_t y) { return out.data() + (h - 1 - y) * stride; };

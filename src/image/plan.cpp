@@ -102,6 +102,7 @@ void LagrangeWeights(int32_t m, double t, double* l) {
 void AreaTaps(int64_t n, int64_t p0, double t, double q, int32_t m, int64_t* index,
               int32_t* weight) {
   constexpr double kOne = 16777216.0;
+  if (m < 1 || m > 5) return;
   const int32_t slots = m + 1;
   const int64_t full = SaturateToInt64(kOne / q, 0, INT64_MAX);
   int64_t w[6] = {0, 0, 0, 0, 0, 0};

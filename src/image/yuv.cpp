@@ -11,8 +11,9 @@ constexpr YuvTables BuildYuvTables() {
     t.greenFromV[i] = 183 * i - 23424;
     t.blueFromU[i] = (454 * i - 57984) >> 8;
   }
-  for (int32_t i = -1024; i < 1280; ++i) {
-    t.clamp[static_cast<size_t>(i + 1024)] = static_cast<uint8_t>(i < 0 ? 0 : (i > 255 ? 255 : i));
+  for (size_t at = 0; at < t.clamp.size(); ++at) {
+    const int32_t i = static_cast<int32_t>(at) - 1024;
+    t.clamp[at] = static_cast<uint8_t>(i < 0 ? 0 : (i > 255 ? 255 : i));
   }
   return t;
 }

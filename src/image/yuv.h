@@ -36,9 +36,12 @@ inline void YuvToBgr(int32_t y, int32_t u, int32_t v, uint8_t* out) {
 // The same pixel through the tables, as the general converter and the tests use it.
 inline void YuvToBgrByTable(int32_t y, int32_t u, int32_t v, uint8_t* out) {
   const YuvTables& t = Yuv();
-  out[0] = t.clamp[static_cast<size_t>(y + t.blueFromU[u] + 1024)];
-  out[1] = t.clamp[static_cast<size_t>(y - ((t.greenFromU[u] + t.greenFromV[v]) >> 8) + 1024)];
-  out[2] = t.clamp[static_cast<size_t>(y + t.redFromV[v] + 1024)];
+  const int32_t b = y + t.blueFromU[u] + 1024;
+  const int32_t g = y - ((t.greenFromU[u] + t.greenFromV[v]) >> 8) + 1024;
+  const int32_t r = y + t.redFromV[v] + 1024;
+  out[0] = t.clamp[static_cast<size_t>(b)];
+  out[1] = t.clamp[static_cast<size_t>(g)];
+  out[2] = t.clamp[static_cast<size_t>(r)];
 }
 
 // Y, U, V of a colour 0x00RRGGBB in double precision, truncated; each result is written

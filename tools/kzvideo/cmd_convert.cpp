@@ -184,13 +184,13 @@ int CmdConvert(int argc, char** argv) {
     else if (a == "--out" && more)
       out = argv[++i];
     else if (a == "--zoom" && more)
-      d.zoom = std::atof(argv[++i]), d.drawFlags |= KZ_DRAW_ZOOM;
+      d.zoom = std::strtod(argv[++i], nullptr), d.drawFlags |= KZ_DRAW_ZOOM;
     else if (a == "--aspect" && more)
-      d.aspect = std::atof(argv[++i]), d.drawFlags |= KZ_DRAW_ZOOM;
+      d.aspect = std::strtod(argv[++i], nullptr), d.drawFlags |= KZ_DRAW_ZOOM;
     else if (a == "--method" && more)
-      d.resampling = static_cast<uint32_t>(std::atoi(argv[++i]));
+      d.resampling = static_cast<uint32_t>(std::strtol(argv[++i], nullptr, 10));
     else if (a == "--turn" && more)
-      d.orientation |= static_cast<uint32_t>(std::atoi(argv[++i])) & 3;
+      d.orientation |= static_cast<uint32_t>(std::strtol(argv[++i], nullptr, 10)) & 3;
     else if (a == "--mirror")
       d.orientation |= KZ_ORIENT_MIRROR;
     else if (a == "--flip")
