@@ -468,6 +468,24 @@ TEST(Colour, KnownPointsOfEachAdjustment) {
   FreePlan(plan, tables);
 }
 
+TEST(Colour, RadialCorrectionDividesByDistanceFromTheCentre) {
+  // 9 x 9 grey 200, strength 1000: the centre divisor is 1000000 (unchanged); at the corner
+  // d = e = -4 adds trunc(1000 x 0.005 x 16) = 80 to each part: 200e6 / 1000160 = 199.
+  KZDISPLAY b = Block(11, 9, 9);
+  b.adjust.radialStrength = 1000;
+  Out o = Convert(b, std::vector<uint8_t>(81, 200));
+  ASSERT_TRUE(o.planned);
+  EXPECT_EQ(o.At(4, 4), 200);
+  EXPECT_EQ(o.At(0, 0), 199);
+  EXPECT_EQ(o.At(8, 8), 199);
+  // A skew weighs the two directions apart: columns by (1 - skew/10000), rows by (1 + ...).
+  b.adjust.radialStrength = 100000;
+  b.adjust.radialSkew = 10000;  // columns weigh 0, rows twice
+  o = Convert(b, std::vector<uint8_t>(81, 200));
+  EXPECT_EQ(o.At(0, 4), 200);
+  EXPECT_EQ(o.At(4, 0), static_cast<int>(200000000LL / (1000000 + 16000)));
+}
+
 TEST(Converter, FastZoomComputesOnePixelInThreeAndBlends) {
   // 2 x 2 GV24 zoomed by 3: columns 0 and 3 computed, 1 and 2 blended 171/85, 4 and 5
   // repeat; rows likewise.
