@@ -41,8 +41,8 @@ void FillAccess(KZACCESS* a, uint32_t session) {
   KZ_SLOT(KZChangeDisplay, nullptr);
   KZ_SLOT(KZChangePlayback, nullptr);
   KZ_SLOT(KZChangeRecord, nullptr);
-  KZ_SLOT(KZDisplayCoord, nullptr);
-  KZ_SLOT(KZDisplayCoord2, nullptr);
+  KZ_SLOT(KZDisplayCoord, KZDisplayCoord);
+  KZ_SLOT(KZDisplayCoord2, KZDisplayCoord2);
   KZ_SLOT(KZEnd, KZEnd);
   KZ_SLOT(KZEnumFormats, KZEnumFormats);
   KZ_SLOT(KZEnumSources, KZEnumSources);
@@ -62,14 +62,14 @@ void FillAccess(KZACCESS* a, uint32_t session) {
   KZ_SLOT(KZGetPlaybackRate, nullptr);
   KZ_SLOT(KZGetRecord, nullptr);
   KZ_SLOT(KZGetRecordRate, nullptr);
-  KZ_SLOT(KZImageToBitmap, nullptr);
+  KZ_SLOT(KZImageToBitmap, KZImageToBitmap);
   KZ_SLOT(KZIsSourceInUse, KZIsSourceInUse);
   KZ_SLOT(KZJulianToSystemTime, KZJulianToSystemTime);
   KZ_SLOT(KZLoadFrame, nullptr);
   KZ_SLOT(KZRefreshPlayback, nullptr);
   KZ_SLOT(KZSaveImage, nullptr);
   KZ_SLOT(KZSaveVideo, nullptr);
-  KZ_SLOT(KZShowImage, nullptr);
+  KZ_SLOT(KZShowImage, KZShowImage);
   KZ_SLOT(KZStartDisplay, nullptr);
   KZ_SLOT(KZStartPlayback, nullptr);
   KZ_SLOT(KZStartRecord, nullptr);

@@ -49,7 +49,7 @@ class FakeStream {
       entry_->display.window = window;
     }
     entry_->ring = static_cast<uint8_t*>(BlockAlloc(64));
-    entry_->show.resamplePlan = static_cast<int32_t*>(BlockAlloc(16));
+    entry_->show.resamplePlan = static_cast<decltype(entry_->show.resamplePlan)>(BlockAlloc(16));
     entry_->show.shownImage = static_cast<uint8_t*>(BlockAlloc(16));
     entry_->running = bits;
     for (uint32_t bit = 1; bit <= kSaveBit; bit <<= 1) {

@@ -226,6 +226,18 @@ TEST_F(ImageApi, ImageToBitmapSizesPaddingAndGreyGv8) {
   }
 }
 
+TEST_F(ImageApi, AccessTableHoldsTheImageFunctions) {
+  KZACCESS a{};
+  a.size = sizeof a;
+  const uint32_t id = KZBegin(&a);
+  ASSERT_NE(id, 0u);
+  EXPECT_EQ(a.KZShowImage, &KZShowImage);
+  EXPECT_EQ(a.KZImageToBitmap, &KZImageToBitmap);
+  EXPECT_EQ(a.KZDisplayCoord, &KZDisplayCoord);
+  EXPECT_EQ(a.KZDisplayCoord2, &KZDisplayCoord2);
+  KZEnd(id);
+}
+
 TEST_F(ImageApi, DisplayCoord2FollowsZoomTurnsMirrorAndCrop) {
   KZDISPLAY d = Block(11, 100, 80);
   d.left = 10, d.top = 20;
