@@ -38,7 +38,7 @@ void FillAccess(KZACCESS* a, uint32_t session) {
   KZ_SLOT(KZAVIOptionsDialog, KZAVIOptionsDialog);
   KZ_SLOT(KZBegin, KZBegin);
   KZ_SLOT(KZCameraDialog, KZCameraDialog);
-  KZ_SLOT(KZChangeDisplay, nullptr);
+  KZ_SLOT(KZChangeDisplay, KZChangeDisplay);
   KZ_SLOT(KZChangePlayback, nullptr);
   KZ_SLOT(KZChangeRecord, nullptr);
   KZ_SLOT(KZDisplayCoord, KZDisplayCoord);
@@ -47,9 +47,9 @@ void FillAccess(KZACCESS* a, uint32_t session) {
   KZ_SLOT(KZEnumFormats, KZEnumFormats);
   KZ_SLOT(KZEnumSources, KZEnumSources);
   KZ_SLOT(KZFormatDialog, KZFormatDialog);
-  KZ_SLOT(KZGetDisplay, nullptr);
-  KZ_SLOT(KZGetDisplayImage, nullptr);
-  KZ_SLOT(KZGetDisplayRate, nullptr);
+  KZ_SLOT(KZGetDisplay, KZGetDisplay);
+  KZ_SLOT(KZGetDisplayImage, KZGetDisplayImage);
+  KZ_SLOT(KZGetDisplayRate, KZGetDisplayRate);
   KZ_SLOT(KZGetFileInfo, nullptr);
   KZ_SLOT(KZGetFileFormat, nullptr);
   KZ_SLOT(KZGetFormat, KZGetFormat);
@@ -70,7 +70,7 @@ void FillAccess(KZACCESS* a, uint32_t session) {
   KZ_SLOT(KZSaveImage, nullptr);
   KZ_SLOT(KZSaveVideo, nullptr);
   KZ_SLOT(KZShowImage, KZShowImage);
-  KZ_SLOT(KZStartDisplay, nullptr);
+  KZ_SLOT(KZStartDisplay, KZStartDisplay);
   KZ_SLOT(KZStartPlayback, nullptr);
   KZ_SLOT(KZStartRecord, nullptr);
   KZ_SLOT(KZStopAll, KZStopAll);
@@ -79,7 +79,7 @@ void FillAccess(KZACCESS* a, uint32_t session) {
   KZ_SLOT(KZStopRecord, KZStopRecord);
   KZ_SLOT(KZSystemTimeToJulian, KZSystemTimeToJulian);
   KZ_SLOT(KZVersion, KZVersion);
-  KZ_SLOT(KZWaitForDisplay, nullptr);
+  KZ_SLOT(KZWaitForDisplay, KZWaitForDisplay);
   KZ_SLOT(KZWaitForPlayback, nullptr);
 }
 

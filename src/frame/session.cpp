@@ -105,7 +105,12 @@ int KZAPI KZEnd(uint32_t session) {
   for (int i = StreamCount() - 1; i >= 0; --i) {
     StreamRecord& entry = StreamTable()[i];
     const uint32_t id = entry.streamId.load(std::memory_order_acquire);
-    if (id == 0 || entry.running.load(std::memory_order_acquire) == 0) continue;
+    // An idle entry is taken too when it waits to be released (a stop that timed out, or
+    // a display whose window went away), so that nothing of it outlives the session.
+    if (id == 0 || (entry.running.load(std::memory_order_acquire) == 0 &&
+                    entry.stopTimedOut.load(std::memory_order_acquire) == 0)) {
+      continue;
+    }
     StopStreams(id, kAllBits);
     if (entry.streamId.load(std::memory_order_acquire) == id &&
         entry.running.load(std::memory_order_acquire) != 0) {

@@ -12,6 +12,7 @@ namespace {
 // One row per subcommand.
 constexpr Command kCommands[] = {
     {"version", CmdVersion, "print the library's version"},
+    {"show", CmdShow, "show live video of a capture source (headless)"},
     {"time", CmdTime, "convert between calendar times and Julian dates"},
     {"sources", CmdSources, "list the capture sources"},
     {"formats", CmdFormats, "list the capture formats of a source"},

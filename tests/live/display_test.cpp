@@ -1,0 +1,515 @@
+// Live display of the test-pattern camera: frames, pixels, changes, rates and stopping.
+#include <memory>
+
+#include "image/convert.h"
+#include "image/pixfmt.h"
+#include "image/show.h"
+#include "live/ring.h"
+#include "live_fixture.h"
+
+namespace kz::test {
+namespace {
+
+constexpr DWORD kYuy2 = MAKEFOURCC('Y', 'U', 'Y', '2');
+
+std::vector<uint8_t> Render(uint32_t n, LONG w, LONG h, DWORD fourcc, WORD bits) {
+  std::vector<uint8_t> frame(static_cast<size_t>(w) * h * 4 + 1024);
+  const DWORD bytes =
+      kzwinRenderTestFrame(frame.data(), static_cast<DWORD>(frame.size()), w, h, fourcc, bits, n);
+  frame.resize(bytes);
+  return frame;
+}
+
+StreamRecord* EntryOf(uint32_t source) {
+  std::lock_guard lock(StreamTableMutex());
+  for (int i = 0; i < StreamCount(); ++i) {
+    if (StreamTable()[i].streamId.load() == source) return &StreamTable()[i];
+  }
+  return nullptr;
+}
+
+// Without pumping no new frame can arrive (the grab waits for this thread): once the
+// display has emptied the ring, the image it publishes stays put.
+bool Settle(uint32_t source) {
+  StreamRecord* e = EntryOf(source);
+  if (!e) return false;
+  const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (RingFill(*e) != 0) {
+    if (std::chrono::steady_clock::now() > limit) return false;
+    Sleep(1);
+  }
+  return true;
+}
+
+// The packed bitmap the show step makes for `frame` with `block` (on a temporary record).
+std::vector<uint8_t> Expected(const KZDISPLAY& block, const std::vector<uint8_t>& frame) {
+  auto t = std::make_unique<StreamRecord>();
+  t->display = block;
+  PrepareShow(*t);
+  uint8_t* bitmap = ShowStep(*t, frame.data(), frame.size(), ShowCallbacks{}, ShowHooks{});
+  std::vector<uint8_t> out;
+  if (bitmap) {
+    BITMAPINFOHEADER h;
+    std::memcpy(&h, bitmap, sizeof h);
+    out.assign(bitmap, bitmap + 40 + h.biClrUsed * 4 + h.biSizeImage);
+    BlockFree(bitmap);
+  }
+  ReleaseShow(*t);
+  return out;
+}
+
+BITMAPINFOHEADER HeaderOf(const std::vector<uint8_t>& dib) {
+  BITMAPINFOHEADER h{};
+  if (dib.size() >= sizeof h) std::memcpy(&h, dib.data(), sizeof h);
+  return h;
+}
+
+class LiveDisplay : public LiveTest {
+ protected:
+  // Frame number of the raw frame on screen now, and the drawn image with it.
+  bool Shown(uint32_t source, uint32_t* n, std::vector<uint8_t>* dib, const KZDISPLAY& b) {
+    if (!Settle(source)) return false;
+    std::vector<uint8_t> raw = TakeHandle(KZGetDisplayImage(session_, source, nullptr, 0, 100));
+    *dib = TakeHandle(KZGetDisplayImage(session_, source, nullptr, KZ_IMAGE_AS_DRAWN, 100));
+    const PixelFormat* row = FormatByCode(b.format);
+    if (!row || raw.empty() || dib->empty()) return false;
+    if (!kzwinDecodeTestFrame(raw.data(), static_cast<DWORD>(raw.size()), b.width, b.height,
+                              row->fourcc, static_cast<WORD>(row->bits), n)) {
+      return false;
+    }
+    EXPECT_EQ(raw, Render(*n, b.width, b.height, row->fourcc, static_cast<WORD>(row->bits)));
+    return true;
+  }
+
+  // The drawn image equals the show step's bitmap of the camera frame it carries.
+  void ExpectExact(uint32_t source, uint32_t* n = nullptr) {
+    KZDISPLAY b{};
+    b.size = sizeof b;
+    ASSERT_EQ(KZGetDisplay(session_, source, nullptr, &b), 1);
+    uint32_t number = 0;
+    std::vector<uint8_t> dib;
+    ASSERT_TRUE(Shown(source, &number, &dib, b));
+    const PixelFormat* row = FormatByCode(b.format);
+    const std::vector<uint8_t> frame =
+        Render(number, b.width, b.height, row->fourcc, static_cast<WORD>(row->bits));
+    EXPECT_EQ(dib, Expected(b, frame)) << "frame " << number;
+    if (n) *n = number;
+  }
+};
+
+TEST_F(LiveDisplay, ShowsTheCameraFramesPixelExact) {
+  KZDISPLAY b = Block();
+  b.left = 10;
+  b.top = 20;
+  ASSERT_EQ(KZStartDisplay(&b), 1) << KZGetLastError();
+  EXPECT_EQ(SourceBits(1), kDisplayBit | kGrabBit);
+  // Nothing is shown before this thread lets the grabs through.
+  KZRATE rate{};
+  ASSERT_EQ(KZGetDisplayRate(session_, 1, window_, &rate), 1);
+  EXPECT_EQ(rate.framesDone, 0u);
+  EXPECT_EQ(rate.framesDelivered, 0u);
+  EXPECT_EQ(double{rate.meanRate}, 0.0);
+  EXPECT_EQ(double{rate.latestRate}, 0.0);
+  EXPECT_EQ(double{rate.recentRate}, 0.0);
+  EXPECT_EQ(KZGetDisplayImage(session_, 1, window_, KZ_IMAGE_NOW, 100), nullptr);
+  EXPECT_EQ(KZGetLastError(), static_cast<uint32_t>(KZ_ERR_NO_IMAGE));
+
+  std::vector<uint8_t> raw =
+      TakeHandle(KZGetDisplayImage(session_, 1, window_, KZ_IMAGE_NEXT, 10000));
+  ASSERT_EQ(raw.size(), 320u * 240 * 2);
+  uint32_t first = 0;
+  ASSERT_TRUE(kzwinDecodeTestFrame(raw.data(), 320 * 240 * 2, 320, 240, kYuy2, 16, &first));
+  EXPECT_EQ(raw, Render(first, 320, 240, kYuy2, 16));
+
+  uint32_t n = 0;
+  std::vector<uint8_t> dib;
+  ASSERT_TRUE(WaitFrames(1, 3));
+  ASSERT_TRUE(Shown(1, &n, &dib, b));
+  EXPECT_GT(n, first);
+  // Without a plan the drawn image is the direct conversion of the frame.
+  const BITMAPINFOHEADER h = HeaderOf(dib);
+  EXPECT_EQ(h.biWidth, 320);
+  EXPECT_EQ(h.biHeight, 240);
+  EXPECT_EQ(h.biBitCount, 24);
+  const std::vector<uint8_t> frame = Render(n, 320, 240, kYuy2, 16);
+  std::vector<uint8_t> rows(dib.size() - 40);
+  ASSERT_TRUE(ConvertDirect(SourceFrame{KZ_FORMAT_YUY2, 320, 240, frame, nullptr}, rows, 960));
+  EXPECT_TRUE(std::equal(rows.begin(), rows.end(), dib.begin() + 40));
+  // And it is what the window shows at (left, top).
+  LONG w = 0, hh = 0;
+  ASSERT_TRUE(kzwinReadSurface(nullptr, window_, &w, &hh, nullptr, 0));
+  std::vector<DWORD> surface(static_cast<size_t>(w) * hh);
+  ASSERT_TRUE(kzwinReadSurface(nullptr, window_, &w, &hh, surface.data(), w * hh));
+  int wrong = 0;
+  for (int y = 0; y < 240; ++y) {
+    const uint8_t* p = rows.data() + (239 - y) * 960;
+    for (int x = 0; x < 320; ++x, p += 3) {
+      const DWORD rgb = DWORD{p[2]} << 16 | DWORD{p[1]} << 8 | p[0];
+      wrong += surface[static_cast<size_t>(y + 20) * w + x + 10] != rgb;
+    }
+  }
+  EXPECT_EQ(wrong, 0);
+  EXPECT_EQ(KZStopDisplay(session_, 1, window_), 1);
+}
+
+TEST_F(LiveDisplay, ZoomTurnAndColourChangeWhileItRuns) {
+  KZDISPLAY b = Block(1, 160, 120);
+  ASSERT_EQ(KZStartDisplay(&b), 1);
+  ASSERT_TRUE(WaitFrames(1, 2));
+  ExpectExact(1);
+
+  struct Change {
+    double zoom;
+    uint32_t orientation;
+    int32_t brightness;
+    int32_t width, height;  // of the drawn image
+  } changes[] = {{2.0, 0, 0, 320, 240}, {0.0, 1, 0, 120, 160}, {0.0, 0, 40, 160, 120}};
+  for (const Change& c : changes) {
+    KZDISPLAY next = b;
+    next.zoom = c.zoom;
+    next.drawFlags = c.zoom > 0 ? KZ_DRAW_ZOOM : 0;
+    next.orientation = c.orientation;
+    next.adjust.brightness = c.brightness;
+    ASSERT_EQ(KZChangeDisplay(&next), 1);
+    KZDISPLAY read{};
+    read.size = sizeof read;
+    ASSERT_EQ(KZGetDisplay(session_, 1, window_, &read), 1);
+    EXPECT_EQ(read.orientation, c.orientation);  // the pending block, before it applies
+    ASSERT_TRUE(PumpUntil([&] {
+      std::vector<uint8_t> dib = TakeHandle(
+          KZGetDisplayImage(session_, 1, window_, KZ_IMAGE_NEXT | KZ_IMAGE_AS_DRAWN, 5000));
+      const BITMAPINFOHEADER h = HeaderOf(dib);
+      return h.biWidth == c.width && h.biHeight == c.height;
+    }));
+    ASSERT_TRUE(WaitFrames(1, 2));
+    ExpectExact(1);
+  }
+  EXPECT_EQ(KZStopDisplay(session_, 1, nullptr), 1);
+}
+
+TEST_F(LiveDisplay, ChangeDisplayKeepsTheStreamFieldsAndCancelsBackToTheActiveBlock) {
+  KZDISPLAY b = Block();
+  ASSERT_EQ(KZStartDisplay(&b), 1);
+  KZDISPLAY same = b;
+  same.width = 99;  // stream fields are taken from the stream
+  same.format = 0;
+  ASSERT_EQ(KZChangeDisplay(&same), 1);
+  StreamRecord* e = EntryOf(1);
+  ASSERT_NE(e, nullptr);
+  EXPECT_EQ(e->pending.load() & kDisplayBit, 0u);
+  KZDISPLAY faster = b;
+  faster.rate = 5.0;
+  ASSERT_EQ(KZChangeDisplay(&faster), 1);
+  KZDISPLAY read{};
+  read.size = sizeof read;
+  ASSERT_EQ(KZGetDisplay(session_, 1, nullptr, &read), 1);
+  EXPECT_EQ(double{read.rate}, 5.0);
+  EXPECT_EQ(read.width, 320);
+  // Changing back to the active block cancels what is pending.
+  ASSERT_EQ(KZChangeDisplay(&b), 1);
+  ASSERT_EQ(KZGetDisplay(session_, 1, nullptr, &read), 1);
+  EXPECT_EQ(double{read.rate}, 0.0);
+  ASSERT_TRUE(WaitFrames(1, 2));
+  EXPECT_EQ(e->live.displayInterval.load(), 0u);
+  ASSERT_EQ(KZChangeDisplay(&faster), 1);
+  ASSERT_TRUE(PumpUntil([&] { return e->live.displayInterval.load() == 199u; }));
+}
+
+TEST_F(LiveDisplay, RatesFollowTheFramesShown) {
+  KZDISPLAY b = Block(1, 160, 120);
+  ASSERT_EQ(KZStartDisplay(&b), 1);
+  ASSERT_TRUE(WaitFrames(1, 12));
+  KZRATE r{};
+  ASSERT_EQ(KZGetDisplayRate(session_, 1, window_, &r), 1);
+  EXPECT_GE(r.framesDone, 12u);
+  EXPECT_EQ(r.framesDelivered, r.framesDone + r.framesDropped);
+  EXPECT_GT(double{r.startTime}, 2400000.0);
+  EXPECT_LE(r.msSinceFrame, r.msSinceStart + 1);
+  EXPECT_GE(double{r.meanRate}, 0.0);
+  EXPECT_EQ(KZGetDisplayRate(session_, 1, window_, nullptr), 0);
+  EXPECT_EQ(KZGetLastError(), static_cast<uint32_t>(KZ_ERR_NULL));
+  EXPECT_EQ(KZGetDisplayRate(session_, 2, window_, &r), 0);
+  EXPECT_EQ(KZGetLastError(), static_cast<uint32_t>(KZ_ERR_NO_DISPLAY));
+}
+
+TEST_F(LiveDisplay, StopReleasesEverythingAndTheSourceStartsAgain) {
+  for (int round = 0; round < 2; ++round) {
+    KZDISPLAY b = Block();
+    ASSERT_EQ(KZStartDisplay(&b), 1) << round;
+    EXPECT_EQ(kzwinCameraConnections(0), 1);
+    EXPECT_EQ(KZIsSourceInUse(session_, 1, window_), kDisplayBit | kGrabBit);
+    ASSERT_TRUE(WaitFrames(1, 3));
+    uint32_t n = 0;
+    ExpectExact(1, &n);
+    EXPECT_EQ(KZWaitForDisplay(session_, 1, window_, 1000), 1);
+    ASSERT_EQ(KZStopDisplay(session_, 1, window_), 1);
+    EXPECT_EQ(KZIsSourceInUse(session_, 1, window_), 0u);
+    EXPECT_EQ(KZGetLastError(), 0u);
+    EXPECT_EQ(SourceBits(1), 0u);
+    EXPECT_FALSE(SourceEntryExists(1));
+    EXPECT_EQ(kzwinCameraConnections(0), 0);
+    EXPECT_EQ(kzwinCountWindows(), before_.windows + 1);
+    EXPECT_EQ(kzwinCountGlobalBlocks(), before_.blocks);
+    EXPECT_EQ(kzwinCountOpenHandles(), before_.handles);
+    EXPECT_EQ(KZStopDisplay(session_, 1, window_), 0);
+    EXPECT_EQ(KZGetLastError(), static_cast<uint32_t>(KZ_ERR_NO_DISPLAY));
+  }
+}
+
+TEST_F(LiveDisplay, TwoSourcesIntoTwoWindows) {
+  KZWIN_CAMERA second;
+  kzwinDefaultCamera(&second);
+  ASSERT_TRUE(kzwinSetCamera(1, &second));
+  HWND other = MakeWindow();
+  KZDISPLAY a = Block(1, 320, 240);
+  KZDISPLAY c = Block(2, 160, 120, KZ_FORMAT_RGB24);
+  c.bitCount = 24;
+  c.window = other;
+  ASSERT_EQ(KZStartDisplay(&a), 1);
+  ASSERT_EQ(KZStartDisplay(&c), 1) << KZGetLastError();
+  ASSERT_TRUE(WaitFrames(1, 2));
+  ASSERT_TRUE(WaitFrames(2, 2));
+  ExpectExact(1);
+  ExpectExact(2);
+  // Each stream answers only for its own window.
+  EXPECT_EQ(KZWaitForDisplay(session_, 2, window_, 100), 0);
+  EXPECT_EQ(KZGetLastError(), static_cast<uint32_t>(KZ_ERR_OTHER_WINDOW));
+  EXPECT_EQ(KZStopDisplay(session_, 0, other), 1);
+  EXPECT_EQ(SourceBits(2), 0u);
+  EXPECT_NE(SourceBits(1), 0u);
+  EXPECT_EQ(KZStopAll(session_, 0, nullptr), 1);
+  EXPECT_EQ(SourceBits(1), 0u);
+}
+
+TEST_F(LiveDisplay, AWindowDestroyedUnderARunningDisplayEndsIt) {
+  KZDISPLAY b = Block();
+  ASSERT_EQ(KZStartDisplay(&b), 1);
+  ASSERT_TRUE(WaitFrames(1, 2));
+  ASSERT_TRUE(DestroyWindow(window_));
+  ASSERT_TRUE(PumpUntil([] { return SourceBits(1) == 0; }));
+  EXPECT_EQ(KZGetDisplayImage(session_, 1, nullptr, KZ_IMAGE_NEXT, 50), nullptr);
+  EXPECT_EQ(KZGetLastError(), static_cast<uint32_t>(KZ_ERR_NO_DISPLAY));
+  EXPECT_EQ(KZWaitForDisplay(session_, 1, nullptr, 50), 0);
+  EXPECT_EQ(KZGetLastError(), static_cast<uint32_t>(KZ_ERR_NO_DISPLAY));
+  // The idle entry goes with the next start on its source.
+  window_ = MakeWindow();
+  b.window = window_;
+  ASSERT_EQ(KZStartDisplay(&b), 1) << KZGetLastError();
+  ASSERT_TRUE(WaitFrames(1, 2));
+  ASSERT_TRUE(DestroyWindow(window_));
+  ASSERT_TRUE(PumpUntil([] { return SourceBits(1) == 0; }));
+  // Or with the next stop call.
+  EXPECT_EQ(KZStopDisplay(session_, 1, nullptr), 1);
+  EXPECT_FALSE(SourceEntryExists(1));
+}
+
+TEST_F(LiveDisplay, EndAndStopAllStopDisplaysOfEverySession) {
+  KZWIN_CAMERA second;
+  kzwinDefaultCamera(&second);
+  ASSERT_TRUE(kzwinSetCamera(1, &second));
+  const uint32_t other = KZBegin(nullptr);
+  ASSERT_NE(other, 0u);
+  HWND otherWindow = MakeWindow();
+  for (int round = 0; round < 2; ++round) {
+    KZDISPLAY a = Block(1);
+    KZDISPLAY c = Block(2);
+    c.session = other;
+    c.window = otherWindow;
+    ASSERT_EQ(KZStartDisplay(&a), 1);
+    ASSERT_EQ(KZStartDisplay(&c), 1);
+    ASSERT_TRUE(WaitFrames(1, 1));
+    if (round == 0) {
+      EXPECT_EQ(KZStopAll(0, 0, nullptr), 1);
+    } else {
+      EXPECT_EQ(KZEnd(other), 1) << KZGetLastError();
+    }
+    EXPECT_EQ(SourceBits(1), 0u);
+    EXPECT_EQ(SourceBits(2), 0u);
+    EXPECT_EQ(EntriesInUse(), 0) << round;
+  }
+}
+
+TEST_F(LiveDisplay, BadStartsAreRefusedAndLeaveNothing) {
+  KZWIN_CAMERA failing;
+  kzwinDefaultCamera(&failing);
+  failing.failConnect = TRUE;
+  ASSERT_TRUE(kzwinSetCamera(2, &failing));
+  struct Case {
+    const char* what;
+    void (*edit)(KZDISPLAY&);
+    uint32_t error;
+  } cases[] = {
+      {"size", [](KZDISPLAY& d) { d.size = 159; }, KZ_ERR_RECORD_SIZE},
+      {"no session", [](KZDISPLAY& d) { d.session = 0; }, KZ_ERR_SESSION},
+      {"closed session", [](KZDISPLAY& d) { d.session = 0x7FFF0000; }, KZ_ERR_SESSION},
+      {"source 0", [](KZDISPLAY& d) { d.source = 0; }, KZ_ERR_SOURCE},
+      {"source 11", [](KZDISPLAY& d) { d.source = 11; }, KZ_ERR_SOURCE},
+      {"no window", [](KZDISPLAY& d) { d.window = nullptr; }, KZ_ERR_WINDOW},
+      {"not a window", [](KZDISPLAY& d) { d.window = reinterpret_cast<HWND>(0x5150); },
+       KZ_ERR_WINDOW},
+      {"no driver", [](KZDISPLAY& d) { d.source = 5; }, KZ_ERR_SOURCE},
+      {"connect fails", [](KZDISPLAY& d) { d.source = 3; }, KZ_ERR_SOURCE},
+      {"width 0", [](KZDISPLAY& d) { d.width = 0; }, KZ_ERR_FORMAT_REFUSED},
+      {"negative height", [](KZDISPLAY& d) { d.height = -240; }, KZ_ERR_FORMAT_REFUSED},
+      {"huge", [](KZDISPLAY& d) { d.width = d.height = 0x7FFFFFFF; }, KZ_ERR_FORMAT_REFUSED},
+      {"size beyond a ring", [](KZDISPLAY& d) { d.width = d.height = 30000; },
+       KZ_ERR_FORMAT_REFUSED},
+      {"unknown format", [](KZDISPLAY& d) { d.format = 99; }, KZ_ERR_FORMAT_REFUSED},
+      {"no row of 7 bits", [](KZDISPLAY& d) { d.format = 0, d.bitCount = 7; },
+       KZ_ERR_FORMAT_REFUSED},
+      {"size the camera refuses", [](KZDISPLAY& d) { d.width = 100; }, KZ_ERR_FORMAT_REFUSED},
+  };
+  EXPECT_EQ(KZStartDisplay(nullptr), 0);
+  EXPECT_EQ(KZGetLastError(), static_cast<uint32_t>(KZ_ERR_NULL));
+  for (const Case& c : cases) {
+    KZDISPLAY d = Block();
+    c.edit(d);
+    EXPECT_EQ(KZStartDisplay(&d), 0) << c.what;
+    EXPECT_EQ(KZGetLastError(), c.error) << c.what;
+    EXPECT_EQ(EntriesInUse(), 0) << c.what;
+    EXPECT_EQ(kzwinCountWindows(), before_.windows + 1) << c.what;
+    EXPECT_EQ(kzwinCountGlobalBlocks(), before_.blocks) << c.what;
+  }
+  // Thread creation failing for the display thread, then for the grab thread.
+  for (LONG threads : {0, 1}) {
+    kzwinFailThreadsAfter(threads);
+    KZDISPLAY d = Block();
+    EXPECT_EQ(KZStartDisplay(&d), 0);
+    EXPECT_EQ(KZGetLastError(), static_cast<uint32_t>(KZ_ERR_THREAD));
+    kzwinFailThreadsAfter(-1);
+    EXPECT_EQ(EntriesInUse(), 0);
+    EXPECT_EQ(kzwinCountOpenHandles(), before_.handles);
+    EXPECT_EQ(kzwinCameraConnections(0), 0);
+  }
+  kzwinFailAllocAfter(0);
+  KZDISPLAY d = Block();
+  EXPECT_EQ(KZStartDisplay(&d), 0);
+  EXPECT_EQ(KZGetLastError(), static_cast<uint32_t>(KZ_ERR_MEMORY));
+  kzwinFailAllocAfter(-1);
+  EXPECT_EQ(EntriesInUse(), 0);
+}
+
+TEST_F(LiveDisplay, ASourceInUseIsRefused) {
+  KZDISPLAY d = Block();
+  ASSERT_EQ(KZStartDisplay(&d), 1);
+  EXPECT_EQ(KZStartDisplay(&d), 0);
+  EXPECT_EQ(KZGetLastError(), static_cast<uint32_t>(KZ_ERR_ALREADY_DISPLAYING));
+  const uint32_t other = KZBegin(nullptr);
+  KZDISPLAY o = d;
+  o.session = other;
+  EXPECT_EQ(KZStartDisplay(&o), 0);
+  EXPECT_EQ(KZGetLastError(), static_cast<uint32_t>(KZ_ERR_SOURCE_IN_USE));
+  // The other session sees the stream but may not touch it.
+  EXPECT_EQ(KZChangeDisplay(&o), 0);
+  EXPECT_EQ(KZGetLastError(), static_cast<uint32_t>(KZ_ERR_OTHER_SESSION));
+  EXPECT_EQ(KZGetDisplayImage(other, 1, nullptr, 0, 10), nullptr);
+  EXPECT_EQ(KZGetLastError(), static_cast<uint32_t>(KZ_ERR_OTHER_SESSION));
+  EXPECT_EQ(KZStopDisplay(other, 1, nullptr), 0);
+  EXPECT_EQ(KZGetLastError(), static_cast<uint32_t>(KZ_ERR_OTHER_SESSION));
+  EXPECT_NE(SourceBits(1) & kDisplayBit, 0u);
+  KZDISPLAY moved = d;
+  moved.window = MakeWindow();
+  EXPECT_EQ(KZChangeDisplay(&moved), 0);
+  EXPECT_EQ(KZGetLastError(), static_cast<uint32_t>(KZ_ERR_OTHER_WINDOW));
+  KZDISPLAY out{};
+  EXPECT_EQ(KZGetDisplay(session_, 1, nullptr, nullptr), 0);
+  EXPECT_EQ(KZGetLastError(), static_cast<uint32_t>(KZ_ERR_NULL));
+  EXPECT_EQ(KZGetDisplay(session_, 1, nullptr, &out), 0);
+  EXPECT_EQ(KZGetLastError(), static_cast<uint32_t>(KZ_ERR_RECORD_SIZE));
+  EXPECT_EQ(KZWaitForDisplay(session_, 0, nullptr, 10), 0);
+  EXPECT_EQ(KZGetLastError(), static_cast<uint32_t>(KZ_ERR_NO_DISPLAY));
+  KZDISPLAY none = d;
+  none.source = 2;
+  EXPECT_EQ(KZChangeDisplay(&none), 0);
+  EXPECT_EQ(KZGetLastError(), static_cast<uint32_t>(KZ_ERR_NO_DISPLAY));
+  EXPECT_EQ(KZChangeDisplay(nullptr), 0);
+  EXPECT_EQ(KZGetLastError(), static_cast<uint32_t>(KZ_ERR_NULL));
+  EXPECT_EQ(KZEnd(other), 1);  // stops every stream, this one too
+  EXPECT_EQ(SourceBits(1), 0u);
+}
+
+TEST_F(LiveDisplay, ADriverThatStopsDeliveringFramesNeverHangs) {
+  KZWIN_CAMERA camera;
+  kzwinDefaultCamera(&camera);
+  camera.framesBeforeFailure = 0;
+  ASSERT_TRUE(kzwinSetCamera(0, &camera));
+  KZDISPLAY d = Block();
+  ASSERT_EQ(KZStartDisplay(&d), 1);
+  EXPECT_EQ(KZGetDisplayImage(session_, 1, nullptr, KZ_IMAGE_NEXT, 30), nullptr);
+  EXPECT_EQ(KZGetLastError(), static_cast<uint32_t>(KZ_ERR_TIMEOUT));
+  EXPECT_EQ(KZGetDisplayImage(session_, 1, nullptr, KZ_IMAGE_NEXT_UNPACED, -1), nullptr);
+  EXPECT_EQ(KZGetLastError(), static_cast<uint32_t>(KZ_ERR_TIMEOUT));
+  EXPECT_EQ(EntryOf(1)->live.unpacedWaiters.load(), 0u);
+  EXPECT_EQ(KZGetDisplayImage(session_, 1, nullptr, KZ_IMAGE_NOW, 30), nullptr);
+  EXPECT_EQ(KZGetLastError(), static_cast<uint32_t>(KZ_ERR_NO_IMAGE));
+  ASSERT_EQ(KZStopDisplay(session_, 1, nullptr), 1);
+
+  camera.framesBeforeFailure = 4;
+  ASSERT_TRUE(kzwinSetCamera(0, &camera));
+  ASSERT_EQ(KZStartDisplay(&d), 1);
+  uint32_t last = 0;
+  ASSERT_TRUE(PumpUntil([&] {
+    std::vector<uint8_t> raw = TakeHandle(KZGetDisplayImage(session_, 1, nullptr, 0, 10));
+    return !raw.empty() &&
+           kzwinDecodeTestFrame(raw.data(), static_cast<DWORD>(raw.size()), 320, 240, kYuy2, 16,
+                                &last) &&
+           last == 3;
+  }));
+  EXPECT_EQ(KZGetDisplayImage(session_, 1, nullptr, KZ_IMAGE_NEXT, 50), nullptr);
+  EXPECT_EQ(KZGetLastError(), static_cast<uint32_t>(KZ_ERR_TIMEOUT));
+  ASSERT_EQ(KZStopDisplay(session_, 1, nullptr), 1);
+}
+
+}  // namespace
+}  // namespace kz::test
+
+namespace kz::test {
+namespace {
+
+TEST_F(LiveDisplay, AnUnpacedImageRequestLiftsTheRateOnlyForItsWait) {
+  KZDISPLAY b = Block(1, 160, 120);
+  b.rate = 0.001;  // a frame every 16 minutes and a half
+  ASSERT_EQ(KZStartDisplay(&b), 1);
+  // The first request is never held back.
+  ASSERT_FALSE(TakeHandle(KZGetDisplayImage(session_, 1, nullptr, KZ_IMAGE_NEXT, 10000)).empty());
+  EXPECT_EQ(KZGetDisplayImage(session_, 1, nullptr, KZ_IMAGE_NEXT, 100), nullptr);
+  EXPECT_EQ(KZGetLastError(), static_cast<uint32_t>(KZ_ERR_TIMEOUT));
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_FALSE(
+        TakeHandle(KZGetDisplayImage(session_, 1, nullptr, KZ_IMAGE_NEXT_UNPACED, 10000)).empty());
+  }
+  // The caller's rate was never touched, and the pace is back.
+  KZDISPLAY read{};
+  read.size = sizeof read;
+  ASSERT_EQ(KZGetDisplay(session_, 1, nullptr, &read), 1);
+  EXPECT_EQ(double{read.rate}, 0.001);
+  // A request made during the override may still be on its way; then the frames stop.
+  int late = 0;
+  while (late < 10 &&
+         !TakeHandle(KZGetDisplayImage(session_, 1, nullptr, KZ_IMAGE_NEXT, 100)).empty()) {
+    ++late;
+  }
+  EXPECT_LE(late, 2);
+  EXPECT_EQ(KZGetLastError(), static_cast<uint32_t>(KZ_ERR_TIMEOUT));
+}
+
+}  // namespace
+}  // namespace kz::test
+
+namespace kz::test {
+namespace {
+
+TEST_F(LiveDisplay, EndReleasesADisplayThatEndedWithItsWindow) {
+  KZDISPLAY b = Block();
+  ASSERT_EQ(KZStartDisplay(&b), 1);
+  ASSERT_TRUE(WaitFrames(1, 1));
+  ASSERT_TRUE(DestroyWindow(window_));
+  ASSERT_TRUE(PumpUntil([] { return SourceBits(1) == 0; }));
+  EXPECT_TRUE(SourceEntryExists(1));
+  EXPECT_EQ(KZEnd(session_), 1);
+  EXPECT_FALSE(SourceEntryExists(1));
+  session_ = KZBegin(nullptr);
+}
+
+}  // namespace
+}  // namespace kz::test
