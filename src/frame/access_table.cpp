@@ -67,7 +67,7 @@ void FillAccess(KZACCESS* a, uint32_t session) {
   KZ_SLOT(KZJulianToSystemTime, KZJulianToSystemTime);
   KZ_SLOT(KZLoadFrame, nullptr);
   KZ_SLOT(KZRefreshPlayback, nullptr);
-  KZ_SLOT(KZSaveImage, nullptr);
+  KZ_SLOT(KZSaveImage, KZSaveImage);
   KZ_SLOT(KZSaveVideo, nullptr);
   KZ_SLOT(KZShowImage, KZShowImage);
   KZ_SLOT(KZStartDisplay, KZStartDisplay);
