@@ -40,7 +40,7 @@ void FillAccess(KZACCESS* a, uint32_t session) {
   KZ_SLOT(KZCameraDialog, KZCameraDialog);
   KZ_SLOT(KZChangeDisplay, KZChangeDisplay);
   KZ_SLOT(KZChangePlayback, nullptr);
-  KZ_SLOT(KZChangeRecord, nullptr);
+  KZ_SLOT(KZChangeRecord, KZChangeRecord);
   KZ_SLOT(KZDisplayCoord, KZDisplayCoord);
   KZ_SLOT(KZDisplayCoord2, KZDisplayCoord2);
   KZ_SLOT(KZEnd, KZEnd);
@@ -60,8 +60,8 @@ void FillAccess(KZACCESS* a, uint32_t session) {
   KZ_SLOT(KZGetPlaybackImage, nullptr);
   KZ_SLOT(KZGetPlaybackInfo, nullptr);
   KZ_SLOT(KZGetPlaybackRate, nullptr);
-  KZ_SLOT(KZGetRecord, nullptr);
-  KZ_SLOT(KZGetRecordRate, nullptr);
+  KZ_SLOT(KZGetRecord, KZGetRecord);
+  KZ_SLOT(KZGetRecordRate, KZGetRecordRate);
   KZ_SLOT(KZImageToBitmap, KZImageToBitmap);
   KZ_SLOT(KZIsSourceInUse, KZIsSourceInUse);
   KZ_SLOT(KZJulianToSystemTime, KZJulianToSystemTime);
@@ -72,7 +72,7 @@ void FillAccess(KZACCESS* a, uint32_t session) {
   KZ_SLOT(KZShowImage, KZShowImage);
   KZ_SLOT(KZStartDisplay, KZStartDisplay);
   KZ_SLOT(KZStartPlayback, nullptr);
-  KZ_SLOT(KZStartRecord, nullptr);
+  KZ_SLOT(KZStartRecord, KZStartRecord);
   KZ_SLOT(KZStopAll, KZStopAll);
   KZ_SLOT(KZStopDisplay, KZStopDisplay);
   KZ_SLOT(KZStopPlayback, KZStopPlayback);

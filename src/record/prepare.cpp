@@ -1,0 +1,126 @@
+#include "record/prepare.h"
+
+#include <cstring>
+
+#include "frame/files.h"
+#include "record/frame_coding.h"
+#include "record/frame_format.h"
+
+namespace kz {
+namespace {
+
+constexpr uint32_t kAppendGapMs = 100;
+
+uint32_t KindFourccOf(uint32_t kind) {
+  switch (kind) {
+    case KZ_KIND_RAW:
+      return kKindRawFourcc;
+    case KZ_KIND_LOSSLESS:
+      return kKindLosslessFourcc;
+    default:
+      return kKindLossyFourcc;
+  }
+}
+
+bool Exists(const char* name) {
+  File f = FileOpen(name, "rb");
+  if (!f) return false;
+  FileClose(f);
+  return true;
+}
+
+bool ReadAt(File f, int64_t offset, void* buffer, size_t bytes) {
+  return FileSeek(f, offset, 0) == 0 && FileRead(buffer, 1, bytes, f) == bytes;
+}
+
+// Creates the file or cuts it to nothing.
+uint32_t CreateEmpty(const char* name, bool avi) {
+  if (avi) {
+    DeleteFileA(name);
+    return 0;
+  }
+  File f = FileOpen(name, "wb");
+  if (!f) return KZ_ERR_CREATE;
+  FileClose(f);
+  return 0;
+}
+
+}  // namespace
+
+uint32_t ReadAppendValues(const char* name, uint32_t kind, AppendValues* append) {
+  *append = AppendValues{};
+  File f = FileOpen(name, "rb");
+  if (!f) return KZ_ERR_APPEND;
+  const int64_t length = FileLength(f);
+  uint32_t code = 0;
+  uint8_t bytes[kFrameHeaderBytes];
+  uint8_t trailer[kTrailerBytes];
+  uint32_t recordBytes = 0;
+  if (length < 0) {
+    code = KZ_ERR_APPEND;
+  } else if (length == 0) {
+    // An empty file is continued like a new one.
+  } else if (length < static_cast<int64_t>(kRecordOverheadBytes) ||
+             !ReadAt(f, 0, bytes, sizeof bytes)) {
+    code = KZ_ERR_APPEND;
+  } else if (DecodeFrameHeader(bytes).kind != KindFourccOf(kind)) {
+    code = KZ_ERR_CONTINUE_KIND;
+  } else if (!ReadAt(f, length - static_cast<int64_t>(kTrailerBytes), trailer, sizeof trailer) ||
+             CheckTrailer(trailer, length, &recordBytes) != RecordCheck::kOk) {
+    // A tail that is not a whole record (a crash mid-write, another program's bytes) is
+    // refused rather than continued into an unwalkable file.
+    code = KZ_ERR_APPEND;
+  } else {
+    const int64_t last = length - recordBytes;
+    FrameHeader h;
+    if (!ReadAt(f, last, bytes, sizeof bytes)) {
+      code = KZ_ERR_FILE_READ;
+    } else {
+      h = DecodeFrameHeader(bytes);
+      if (CheckFrameHeader(h, KindFourccOf(kind), length - last) != RecordCheck::kOk ||
+          h.RecordBytes() != recordBytes) {
+        code = KZ_ERR_FILE_READ;
+      } else {
+        const uint64_t ms = (uint64_t{h.msHigh} << 32 | h.msLow) + kAppendGapMs;
+        append->baseLow = static_cast<uint32_t>(ms);
+        append->baseHigh = static_cast<uint32_t>(ms >> 32);
+        append->nextFrameNumber = h.frameNumber + 1;
+      }
+    }
+  }
+  FileClose(f);
+  return code;
+}
+
+uint32_t PrepareRecordFile(const KZRECORD& block, AppendValues* append) {
+  *append = AppendValues{};
+  // The name must end inside its field; anything else cannot name a file.
+  if (std::memchr(block.fileName, '\0', sizeof block.fileName) == nullptr ||
+      block.fileName[0] == '\0') {
+    return KZ_ERR_CREATE;
+  }
+  const char* name = block.fileName;
+  const uint32_t kind = block.fileFlags & KZ_KIND_MASK;
+  const bool avi = kind == KZ_KIND_AVI;
+  switch (block.fileFlags & KZ_OPEN_MASK) {
+    case KZ_OPEN_NEW:
+      if (Exists(name)) return KZ_ERR_FILE_EXISTS;
+      return CreateEmpty(name, avi);
+    case KZ_OPEN_OVERWRITE:
+      return CreateEmpty(name, avi);
+    case KZ_OPEN_APPEND_ONLY:
+      if (!Exists(name)) return KZ_ERR_CONTINUE_OPEN;
+      [[fallthrough]];
+    default:  // append, or create when missing
+      if (avi) return 0;
+      if (!Exists(name)) {
+        File f = FileOpen(name, "ab");
+        if (!f) return KZ_ERR_APPEND;
+        FileClose(f);
+        return 0;
+      }
+      return ReadAppendValues(name, kind, append);
+  }
+}
+
+}  // namespace kz

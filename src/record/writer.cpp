@@ -1,0 +1,162 @@
+#include "record/writer.h"
+
+#include <algorithm>
+#include <cstring>
+#include <mutex>
+
+#include "frame/blocks.h"
+#include "frame/files.h"
+#include "frame/stream.h"
+#include "live/pacing.h"
+#include "live/ring.h"
+#include "record/frame_coding.h"
+#include "record/frame_format.h"
+
+namespace kz {
+namespace {
+
+constexpr int32_t kDefaultFileMB = 649;
+
+uint32_t KindFourcc(uint32_t kind) {
+  switch (kind) {
+    case kStreamRaw:
+      return kKindRawFourcc;
+    case kStreamLossless:
+      return kKindLosslessFourcc;
+    default:
+      return kKindLossyFourcc;
+  }
+}
+
+// The encoder of a coded kind, set up at the first frame with the block's coding
+// parameters; the defaults it chose are written back into the stream's record block.
+bool EnsureEncoder(StreamRecord& e, uint32_t kind) {
+  RecordState& s = e.rec;
+  if (s.encoderReady) return true;
+  const KZRECORD& block = e.record;
+  const CodingParams given{block.keyInterval, block.refInterval, block.quantStep, block.levels};
+  const PixelFormat* row = FormatByCode(block.format);
+  s.sampleDistance = row ? row->sampleDistance : 1;
+  if (!InitFrameEncoder(s.encoder, kind, given, static_cast<uint32_t>(block.width),
+                        s.sampleDistance, e.frameBytes)) {
+    s.encoder = FrameEncoderState{};
+    return false;
+  }
+  {
+    std::lock_guard lock(e.blockMutex);
+    e.record.keyInterval = s.encoder.params.keyInterval;
+    e.record.refInterval = s.encoder.params.refInterval;
+    e.record.quantStep = s.encoder.params.quantStep;
+    e.record.levels = s.encoder.params.levels;
+  }
+  s.encoderReady = true;
+  return true;
+}
+
+}  // namespace
+
+int64_t FileSizeLimit(int32_t maxFileMB) {
+  const int64_t mb = maxFileMB > 0 ? maxFileMB : kDefaultFileMB;
+  return std::min<int64_t>(mb * 1048576, kMaxFileBytes);
+}
+
+FrameTime RecordFrameTime(StreamRecord& e, uint32_t r) {
+  const SlotHeader& slot = *SlotHead(e, r);
+  // A frame requested before the base (a recording that began again while the grab thread
+  // had not yet seen it end) counts from 0, so the count never runs backwards.
+  const int64_t since = std::max<int64_t>(RecordMs(e.live, slot), 0);
+  const RecordState& s = e.rec;
+  const uint64_t base = (uint64_t{s.appendBaseHigh} << 32) | s.appendBaseLow;
+  FrameTime t;
+  t.ms = (static_cast<uint64_t>(since) + base) & 0xFFFFFFFFFFFFull;
+  t.julian = s.julianBase + static_cast<double>(since) / 86400000.0;
+  return t;
+}
+
+uint64_t BuildFrameRecord(StreamRecord& e, bool withChunks, uint32_t r, int64_t position) {
+  RecordState& s = e.rec;
+  const uint32_t kind = e.record.fileFlags & KZ_KIND_MASK;
+  bool justAllocated = false;
+  if (!s.recordWork) {
+    s.recordWork = static_cast<uint8_t*>(BlockAlloc(kRecordWorkBytes));
+    if (!s.recordWork) return 0;
+    justAllocated = true;
+  }
+  if (kind != kStreamRaw && !EnsureEncoder(e, kind)) return 0;
+
+  size_t chunkBytes = 0;
+  if (withChunks) {
+    KZDISPLAY display{};
+    bool displaying = false;
+    {
+      std::lock_guard lock(e.blockMutex);
+      display = e.display;
+      displaying = (e.running.load(std::memory_order_acquire) & kDisplayBit) != 0;
+    }
+    chunkBytes = EncodeChunkPart(e.record, displaying ? &display : nullptr,
+                                 s.recordWork + kFrameHeaderBytes);
+  }
+
+  const FrameTime t = RecordFrameTime(e, r);
+  FrameHeader& h = s.built;
+  h = FrameHeader{};
+  h.kind = KindFourcc(kind);
+  h.chunkBytes = static_cast<uint32_t>(chunkBytes);
+  h.width = static_cast<uint16_t>(e.record.width);
+  h.height = static_cast<uint16_t>(e.record.height);
+  h.format = static_cast<uint16_t>(e.record.format);
+  h.msLow = static_cast<uint32_t>(t.ms);
+  h.msHigh = static_cast<uint16_t>(t.ms >> 32);
+  h.julian = t.julian;
+  h.frameNumber = s.nextFrameNumber++;
+
+  if (kind == kStreamRaw) {
+    h.dataBytes = e.frameBytes;
+    s.builtData = nullptr;
+  } else {
+    const bool forceKey = withChunks || justAllocated;
+    const EncodedFrame coded =
+        EncodeFrame(s.encoder, SlotFrame(e, r), h.frameNumber, position, forceKey);
+    h.dataBytes = coded.bytes;
+    s.builtData = coded.data;
+  }
+  EncodeFrameHeader(h, s.recordWork);
+  s.builtHeadBytes = kFrameHeaderBytes + chunkBytes;
+  s.builtPosition = position;
+  return h.RecordBytes();
+}
+
+void UnbuildFrameRecord(StreamRecord& e) { --e.rec.nextFrameNumber; }
+
+bool WriteFrameRecord(StreamRecord& e, uint32_t r) {
+  RecordState& s = e.rec;
+  File file = s.recordFile;
+  const FrameHeader& h = s.built;
+  const uint8_t* data = s.builtData ? s.builtData : SlotFrame(e, r);
+  uint8_t trailer[kTrailerBytes];
+  // The record's own length, never a difference of positions: a record that starts a
+  // continuation file measures the same as anywhere else.
+  EncodeTrailer(static_cast<uint32_t>(h.RecordBytes()), trailer);
+  const bool whole = FileWrite(s.recordWork, 1, s.builtHeadBytes, file) == s.builtHeadBytes &&
+                     (h.dataBytes == 0 || FileWrite(data, 1, h.dataBytes, file) == h.dataBytes) &&
+                     FileWrite(trailer, 1, kTrailerBytes, file) == kTrailerBytes;
+  if (whole) return true;
+  // Half a record would make the file unwalkable from its end: it goes.
+  FileTruncate(file, s.builtPosition);
+  return false;
+}
+
+void FinishRecordingFile(StreamRecord& e) {
+  RecordState& s = e.rec;
+  if (s.recordFile) {
+    FileClose(s.recordFile);
+    s.recordFile = nullptr;
+  }
+  BlockFree(s.recordWork);
+  s.recordWork = nullptr;
+  s.encoder = FrameEncoderState{};
+  s.encoderReady = false;
+  s.builtData = nullptr;
+}
+
+}  // namespace kz
