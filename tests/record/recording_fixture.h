@@ -104,7 +104,8 @@ class FileSource : public RecordSource {
 // Walks a recording file from its start: every record must check, its trailer must hold
 // its size, and the walk must end exactly at the end of the file. Frames are decoded.
 inline std::vector<Record> WalkFile(const std::string& path, uint32_t width, uint32_t height,
-                                    uint32_t fourcc, uint16_t bits, uint32_t sampleDistance) {
+                                    uint32_t fourcc, uint16_t bits, uint32_t sampleDistance,
+                                    bool decode = true) {
   std::vector<Record> out;
   const std::vector<uint8_t> bytes = ReadAll(path);
   FileSource source(bytes);
@@ -130,6 +131,11 @@ inline std::vector<Record> WalkFile(const std::string& path, uint32_t width, uin
     EXPECT_EQ(size, r.header.RecordBytes());
     r.chunks = DecodeChunkPart({&bytes[at + 40], r.header.chunkBytes});
     const uint8_t* data = &bytes[at + 40 + r.header.chunkBytes];
+    if (!decode) {
+      out.push_back(std::move(r));
+      at = end;
+      continue;
+    }
     if (r.header.kind == kKindRawFourcc) {
       r.frame.assign(data, data + r.header.dataBytes);
     } else {

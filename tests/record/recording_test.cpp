@@ -55,10 +55,11 @@ class RecordingTest : public RecordTest {
     return o;
   }
 
-  std::vector<uint8_t> CameraFrame(uint32_t n) {
-    std::vector<uint8_t> f(160 * 120 * 2);
-    EXPECT_EQ(kzwinRenderTestFrame(f.data(), static_cast<DWORD>(f.size()), 160, 120, kYuy2, 16, n),
-              f.size());
+  std::vector<uint8_t> CameraFrame(uint32_t n, LONG width = 160, LONG height = 120) {
+    std::vector<uint8_t> f(static_cast<size_t>(width) * height * 2);
+    EXPECT_EQ(
+        kzwinRenderTestFrame(f.data(), static_cast<DWORD>(f.size()), width, height, kYuy2, 16, n),
+        f.size());
     return f;
   }
 };
@@ -162,16 +163,25 @@ TEST_F(RecordingTest, LosslessSplitStartsEachFileWithAKeyFrame) {
   const std::string first = Path("coded.kzv");
   KZRECORD block = Block(first, KZ_KIND_LOSSLESS);
   block.maxFileMB = 1;
+  block.width = 640;
+  block.height = 480;
   block.keyInterval = 1000;
-  RecordFrames(block, 60, false);  // the test pattern codes poorly: stored frames split it
-  const std::vector<Record> one = WalkFile(first, 160, 120, kYuy2, 16, 4);
+  RecordFrames(block, 70, false);
+  const std::vector<Record> one = WalkFile(first, 640, 480, kYuy2, 16, 4, false);
   ASSERT_FALSE(one.empty());
-  if (std::filesystem::exists(Path("coded2.kzv"))) {
-    const std::vector<Record> two = WalkFile(Path("coded2.kzv"), 160, 120, kYuy2, 16, 4);
+  ASSERT_TRUE(std::filesystem::exists(Path("coded2.kzv")));
+  {
+    const std::vector<Record> two = WalkFile(Path("coded2.kzv"), 640, 480, kYuy2, 16, 4);
     ASSERT_FALSE(two.empty());
     EXPECT_EQ(two[0].header.frameNumber, one.back().header.frameNumber + 1);
     EXPECT_EQ(two[0].header.chunkBytes, 376u);
-    EXPECT_EQ(two[0].frame, CameraFrame(two[0].cameraNumber));
+    EXPECT_EQ(two[0].frame, CameraFrame(two[0].cameraNumber, 640, 480));
+    const std::vector<uint8_t> bytes = ReadAll(Path("coded2.kzv"));
+    const uint32_t form = GetU32(&bytes[40 + 376]);
+    EXPECT_TRUE(form == kKeyForm || form == kStoredForm) << form;
+    // Without the split these frames would all be differences to frame 0.
+    const uint32_t before = GetU32(&ReadAll(first)[one.back().offset + 40]);
+    EXPECT_EQ(before, one.back().header.frameNumber);
   }
 }
 
