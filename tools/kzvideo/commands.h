@@ -13,6 +13,7 @@ struct Command {
 
 int CmdVersion(int argc, char** argv);
 int CmdShow(int argc, char** argv);
+int CmdRecord(int argc, char** argv);
 int CmdTime(int argc, char** argv);
 int CmdSources(int argc, char** argv);
 int CmdFormats(int argc, char** argv);

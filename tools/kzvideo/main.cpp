@@ -13,6 +13,7 @@ namespace {
 constexpr Command kCommands[] = {
     {"version", CmdVersion, "print the library's version"},
     {"show", CmdShow, "show live video of a capture source (headless)"},
+    {"record", CmdRecord, "record a capture source to a file"},
     {"time", CmdTime, "convert between calendar times and Julian dates"},
     {"sources", CmdSources, "list the capture sources"},
     {"formats", CmdFormats, "list the capture formats of a source"},
