@@ -136,8 +136,8 @@ uint32_t StartOnSource(const KZRECORD& copy, const AppendValues& append) {
       if (e) {
         if (e->live.opening.load(std::memory_order_acquire)) return KZ_ERR_SOURCE_IN_USE;
         const uint32_t running = e->running.load(std::memory_order_acquire);
-        const bool ending = running == kGrabBit &&
-                            (e->stopRequest.load(std::memory_order_acquire) & kGrabBit) != 0;
+        const bool ending =
+            running == kGrabBit && (e->stopRequest.load(std::memory_order_acquire) & kGrabBit) != 0;
         if (running != 0 && !ending) return AttachRecord(*e, copy, append);
         if (ending && static_cast<DWORD>(timeGetTime() - since) >= kIdleWaitMs) {
           return KZ_ERR_SOURCE_IN_USE;

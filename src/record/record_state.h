@@ -44,9 +44,9 @@ struct RecordState {
 
   // Writer: the record built by BuildFrameRecord and waiting for WriteFrameRecord.
   FrameHeader built;
-  size_t builtHeadBytes = 0;  // header + chunk part
+  size_t builtHeadBytes = 0;           // header + chunk part
   const uint8_t* builtData = nullptr;  // coded frame data (null: the raw frame of the ring)
-  int64_t builtPosition = 0;  // file offset the record starts at
+  int64_t builtPosition = 0;           // file offset the record starts at
   bool encoderReady = false;
   FrameEncoderState encoder;  // "KZVc" / "KZVl" coding state
   uint32_t sampleDistance = 1;

@@ -140,7 +140,8 @@ void Schedule(StreamRecord& e, double now) {
   } else {
     const double ms = std::trunc(span * kMsPerDay);
     // A positive span under a millisecond is the shortest limit, never "no limit".
-    s.recordMsLeft = span > 0.0 && ms < 1.0 ? 1 : static_cast<int32_t>(std::min(ms, double{kMaxRecordMs}));
+    s.recordMsLeft =
+        span > 0.0 && ms < 1.0 ? 1 : static_cast<int32_t>(std::min(ms, double{kMaxRecordMs}));
   }
   e.live.recordBegun.store(1, std::memory_order_release);
 }

@@ -126,7 +126,9 @@ uint64_t BuildFrameRecord(StreamRecord& e, bool withChunks, uint32_t r, int64_t 
   return h.RecordBytes();
 }
 
-void UnbuildFrameRecord(StreamRecord& e) { --e.rec.nextFrameNumber; }
+void UnbuildFrameRecord(StreamRecord& e) {
+  --e.rec.nextFrameNumber;
+}
 
 bool WriteFrameRecord(StreamRecord& e, uint32_t r) {
   RecordState& s = e.rec;

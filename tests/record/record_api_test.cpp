@@ -72,8 +72,7 @@ TEST_F(RecordApiTest, BadStartsFailWithTheirCodeAndLeaveNothing) {
       {"source 11", with(fresh, 1, [](KZRECORD& b) { b.source = 11; }), false, KZ_ERR_SOURCE},
       {"kind 4", with(fresh, 4, none), false, KZ_ERR_KIND},
       {"kind 0", with(fresh, 0, none), false, KZ_ERR_KIND},
-      {"new on existing", with(exists, KZ_KIND_RAW | KZ_OPEN_NEW, none), false,
-       KZ_ERR_FILE_EXISTS},
+      {"new on existing", with(exists, KZ_KIND_RAW | KZ_OPEN_NEW, none), false, KZ_ERR_FILE_EXISTS},
       {"append-only missing", with(fresh, KZ_KIND_RAW | KZ_OPEN_APPEND_ONLY, none), false,
        KZ_ERR_CONTINUE_OPEN},
       {"KZVc onto KZVr", with(raw, KZ_KIND_LOSSLESS | KZ_OPEN_APPEND, none), false,
@@ -84,8 +83,9 @@ TEST_F(RecordApiTest, BadStartsFailWithTheirCodeAndLeaveNothing) {
       {"unterminated name",
        with(fresh, KZ_KIND_RAW, [](KZRECORD& b) { std::memset(b.fileName, 'a', 256); }), false,
        KZ_ERR_CREATE},
-      {"no window", with(fresh, KZ_KIND_RAW | KZ_OPEN_OVERWRITE, [](KZRECORD& b) { b.window = nullptr; }),
-       false, KZ_ERR_WINDOW},
+      {"no window",
+       with(fresh, KZ_KIND_RAW | KZ_OPEN_OVERWRITE, [](KZRECORD& b) { b.window = nullptr; }), false,
+       KZ_ERR_WINDOW},
       {"format refused",
        with(fresh, KZ_KIND_RAW | KZ_OPEN_OVERWRITE, [](KZRECORD& b) { b.width = 161; }), false,
        KZ_ERR_FORMAT_REFUSED},
@@ -233,9 +233,8 @@ TEST_F(RecordApiTest, ChangeGetAndRateGoThroughTheRecordThread) {
   EXPECT_EQ(got.startTime, change.startTime);
   EXPECT_EQ(got.keyInterval, 30);
   EXPECT_EQ(std::string(got.fileName), Path("change.kzv"));
-  ASSERT_TRUE(PumpUntil([&] {
-    return KZGetRecordRate(session_, 1, nullptr, &rate) == 1 && rate.startTime == 0.0;
-  }));
+  ASSERT_TRUE(PumpUntil(
+      [&] { return KZGetRecordRate(session_, 1, nullptr, &rate) == 1 && rate.startTime == 0.0; }));
   // Back to now: it goes on in the same file, its time stamps still increasing.
   change.startTime = 0.0;
   ASSERT_EQ(KZChangeRecord(&change), 1);
@@ -270,8 +269,8 @@ TEST_F(RecordApiTest, SaveImageWritesOneRawRecordWithTheDisplayChunk) {
   ASSERT_EQ(KZSaveImage(image, &d, file.c_str()), 1) << KZGetLastError();
   const std::vector<uint8_t> bytes = ReadAll(file);
   ASSERT_EQ(bytes.size(), 208u + kData + 8u);
-  const uint8_t head[] = {'K', 'Z', 'V', 'r', 168, 0, 0, 0, 0, 0x60, 9, 0,  // 614400
-                          0x80, 2, 0xE0, 1, 4, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+  const uint8_t head[] = {'K',  'Z', 'V',  'r', 168, 0, 0, 0, 0, 0x60, 9, 0,  // 614400
+                          0x80, 2,   0xE0, 1,   4,   0, 0, 0, 0, 0,    0, 0, 0, 0, 0, 0};
   EXPECT_TRUE(std::equal(std::begin(head), std::end(head), bytes.begin()));
   const double julian = GetF64(&bytes[28]);
   EXPECT_GE(julian, before);
@@ -280,7 +279,8 @@ TEST_F(RecordApiTest, SaveImageWritesOneRawRecordWithTheDisplayChunk) {
   const uint8_t chunk[] = {'D', 'I', 'S', 'P', 160, 0, 0, 0, 160, 0, 0, 0};
   EXPECT_TRUE(std::equal(std::begin(chunk), std::end(chunk), bytes.begin() + 40));
   EXPECT_EQ(GetU32(&bytes[48 + 36]), 12u);  // the caller's block as given: left
-  for (size_t i = 0; i < kData; i += 4097) EXPECT_EQ(bytes[208 + i], static_cast<uint8_t>(i * 7 + 1));
+  for (size_t i = 0; i < kData; i += 4097)
+    EXPECT_EQ(bytes[208 + i], static_cast<uint8_t>(i * 7 + 1));
   const uint8_t trailer[] = {0xD8, 0x60, 0x09, 0, 'E', 'N', 'D', 0};  // 48 + 168 + 614400
   EXPECT_TRUE(std::equal(std::begin(trailer), std::end(trailer), bytes.end() - 8));
 

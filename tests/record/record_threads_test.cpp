@@ -66,9 +66,8 @@ TEST_F(RecordThreadTest, DisplayComesAndGoesWhileTheRecordingGoesOn) {
   ASSERT_EQ(KZGetDisplay(session_, 1, nullptr, &shown), 1);
   EXPECT_EQ(shown.sourceSetting, 5u);  // kept from the recording
   KZRATE rate{};
-  ASSERT_TRUE(PumpUntil([&] {
-    return KZGetDisplayRate(session_, 1, nullptr, &rate) == 1 && rate.framesDone >= 5;
-  }));
+  ASSERT_TRUE(PumpUntil(
+      [&] { return KZGetDisplayRate(session_, 1, nullptr, &rate) == 1 && rate.framesDone >= 5; }));
   uint32_t before = seen.filtered.load();
   ASSERT_TRUE(PumpUntil([&] { return seen.filtered.load() >= before + 10; }));
 

@@ -84,8 +84,7 @@ struct Record {
 class FileSource : public RecordSource {
  public:
   explicit FileSource(const std::vector<uint8_t>& bytes) : bytes_(bytes) {}
-  bool FetchRecord(int64_t offset, FrameHeader* header, uint8_t* data,
-                   uint32_t capacity) override {
+  bool FetchRecord(int64_t offset, FrameHeader* header, uint8_t* data, uint32_t capacity) override {
     if (offset < 0 || offset + 40 > static_cast<int64_t>(bytes_.size())) return false;
     *header = DecodeFrameHeader(&bytes_[offset]);
     if (CheckFrameHeader(*header, 0, static_cast<int64_t>(bytes_.size()) - offset) !=
@@ -150,8 +149,8 @@ inline std::vector<Record> WalkFile(const std::string& path, uint32_t width, uin
     }
     DWORD n = 0;
     r.numberRead = kzwinDecodeTestFrame(r.frame.data(), static_cast<DWORD>(r.frame.size()),
-                                        static_cast<LONG>(width), static_cast<LONG>(height),
-                                        fourcc, bits, &n) != FALSE;
+                                        static_cast<LONG>(width), static_cast<LONG>(height), fourcc,
+                                        bits, &n) != FALSE;
     r.cameraNumber = n;
     out.push_back(std::move(r));
     at = end;

@@ -71,12 +71,9 @@ TEST_F(RecordingTest, EveryCountedFrameOnceInOrderInEachKind) {
     bool displayed;
   };
   const Case cases[] = {
-      {KZ_KIND_RAW, kKindRawFourcc, false},
-      {KZ_KIND_RAW, kKindRawFourcc, true},
-      {KZ_KIND_LOSSLESS, kKindLosslessFourcc, false},
-      {KZ_KIND_LOSSLESS, kKindLosslessFourcc, true},
-      {KZ_KIND_LOSSY, kKindLossyFourcc, false},
-      {KZ_KIND_LOSSY, kKindLossyFourcc, true},
+      {KZ_KIND_RAW, kKindRawFourcc, false},           {KZ_KIND_RAW, kKindRawFourcc, true},
+      {KZ_KIND_LOSSLESS, kKindLosslessFourcc, false}, {KZ_KIND_LOSSLESS, kKindLosslessFourcc, true},
+      {KZ_KIND_LOSSY, kKindLossyFourcc, false},       {KZ_KIND_LOSSY, kKindLossyFourcc, true},
   };
   constexpr uint32_t kFrames = 40;
   int index = 0;

@@ -18,9 +18,10 @@ struct Kind {
   const char* name;
   uint32_t flags;
 };
-constexpr Kind kKinds[] = {
-    {"raw", KZ_KIND_RAW}, {"lossless", KZ_KIND_LOSSLESS}, {"lossy", KZ_KIND_LOSSY},
-    {"avi", KZ_KIND_AVI}};
+constexpr Kind kKinds[] = {{"raw", KZ_KIND_RAW},
+                           {"lossless", KZ_KIND_LOSSLESS},
+                           {"lossy", KZ_KIND_LOSSY},
+                           {"avi", KZ_KIND_AVI}};
 
 struct FormatName {
   const char* name;
@@ -28,8 +29,8 @@ struct FormatName {
   uint32_t bits;
 };
 constexpr FormatName kFormats[] = {
-    {"RGB24", 1, 24}, {"RGB16", 2, 16}, {"RGB8", 3, 8},  {"UYVY", 4, 16},  {"I420", 5, 12},
-    {"YUY2", 6, 16},  {"YVU9", 7, 9},   {"Y444", 8, 24}, {"Y422", 9, 16},  {"Y411", 10, 12},
+    {"RGB24", 1, 24}, {"RGB16", 2, 16}, {"RGB8", 3, 8},   {"UYVY", 4, 16}, {"I420", 5, 12},
+    {"YUY2", 6, 16},  {"YVU9", 7, 9},   {"Y444", 8, 24},  {"Y422", 9, 16}, {"Y411", 10, 12},
     {"Y800", 11, 8},  {"PAL8", 12, 8},  {"GV24", 13, 24}, {"GV8", 14, 8},
 };
 
@@ -109,8 +110,7 @@ int CmdRecord(int argc, char** argv) {
     if (!std::strcmp(a, "--help")) return Usage(stdout);
     if (!std::strcmp(a, "--frames") && value && ParseLong(value, 1, 100000000, &frames)) {
       ++i;
-    } else if (!std::strcmp(a, "--seconds") && value &&
-               ParseDouble(value, 0.001, 1e7, &seconds)) {
+    } else if (!std::strcmp(a, "--seconds") && value && ParseDouble(value, 0.001, 1e7, &seconds)) {
       ++i;
     } else if (!std::strcmp(a, "--rate") && value && ParseDouble(value, 0.0, 1e6, &rate)) {
       ++i;
@@ -156,8 +156,8 @@ int CmdRecord(int argc, char** argv) {
   const uint32_t session = KZBegin(nullptr);
   if (!session) return ReportError("begin", KZGetLastError());
   HWND window = CreateWindowExA(0, nullptr, "kzvideo record", WS_OVERLAPPEDWINDOW, 0, 0,
-                                static_cast<int>(width), static_cast<int>(height), nullptr,
-                                nullptr, nullptr, nullptr);
+                                static_cast<int>(width), static_cast<int>(height), nullptr, nullptr,
+                                nullptr, nullptr);
   KZRECORD block{};
   block.size = sizeof block;
   block.session = session;
@@ -198,8 +198,8 @@ int CmdRecord(int argc, char** argv) {
     if (endCode.load() != 0) {
       status = ReportError("recording", endCode.load());
     } else if (status == 0) {
-      std::printf("%s: %s, %ld x %ld %s, %u frames recorded, %u dropped\n", out, kind->name,
-                  width, height, format->name,
+      std::printf("%s: %s, %ld x %ld %s, %u frames recorded, %u dropped\n", out, kind->name, width,
+                  height, format->name,
                   frames > 0 ? static_cast<unsigned>(framesPassed.load()) : r.framesDone,
                   r.framesDropped);
     }
