@@ -47,48 +47,48 @@ uint32_t CreateEmpty(const char* name, bool avi) {
 
 }  // namespace
 
+namespace {
+
+// The append values of an open recording file of `length` bytes; 0 or the error code.
+uint32_t ReadTail(File f, int64_t length, uint32_t kind, AppendValues* append) {
+  if (length == 0) return 0;  // an empty file is continued like a new one
+  uint8_t bytes[kFrameHeaderBytes];
+  // Unmeasurable, or too short to hold a whole record.
+  if (length < static_cast<int64_t>(kRecordOverheadBytes) || !ReadAt(f, 0, bytes, sizeof bytes)) {
+    return KZ_ERR_APPEND;
+  }
+  if (DecodeFrameHeader(bytes).kind != KindFourccOf(kind)) return KZ_ERR_CONTINUE_KIND;
+  uint8_t trailer[kTrailerBytes];
+  uint32_t recordBytes = 0;
+  // A tail that is not a whole record (a crash mid-write, another program's bytes) is
+  // refused rather than continued into an unwalkable file.
+  if (!ReadAt(f, length - static_cast<int64_t>(kTrailerBytes), trailer, sizeof trailer) ||
+      CheckTrailer(trailer, length, &recordBytes) != RecordCheck::kOk) {
+    return KZ_ERR_APPEND;
+  }
+  const int64_t last = length - recordBytes;
+  if (!ReadAt(f, last, bytes, sizeof bytes)) return KZ_ERR_FILE_READ;
+  const FrameHeader h = DecodeFrameHeader(bytes);
+  if (CheckFrameHeader(h, KindFourccOf(kind), length - last) != RecordCheck::kOk ||
+      h.RecordBytes() != recordBytes) {
+    return KZ_ERR_FILE_READ;
+  }
+  const uint64_t ms = (uint64_t{h.msHigh} << 32 | h.msLow) + kAppendGapMs;
+  append->baseLow = static_cast<uint32_t>(ms);
+  append->baseHigh = static_cast<uint32_t>(ms >> 32);
+  append->nextFrameNumber = h.frameNumber + 1;
+  return 0;
+}
+
+}  // namespace
+
 uint32_t ReadAppendValues(const char* name, uint32_t kind, AppendValues* append) {
   *append = AppendValues{};
   File f = FileOpen(name, "rb");
   if (!f) return KZ_ERR_APPEND;
-  const int64_t length = FileLength(f);
-  uint32_t code = 0;
-  uint8_t bytes[kFrameHeaderBytes];
-  uint8_t trailer[kTrailerBytes];
-  uint32_t recordBytes = 0;
-  if (length < 0) {
-    code = KZ_ERR_APPEND;
-  } else if (length == 0) {
-    // An empty file is continued like a new one.
-  } else if (length < static_cast<int64_t>(kRecordOverheadBytes) ||
-             !ReadAt(f, 0, bytes, sizeof bytes)) {
-    code = KZ_ERR_APPEND;
-  } else if (DecodeFrameHeader(bytes).kind != KindFourccOf(kind)) {
-    code = KZ_ERR_CONTINUE_KIND;
-  } else if (!ReadAt(f, length - static_cast<int64_t>(kTrailerBytes), trailer, sizeof trailer) ||
-             CheckTrailer(trailer, length, &recordBytes) != RecordCheck::kOk) {
-    // A tail that is not a whole record (a crash mid-write, another program's bytes) is
-    // refused rather than continued into an unwalkable file.
-    code = KZ_ERR_APPEND;
-  } else {
-    const int64_t last = length - recordBytes;
-    FrameHeader h;
-    if (!ReadAt(f, last, bytes, sizeof bytes)) {
-      code = KZ_ERR_FILE_READ;
-    } else {
-      h = DecodeFrameHeader(bytes);
-      if (CheckFrameHeader(h, KindFourccOf(kind), length - last) != RecordCheck::kOk ||
-          h.RecordBytes() != recordBytes) {
-        code = KZ_ERR_FILE_READ;
-      } else {
-        const uint64_t ms = (uint64_t{h.msHigh} << 32 | h.msLow) + kAppendGapMs;
-        append->baseLow = static_cast<uint32_t>(ms);
-        append->baseHigh = static_cast<uint32_t>(ms >> 32);
-        append->nextFrameNumber = h.frameNumber + 1;
-      }
-    }
-  }
+  const uint32_t code = ReadTail(f, FileLength(f), kind, append);
   FileClose(f);
+  if (code) *append = AppendValues{};
   return code;
 }
 

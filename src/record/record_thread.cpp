@@ -68,16 +68,14 @@ uint32_t WriteOwnKind(StreamRecord& e, uint32_t r) {
   }
   int64_t position = FileLength(s.recordFile);
   if (position < 0) position = 0;
-  uint64_t bytes = BuildFrameRecord(e, position == 0, r, position);
+  const uint64_t bytes = BuildFrameRecord(e, position == 0, r, position);
   if (bytes == 0) return KZ_ERR_MEMORY;
   const int64_t limit = FileSizeLimit(e.record.maxFileMB);
   if (position != 0 && static_cast<uint64_t>(position) + bytes > static_cast<uint64_t>(limit)) {
     UnbuildFrameRecord(e);
     const uint32_t code = ContinueInNextFile(e);
     if (code) return code;
-    position = 0;
-    bytes = BuildFrameRecord(e, true, r, 0);
-    if (bytes == 0) return KZ_ERR_MEMORY;
+    if (BuildFrameRecord(e, true, r, 0) == 0) return KZ_ERR_MEMORY;
   }
   return WriteFrameRecord(e, r) ? 0 : KZ_ERR_WRITE;
 }

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 #include <strings.h>
 
 #include "commands.h"
@@ -49,6 +50,20 @@ extern "C" int KZCALLBACK PassFrames(KZRECORD*, const void*) {
 extern "C" void KZCALLBACK NoteEnd(KZRECORD*, uint32_t code) {
   endCode.store(code);
   ended.store(1);
+}
+
+const Kind* FindKind(const char* name) {
+  for (const Kind& k : kKinds) {
+    if (!strcasecmp(k.name, name)) return &k;
+  }
+  return nullptr;
+}
+
+const FormatName* FindFormat(const char* name) {
+  for (const FormatName& f : kFormats) {
+    if (!strcasecmp(f.name, name)) return &f;
+  }
+  return nullptr;
 }
 
 int Usage(FILE* to) {
@@ -105,47 +120,46 @@ int CmdRecord(int argc, char** argv) {
   uint32_t mode = KZ_OPEN_NEW;
   bool quiet = false;
   for (int i = 1; i < argc; ++i) {
-    const char* a = argv[i];
+    const std::string a = argv[i] ? argv[i] : "";
     const char* value = i + 1 < argc ? argv[i + 1] : nullptr;
-    if (!std::strcmp(a, "--help")) return Usage(stdout);
-    if (!std::strcmp(a, "--frames") && value && ParseLong(value, 1, 100000000, &frames)) {
-      ++i;
-    } else if (!std::strcmp(a, "--seconds") && value && ParseDouble(value, 0.001, 1e7, &seconds)) {
-      ++i;
-    } else if (!std::strcmp(a, "--rate") && value && ParseDouble(value, 0.0, 1e6, &rate)) {
-      ++i;
-    } else if (!std::strcmp(a, "--width") && value && ParseLong(value, 1, 1 << 16, &width)) {
-      ++i;
-    } else if (!std::strcmp(a, "--height") && value && ParseLong(value, 1, 1 << 16, &height)) {
-      ++i;
-    } else if (!std::strcmp(a, "--max-mb") && value && ParseLong(value, 1, 2047, &maxMB)) {
-      ++i;
-    } else if (!std::strcmp(a, "--append")) {
-      mode = KZ_OPEN_APPEND;
-    } else if (!std::strcmp(a, "--overwrite")) {
-      mode = KZ_OPEN_OVERWRITE;
-    } else if (!std::strcmp(a, "--quiet")) {
-      quiet = true;
-    } else if (!std::strcmp(a, "--kind") && value) {
-      kind = nullptr;
-      for (const Kind& k : kKinds) {
-        if (!strcasecmp(k.name, value)) kind = &k;
-      }
-      if (!kind) return Usage(stderr);
-      ++i;
-    } else if (!std::strcmp(a, "--format") && value) {
-      format = nullptr;
-      for (const FormatName& f : kFormats) {
-        if (!strcasecmp(f.name, value)) format = &f;
-      }
-      if (!format) return Usage(stderr);
-      ++i;
-    } else if (source == 0 && ParseLong(a, 1, 10, &source)) {
-    } else if (!out && a[0] != '-') {
-      out = a;
+    if (a == "--help") return Usage(stdout);
+    bool ok = true;
+    bool tookValue = value != nullptr;
+    if (a == "--frames" && value) {
+      ok = ParseLong(value, 1, 100000000, &frames);
+    } else if (a == "--seconds" && value) {
+      ok = ParseDouble(value, 0.001, 1e7, &seconds);
+    } else if (a == "--rate" && value) {
+      ok = ParseDouble(value, 0.0, 1e6, &rate);
+    } else if (a == "--width" && value) {
+      ok = ParseLong(value, 1, 1 << 16, &width);
+    } else if (a == "--height" && value) {
+      ok = ParseLong(value, 1, 1 << 16, &height);
+    } else if (a == "--max-mb" && value) {
+      ok = ParseLong(value, 1, 2047, &maxMB);
+    } else if (a == "--kind" && value) {
+      kind = FindKind(value);
+      ok = kind != nullptr;
+    } else if (a == "--format" && value) {
+      format = FindFormat(value);
+      ok = format != nullptr;
     } else {
-      return Usage(stderr);
+      tookValue = false;
+      if (a == "--append") {
+        mode = KZ_OPEN_APPEND;
+      } else if (a == "--overwrite") {
+        mode = KZ_OPEN_OVERWRITE;
+      } else if (a == "--quiet") {
+        quiet = true;
+      } else if (source == 0 && ParseLong(a.c_str(), 1, 10, &source)) {
+      } else if (!out && !a.empty() && a[0] != '-') {
+        out = argv[i];
+      } else {
+        ok = false;
+      }
     }
+    if (!ok) return Usage(stderr);
+    if (tookValue) ++i;
   }
   if (source == 0 || !kind || !out || (frames == 0) == (seconds == 0.0)) return Usage(stderr);
   if (std::strlen(out) >= sizeof(KZRECORD::fileName)) {
