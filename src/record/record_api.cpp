@@ -130,6 +130,7 @@ uint32_t StartOnSource(const KZRECORD& copy, const AppendValues& append) {
   const DWORD since = timeGetTime();
   for (;;) {
     StreamRecord* idle = nullptr;
+    bool waiting = false;
     {
       std::lock_guard lock(StreamTableMutex());
       StreamRecord* e = SourceEntryLocked(copy.source);
@@ -142,8 +143,17 @@ uint32_t StartOnSource(const KZRECORD& copy, const AppendValues& append) {
         if (ending && static_cast<DWORD>(timeGetTime() - since) >= kIdleWaitMs) {
           return KZ_ERR_SOURCE_IN_USE;
         }
-        idle = e;
+        waiting = ending;
+        idle = ending ? nullptr : e;
       }
+    }
+    if (waiting) {
+      // The grab thread may be waiting in a grab request for this thread, which owns the
+      // capture window: its sent messages are run while the start waits.
+      MSG msg;
+      PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE);
+      Sleep(1);
+      continue;
     }
     if (!idle) break;
     if (!ReleaseEntry(idle)) Sleep(1);
