@@ -1,4 +1,5 @@
 // The grab thread: requests frames from the capture window at the pace its activities ask.
+#include <windows.h>
 #include <vfw.h>
 
 #include "frame/stream.h"
