@@ -42,10 +42,10 @@ void AddRecord(KZFILEINFO* info, const FrameHeader& h, bool fullScan) {
   info->lastTime = h.julian;
   info->lastMsLow = h.msLow;
   info->lastMsHigh = h.msHigh;
-  info->minFrame = std::min(info->minFrame, h.frameNumber);
-  info->maxFrame = std::max(info->maxFrame, h.frameNumber);
-  info->minTime = std::min(info->minTime, h.julian);
-  info->maxTime = std::max(info->maxTime, h.julian);
+  info->minFrame = MinOf(info->minFrame, h.frameNumber);
+  info->maxFrame = MaxOf(info->maxFrame, h.frameNumber);
+  info->minTime = MinOf(info->minTime, h.julian);
+  info->maxTime = MaxOf(info->maxTime, h.julian);
   if (ms < InfoMs(info->minMsLow, info->minMsHigh)) {
     info->minMsLow = h.msLow;
     info->minMsHigh = h.msHigh;

@@ -41,6 +41,19 @@ int LongPathName(const char* path, char* out, uint32_t room);
 // Trailing number of a stem (-1 when none) and the count of its digits.
 int32_t TrailingNumber(const char* stem, size_t length, size_t* digits);
 
+// By value: the fields of the 4-byte-packed records may not be bound to references.
+template <class T>
+inline T MinOf(T a, T b) {
+  return b < a ? b : a;
+}
+template <class T>
+inline T MaxOf(T a, T b) {
+  return a < b ? b : a;
+}
+inline double ClampOf(double v, double lo, double hi) {
+  return v < lo ? lo : (v > hi ? hi : v);
+}
+
 // Millisecond values of a summary as one number.
 inline uint64_t InfoMs(uint32_t low, uint32_t high) {
   return (static_cast<uint64_t>(high) << 32) | low;

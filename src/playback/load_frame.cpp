@@ -111,6 +111,8 @@ KZHGLOBAL KZAPI KZLoadFrame(const char* path, KZPLAYBACK* block, KZDISPLAY* disp
     return (Fail(KZ_ERR_FILE_READ), nullptr);
   }
   ClosePlaybackFile(rec.get());
+  // The frame at the new position is in hand: the move is over.
+  rec->playback.flags &= ~KZ_PLAY_SEEKING;
 
   HGLOBAL result = nullptr;
   if (flags & KZ_IMAGE_AS_DRAWN) {

@@ -237,7 +237,7 @@ int SeekPlayback(StreamRecord* e) {
     default: {
       t.time = base.time + block.time;
       outside = !(t.time >= s.minTime && t.time <= s.maxTime);
-      t.time = std::isnan(t.time) ? s.minTime : std::clamp(t.time, s.minTime, s.maxTime);
+      t.time = std::isnan(t.time) ? s.minTime : ClampOf(t.time, s.minTime, s.maxTime);
       break;
     }
   }

@@ -115,10 +115,10 @@ void MergeSummary(KZFILEINFO* seq, const KZFILEINFO* file, int32_t direction) {
     seq->lastMsLow = file->lastMsLow;
     seq->lastMsHigh = file->lastMsHigh;
   }
-  seq->minFrame = std::min(seq->minFrame, file->minFrame);
-  seq->maxFrame = std::max(seq->maxFrame, file->maxFrame);
-  seq->minTime = std::min(seq->minTime, file->minTime);
-  seq->maxTime = std::max(seq->maxTime, file->maxTime);
+  seq->minFrame = MinOf(seq->minFrame, file->minFrame);
+  seq->maxFrame = MaxOf(seq->maxFrame, file->maxFrame);
+  seq->minTime = MinOf(seq->minTime, file->minTime);
+  seq->maxTime = MaxOf(seq->maxTime, file->maxTime);
   if (fileMin < seqMin) {
     seq->minMsLow = file->minMsLow;
     seq->minMsHigh = file->minMsHigh;

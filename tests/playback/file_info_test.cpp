@@ -1,0 +1,239 @@
+// File kinds, summaries and numbered sequences of recordings.
+#include <gtest/gtest.h>
+#include <kzvideo.h>
+
+#include <cstring>
+#include <string>
+
+#include "playback/file_info.h"
+#include "recording_maker.h"
+
+namespace {
+
+using kztest::RecordingSpec;
+
+class FileInfo : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    session_ = KZBegin(nullptr);
+    dir_ = kztest::TempFolder(::testing::UnitTest::GetInstance()->current_test_info()->name());
+  }
+  void TearDown() override { KZEnd(session_); }
+  std::string Path(const char* name) const { return dir_ + "/" + name; }
+  static KZFILEINFO Blank() {
+    KZFILEINFO info{};
+    info.size = sizeof info;
+    return info;
+  }
+  uint32_t session_ = 0;
+  std::string dir_;
+};
+
+TEST_F(FileInfo, SummariesOfSingleFilesOfEveryKind) {
+  struct Case {
+    uint32_t kind;
+    uint32_t frames;
+    uint32_t format;
+    uint32_t fileFormat;
+  };
+  const Case cases[] = {{1, 5, KZ_FORMAT_RGB24, 1}, {1, 1, KZ_FORMAT_YUY2, 4},
+                        {2, 9, KZ_FORMAT_RGB24, 2}, {3, 9, KZ_FORMAT_I420, 3},
+                        {2, 1, KZ_FORMAT_Y800, 2}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.kind * 100 + c.frames);
+    RecordingSpec s;
+    s.kind = c.kind;
+    s.format = c.format;
+    s.firstFrame = 7;
+    const std::string path = Path("one.kzv");
+    const auto bytes = kztest::RecordingBytes(s, 0, c.frames);
+    kztest::WriteFile(path, bytes);
+    EXPECT_EQ(KZGetFileFormat(path.c_str()), c.fileFormat);
+    KZFILEINFO info = Blank();
+    ASSERT_EQ(KZGetFileInfo(path.c_str(), &info, 0), 1) << KZGetLastError();
+    EXPECT_EQ(info.kind, c.kind);
+    EXPECT_STREQ(info.path, path.c_str());
+    EXPECT_EQ(info.width, 32);
+    EXPECT_EQ(info.height, 16);
+    EXPECT_EQ(info.format, c.format);
+    EXPECT_EQ(info.frameCount, static_cast<int32_t>(c.frames));
+    EXPECT_EQ(info.firstFrame, 7u);
+    EXPECT_EQ(info.lastFrame, 7 + c.frames - 1);
+    EXPECT_EQ(info.lastMsLow, 40 * (c.frames - 1));
+    EXPECT_EQ(info.byteCountLow, bytes.size());
+    EXPECT_EQ(info.sequenceFirst, -1);
+    EXPECT_EQ(info.sequenceCount, 1);
+    EXPECT_EQ(info.flags, 15u);  // the quick summary was good enough
+  }
+}
+
+TEST_F(FileInfo, DamagedFilesKeepWhatIsWhole) {
+  RecordingSpec s;
+  const auto whole = kztest::RecordingBytes(s, 0, 5);
+  const size_t rec = whole.size() / 5 + 376 / 5;  // records after the first are equal
+  (void)rec;
+  const size_t last = kztest::RecordingBytes(s, 4, 1).size() - 376;  // a record without chunks
+  struct Case {
+    const char* what;
+    std::vector<uint8_t> bytes;
+    int32_t frames;
+  };
+  auto cut = whole;
+  cut.resize(whole.size() - 10);
+  auto noEnd = whole;
+  noEnd[noEnd.size() - 4] = 'X';
+  auto badBack = whole;
+  badBack[badBack.size() - 8] = 0xFF;  // back-offset far beyond the file
+  auto tail = whole;
+  tail.insert(tail.end(), {'E', 'N', 'D', 0});  // four stray bytes after the last record
+  const Case cases[] = {{"cut mid-record", cut, 4},
+                        {"missing END", noEnd, 4},
+                        {"bad back-offset", badBack, 4},
+                        {"stray tail", tail, 5}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string path = Path("damaged.kzv");
+    kztest::WriteFile(path, c.bytes);
+    KZFILEINFO info = Blank();
+    ASSERT_EQ(KZGetFileInfo(path.c_str(), &info, 0), 1);
+    EXPECT_EQ(info.frameCount, c.frames);
+    EXPECT_EQ(info.lastFrame, static_cast<uint32_t>(c.frames - 1));
+    EXPECT_EQ(info.flags & KZ_INFO_FULL_SCAN, KZ_INFO_FULL_SCAN);
+    EXPECT_EQ(info.byteCountLow, whole.size() - (5 - c.frames) * last);
+  }
+}
+
+TEST_F(FileInfo, FilesThatAreNotRecordingsFailWithTheirCodes) {
+  RecordingSpec s;
+  auto pastEnd = kztest::RecordingBytes(s, 0, 1);
+  pastEnd.resize(200);  // the first record's sizes reach past the end
+  auto badFormat = kztest::RecordingBytes(s, 0, 2);
+  badFormat[16] = 99;  // pixel-format code outside 1 to 14
+  auto badSize = kztest::RecordingBytes(s, 0, 2);
+  badSize[8] ^= 1;  // raw data size that is not the frame size
+  struct Case {
+    const char* what;
+    std::vector<uint8_t> bytes;
+    uint32_t error;
+  };
+  const std::string text = "this is not a video file at all";
+  const Case cases[] = {{"text", {text.begin(), text.end()}, KZ_ERR_FILE_KIND},
+                        {"empty", {}, KZ_ERR_FILE_READ},
+                        {"short", {'K', 'Z', 'V'}, KZ_ERR_FILE_READ},
+                        {"past end", pastEnd, KZ_ERR_FILE_KIND},
+                        {"bad format", badFormat, KZ_ERR_FILE_KIND},
+                        {"bad size", badSize, KZ_ERR_FILE_KIND}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string path = Path("bad.kzv");
+    kztest::WriteFile(path, c.bytes);
+    EXPECT_EQ(KZGetFileFormat(path.c_str()), 0u);
+    EXPECT_EQ(KZGetLastError(), c.error);
+    KZFILEINFO info = Blank();
+    EXPECT_EQ(KZGetFileInfo(path.c_str(), &info, 0), 0);
+    EXPECT_EQ(KZGetLastError(), c.error);
+  }
+  KZFILEINFO info = Blank();
+  EXPECT_EQ(KZGetFileInfo(Path("missing.kzv").c_str(), &info, 0), 0);
+  EXPECT_EQ(KZGetLastError(), static_cast<uint32_t>(KZ_ERR_FILE_OPEN));
+  info.size = 395;
+  EXPECT_EQ(KZGetFileInfo(Path("missing.kzv").c_str(), &info, 0), 0);
+  EXPECT_EQ(KZGetLastError(), static_cast<uint32_t>(KZ_ERR_RECORD_SIZE));
+  EXPECT_EQ(KZGetFileInfo("x", nullptr, 0), 0);
+  EXPECT_EQ(KZGetLastError(), static_cast<uint32_t>(KZ_ERR_NULL));
+}
+
+TEST_F(FileInfo, NumberedSequences) {
+  RecordingSpec s;
+  s.kind = 2;
+  struct Case {
+    const char* what;
+    std::vector<std::string> files;  // written in order, 4 frames each
+    const char* asked;
+    const char* first;
+    int32_t sequenceFirst;
+    int32_t sequenceCount;
+    int32_t frames;
+  };
+  const Case cases[] = {
+      {"unnumbered first", {"scene.kzv", "scene2.kzv", "scene3.kzv"}, "scene2.kzv", "scene.kzv",
+       -1, 3, 12},
+      {"numbered from one", {"clip1.kzv", "clip2.kzv"}, "clip2.kzv", "clip1.kzv", 1, 2, 8},
+      {"lone number", {"shot2000.kzv"}, "shot2000.kzv", "shot2000.kzv", 2000, 2000, 4},
+      {"leading zeros", {"take007.kzv", "take008.kzv"}, "take008.kzv", "take007.kzv", 7, 8, 8},
+      {"missing middle", {"gap.kzv", "gap3.kzv"}, "gap.kzv", "gap.kzv", -1, 1, 4},
+      {"alone", {"solo.kzv"}, "solo.kzv", "solo.kzv", -1, 1, 4},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    uint32_t from = 0;
+    for (const std::string& f : c.files) {
+      kztest::WriteRecording(Path(f.c_str()), s, from, 4);
+      from += 4;
+    }
+    KZFILEINFO info = Blank();
+    ASSERT_EQ(KZGetFileInfo(Path(c.asked).c_str(), &info, 0), 1);
+    EXPECT_EQ(std::string(info.path), Path(c.first));
+    EXPECT_EQ(info.sequenceFirst, c.sequenceFirst);
+    EXPECT_EQ(info.sequenceCount, c.sequenceCount);
+    EXPECT_EQ(info.frameCount, c.frames);
+    EXPECT_EQ(kz::SequenceFiles(info), c.frames / 4);
+    EXPECT_EQ(info.lastFrame, static_cast<uint32_t>(c.frames - 1));
+  }
+}
+
+TEST_F(FileInfo, SequenceEndsAtAFileOfAnotherPictureOrKind) {
+  RecordingSpec s;
+  kztest::WriteRecording(Path("mix.kzv"), s, 0, 3);
+  RecordingSpec wide = s;
+  wide.width = 48;
+  kztest::WriteRecording(Path("mix2.kzv"), wide, 3, 3);
+  RecordingSpec coded = s;
+  coded.kind = 2;
+  kztest::WriteRecording(Path("kind.kzv"), s, 0, 3);
+  kztest::WriteRecording(Path("kind2.kzv"), coded, 3, 3);
+  for (const char* name : {"mix.kzv", "kind.kzv"}) {
+    KZFILEINFO info = Blank();
+    ASSERT_EQ(KZGetFileInfo(Path(name).c_str(), &info, 0), 1);
+    EXPECT_EQ(info.sequenceCount, 1) << name;
+    EXPECT_EQ(info.frameCount, 3) << name;
+  }
+}
+
+TEST(SequenceNames, NumbersAndNames) {
+  struct Case {
+    const char* first;
+    int32_t n;
+    const char* name;
+  };
+  const Case cases[] = {{"/a/scene.kzv", 1, "/a/scene.kzv"}, {"/a/scene.kzv", 3, "/a/scene3.kzv"},
+                        {"/a/scene1.kzv", 2, "/a/scene2.kzv"},
+                        {"/a/take007.kzv", 8, "/a/take008.kzv"},
+                        {"/a.b/noext", 2, "/a.b/noext2"},
+                        {"/a/x99999999999.kzv", 2, "/a/x992.kzv"}};
+  for (const Case& c : cases) {
+    char out[300];
+    kz::SequenceName(c.first, c.n, out, sizeof out);
+    EXPECT_STREQ(out, c.name);
+  }
+  size_t digits = 0;
+  EXPECT_EQ(kz::TrailingNumber("scene007", 8, &digits), 7);
+  EXPECT_EQ(digits, 1u);
+  EXPECT_EQ(kz::TrailingNumber("shot2000", 8, &digits), 2000);
+  EXPECT_EQ(digits, 4u);
+  EXPECT_EQ(kz::TrailingNumber("scene", 5, &digits), -1);
+  EXPECT_EQ(kz::TrailingNumber("a-5", 3, &digits), 5);
+}
+
+TEST_F(FileInfo, LongPathNameSpellsEveryComponent) {
+  kztest::WriteRecording(Path("Long.kzv"), RecordingSpec{}, 0, 1);
+  char out[300];
+  const std::string relative = dir_ + "/./Long.kzv";
+  ASSERT_EQ(kz::LongPathName(relative.c_str(), out, sizeof out), 1);
+  EXPECT_EQ(std::string(out), Path("Long.kzv"));
+  char small[8] = "keep";
+  EXPECT_EQ(kz::LongPathName(relative.c_str(), small, sizeof small), 0);
+  EXPECT_STREQ(small, "keep");
+}
+
+}  // namespace
