@@ -39,7 +39,7 @@ void FillAccess(KZACCESS* a, uint32_t session) {
   KZ_SLOT(KZBegin, KZBegin);
   KZ_SLOT(KZCameraDialog, KZCameraDialog);
   KZ_SLOT(KZChangeDisplay, KZChangeDisplay);
-  KZ_SLOT(KZChangePlayback, nullptr);
+  KZ_SLOT(KZChangePlayback, KZChangePlayback);
   KZ_SLOT(KZChangeRecord, KZChangeRecord);
   KZ_SLOT(KZDisplayCoord, KZDisplayCoord);
   KZ_SLOT(KZDisplayCoord2, KZDisplayCoord2);
@@ -50,28 +50,28 @@ void FillAccess(KZACCESS* a, uint32_t session) {
   KZ_SLOT(KZGetDisplay, KZGetDisplay);
   KZ_SLOT(KZGetDisplayImage, KZGetDisplayImage);
   KZ_SLOT(KZGetDisplayRate, KZGetDisplayRate);
-  KZ_SLOT(KZGetFileInfo, nullptr);
-  KZ_SLOT(KZGetFileFormat, nullptr);
+  KZ_SLOT(KZGetFileInfo, KZGetFileInfo);
+  KZ_SLOT(KZGetFileFormat, KZGetFileFormat);
   KZ_SLOT(KZGetFormat, KZGetFormat);
   KZ_SLOT(KZGetLastError, KZGetLastError);
-  KZ_SLOT(KZGetPlayback, nullptr);
-  KZ_SLOT(KZGetPlaybackFrame, nullptr);
-  KZ_SLOT(KZGetPlaybackID, nullptr);
-  KZ_SLOT(KZGetPlaybackImage, nullptr);
-  KZ_SLOT(KZGetPlaybackInfo, nullptr);
-  KZ_SLOT(KZGetPlaybackRate, nullptr);
+  KZ_SLOT(KZGetPlayback, KZGetPlayback);
+  KZ_SLOT(KZGetPlaybackFrame, KZGetPlaybackFrame);
+  KZ_SLOT(KZGetPlaybackID, KZGetPlaybackID);
+  KZ_SLOT(KZGetPlaybackImage, KZGetPlaybackImage);
+  KZ_SLOT(KZGetPlaybackInfo, KZGetPlaybackInfo);
+  KZ_SLOT(KZGetPlaybackRate, KZGetPlaybackRate);
   KZ_SLOT(KZGetRecord, KZGetRecord);
   KZ_SLOT(KZGetRecordRate, KZGetRecordRate);
   KZ_SLOT(KZImageToBitmap, KZImageToBitmap);
   KZ_SLOT(KZIsSourceInUse, KZIsSourceInUse);
   KZ_SLOT(KZJulianToSystemTime, KZJulianToSystemTime);
-  KZ_SLOT(KZLoadFrame, nullptr);
-  KZ_SLOT(KZRefreshPlayback, nullptr);
+  KZ_SLOT(KZLoadFrame, KZLoadFrame);
+  KZ_SLOT(KZRefreshPlayback, KZRefreshPlayback);
   KZ_SLOT(KZSaveImage, KZSaveImage);
   KZ_SLOT(KZSaveVideo, nullptr);
   KZ_SLOT(KZShowImage, KZShowImage);
   KZ_SLOT(KZStartDisplay, KZStartDisplay);
-  KZ_SLOT(KZStartPlayback, nullptr);
+  KZ_SLOT(KZStartPlayback, KZStartPlayback);
   KZ_SLOT(KZStartRecord, KZStartRecord);
   KZ_SLOT(KZStopAll, KZStopAll);
   KZ_SLOT(KZStopDisplay, KZStopDisplay);
@@ -80,7 +80,7 @@ void FillAccess(KZACCESS* a, uint32_t session) {
   KZ_SLOT(KZSystemTimeToJulian, KZSystemTimeToJulian);
   KZ_SLOT(KZVersion, KZVersion);
   KZ_SLOT(KZWaitForDisplay, KZWaitForDisplay);
-  KZ_SLOT(KZWaitForPlayback, nullptr);
+  KZ_SLOT(KZWaitForPlayback, KZWaitForPlayback);
 }
 
 #undef KZ_SLOT
