@@ -104,7 +104,8 @@ int ScanAvi(const char* path, KZFILEINFO* info, uint32_t* error) {
   BITMAPINFOHEADER bi;
   std::memcpy(&bi, format, sizeof bi);
   info->width = bi.biWidth;
-  info->height = bi.biHeight;
+  // A top-down stream says so with a negative height; frames are asked for bottom-up.
+  info->height = bi.biHeight < 0 && bi.biHeight != INT32_MIN ? -bi.biHeight : bi.biHeight;
   info->bitCount = bi.biBitCount;
   const size_t colourBytes = static_cast<size_t>(formatBytes) - sizeof bi;
   AviPixelFormat(bi, format + sizeof bi, colourBytes, &info->format, &info->bitCount);

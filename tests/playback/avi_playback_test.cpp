@@ -1,0 +1,217 @@
+// AVI files made by the ffmpeg program and by our own AVI layer: summaries, single frames
+// by position, and playback into a window.
+#include <gtest/gtest.h>
+#include <kzvideo.h>
+#include <kzwin_test.h>
+#include <windows.h>
+#include <vfw.h>
+
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "recording_maker.h"
+
+namespace {
+
+std::mutex shownMutex;
+std::vector<uint32_t> shownFrames;
+std::atomic<int> ended{0};
+
+void KZCALLBACK AfterDraw(KZPLAYBACK* copy, const void*, const void*) {
+  std::lock_guard lock(shownMutex);
+  shownFrames.push_back(copy->frame);
+}
+void KZCALLBACK OnEnd(KZPLAYBACK*, uint32_t) { ended = 1; }
+
+class AviPlayback : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    session_ = KZBegin(nullptr);
+    dir_ = kztest::TempFolder(::testing::UnitTest::GetInstance()->current_test_info()->name());
+  }
+  void TearDown() override { KZEnd(session_); }
+  std::string Path(const std::string& name) const { return dir_ + "/" + name; }
+  // testsrc frames through the ffmpeg program; false when it is not there.
+  bool Ffmpeg(const std::string& name, const char* codec) {
+    const std::string cmd = "ffmpeg -y -loglevel error -f lavfi -i testsrc=size=64x48:rate=10 "
+                            "-frames:v 12 " + std::string(codec) + " '" + Path(name) + "'";
+    return std::system(cmd.c_str()) == 0;
+  }
+  std::vector<uint8_t> Load(const std::string& name, int32_t index) {
+    KZPLAYBACK b{};
+    b.size = sizeof b;
+    b.flags = KZ_PLAY_MOVE_START;
+    b.index = index;
+    HGLOBAL h = KZLoadFrame(Path(name).c_str(), &b, nullptr, 0);
+    if (!h) return {};
+    std::vector<uint8_t> out(GlobalSize(h));
+    std::memcpy(out.data(), GlobalLock(h), out.size());
+    GlobalUnlock(h);
+    GlobalFree(h);
+    EXPECT_EQ(b.index, index);
+    EXPECT_EQ(b.frame, static_cast<uint32_t>(index));
+    return out;
+  }
+  uint32_t session_ = 0;
+  std::string dir_;
+};
+
+double MeanDifference(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b) {
+  if (a.size() != b.size() || a.empty()) return 1e9;
+  double sum = 0;
+  for (size_t i = 0; i < a.size(); ++i) sum += std::abs(int{a[i]} - int{b[i]});
+  return sum / a.size();
+}
+
+TEST_F(AviPlayback, FfmpegFilesSummariseAndLoadEveryCodec) {
+  if (!Ffmpeg("raw.avi", "-c:v rawvideo -pix_fmt bgr24")) GTEST_SKIP() << "no ffmpeg program";
+  ASSERT_TRUE(Ffmpeg("ffv1.avi", "-c:v ffv1"));
+  ASSERT_TRUE(Ffmpeg("mjpeg.avi", "-c:v mjpeg -q:v 2"));
+  ASSERT_TRUE(Ffmpeg("mpeg4.avi", "-c:v mpeg4 -q:v 2"));
+  struct Case {
+    const char* name;
+    double maxDifference;  // mean per byte against the raw file; 0 = lossless
+  };
+  const Case cases[] = {{"raw.avi", 0}, {"ffv1.avi", 0}, {"mjpeg.avi", 12}, {"mpeg4.avi", 12}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(KZGetFileFormat(Path(c.name).c_str()), 256u);
+    KZFILEINFO info{};
+    info.size = sizeof info;
+    ASSERT_EQ(KZGetFileInfo(Path(c.name).c_str(), &info, 0), 1) << KZGetLastError();
+    EXPECT_EQ(info.kind, 256u);
+    EXPECT_EQ(info.frameCount, 12);
+    EXPECT_EQ(info.width, 64);
+    EXPECT_EQ(info.height, 48);
+    EXPECT_EQ(info.format, static_cast<uint32_t>(KZ_FORMAT_RGB24));
+    EXPECT_EQ(info.lastFrame, 11u);
+    EXPECT_EQ(info.lastMsLow, 1100u);  // 11 frames at 10 per second
+    EXPECT_EQ(info.sequenceFirst, -1);
+    EXPECT_EQ(info.sequenceCount, 1);
+    for (int32_t i : {0, 5, 11}) {
+      const auto got = Load(c.name, i);
+      ASSERT_EQ(got.size(), 64u * 48 * 3) << i;
+      const auto raw = Load("raw.avi", i);
+      if (c.maxDifference == 0) {
+        EXPECT_EQ(got, raw) << i;
+      } else {
+        EXPECT_LT(MeanDifference(got, raw), c.maxDifference) << i;
+        // Lossy or not, the frame is nearer to its own original than to any other.
+        for (int32_t j = 0; j < 12; ++j) {
+          if (j == i) continue;
+          EXPECT_LT(MeanDifference(got, raw), MeanDifference(got, Load("raw.avi", j))) << j;
+        }
+      }
+    }
+    // Frames differ from one another, so a load that lands on the wrong one is seen.
+    EXPECT_GT(MeanDifference(Load(c.name, 3), Load(c.name, 9)), 1.0);
+  }
+}
+
+TEST_F(AviPlayback, SeekingByTimeLandsOnTheLastFrameNotAfterIt) {
+  if (!Ffmpeg("raw.avi", "-c:v rawvideo -pix_fmt bgr24")) GTEST_SKIP() << "no ffmpeg program";
+  struct Case {
+    uint32_t mode;
+    uint64_t ms;
+    uint32_t frame;
+  };
+  const Case cases[] = {{KZ_PLAY_MODE_MS, 0, 0},      {KZ_PLAY_MODE_MS, 199, 1},
+                        {KZ_PLAY_MODE_MS, 200, 2},    {KZ_PLAY_MODE_MS, 5000, 11},
+                        {KZ_PLAY_MODE_FRAME, 0, 0},   {KZ_PLAY_MODE_FRAME, 7, 7},
+                        {KZ_PLAY_MODE_INDEX, 0, 0}};
+  for (const Case& c : cases) {
+    KZPLAYBACK b{};
+    b.size = sizeof b;
+    b.flags = KZ_PLAY_MOVE_START | c.mode;
+    b.msLow = static_cast<uint32_t>(c.ms);
+    b.frame = c.mode == KZ_PLAY_MODE_FRAME ? c.frame : 0;
+    HGLOBAL h = KZLoadFrame(Path("raw.avi").c_str(), &b, nullptr, 0);
+    ASSERT_NE(h, nullptr);
+    EXPECT_EQ(b.frame, c.frame) << c.mode << " " << c.ms;
+    GlobalFree(h);
+  }
+}
+
+// An uncompressed AVI written through our own AVI layer, whose pixels carry the frame.
+void WriteOwnAvi(const std::string& path, int w, int h, int frames) {
+  PAVIFILE file = nullptr;
+  ASSERT_EQ(AVIFileOpenA(&file, path.c_str(), OF_CREATE | OF_WRITE, nullptr), 0);
+  AVISTREAMINFOA info{};
+  info.fccType = streamtypeVIDEO;
+  info.dwScale = 1;
+  info.dwRate = 25;
+  info.rcFrame.right = w;
+  info.rcFrame.bottom = h;
+  PAVISTREAM stream = nullptr;
+  ASSERT_EQ(AVIFileCreateStreamA(file, &stream, &info), 0);
+  BITMAPINFOHEADER bi{};
+  bi.biSize = sizeof bi;
+  bi.biWidth = w;
+  bi.biHeight = h;
+  bi.biPlanes = 1;
+  bi.biBitCount = 24;
+  bi.biSizeImage = static_cast<DWORD>(w * h * 3);
+  ASSERT_EQ(AVIStreamSetFormat(stream, 0, &bi, sizeof bi), 0);
+  std::vector<uint8_t> pixels(static_cast<size_t>(w) * h * 3);
+  for (int n = 0; n < frames; ++n) {
+    for (size_t i = 0; i < pixels.size(); ++i) pixels[i] = static_cast<uint8_t>(i * 3 + n * 17);
+    std::memcpy(pixels.data(), &n, 4);
+    ASSERT_EQ(AVIStreamWrite(stream, n, 1, pixels.data(), static_cast<LONG>(pixels.size()),
+                             AVIIF_KEYFRAME, nullptr, nullptr),
+              0);
+  }
+  AVIStreamRelease(stream);
+  AVIFileRelease(file);
+}
+
+TEST_F(AviPlayback, OwnAviPlaysEveryFrameInOrderAndLoadsExactly) {
+  WriteOwnAvi(Path("own.avi"), 32, 16, 8);
+  for (int32_t i : {0, 4, 7}) {
+    const auto got = Load("own.avi", i);
+    ASSERT_EQ(got.size(), 32u * 16 * 3);
+    int32_t n = -1;
+    std::memcpy(&n, got.data(), 4);
+    EXPECT_EQ(n, i);
+  }
+  kzwinUseManualClock(TRUE, 1000);
+  HWND window = CreateWindowExA(0, nullptr, "avi", 0, 0, 0, 32, 16, nullptr, nullptr, nullptr,
+                                nullptr);
+  for (double rate : {1.0, -1.0}) {
+    {
+      std::lock_guard lock(shownMutex);
+      shownFrames.clear();
+    }
+    ended = 0;
+    KZPLAYBACK b{};
+    b.size = sizeof b;
+    b.session = session_;
+    std::snprintf(b.fileName, sizeof b.fileName, "%s", Path("own.avi").c_str());
+    b.window = window;
+    b.rate = rate;
+    b.zoom = 1.0;
+    b.flags = KZ_PLAY_END | (rate < 0 ? KZ_PLAY_MOVE_END : 0);
+    b.afterDrawCallback = AfterDraw;
+    b.endCallback = OnEnd;
+    ASSERT_NE(KZStartPlayback(&b), 0u) << KZGetLastError();
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (!ended && std::chrono::steady_clock::now() < until) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    ASSERT_TRUE(ended);
+    std::vector<uint32_t> want;
+    for (int i = 0; i < 8; ++i) want.push_back(static_cast<uint32_t>(rate > 0 ? i : 7 - i));
+    std::lock_guard lock(shownMutex);
+    EXPECT_EQ(shownFrames, want) << rate;
+  }
+  DestroyWindow(window);
+  kzwinUseManualClock(FALSE, 0);
+}
+
+}  // namespace
