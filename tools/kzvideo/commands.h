@@ -18,6 +18,12 @@ int CmdTime(int argc, char** argv);
 int CmdSources(int argc, char** argv);
 int CmdFormats(int argc, char** argv);
 int CmdConvert(int argc, char** argv);
+int CmdInfo(int argc, char** argv);
+int CmdPlay(int argc, char** argv);
+int CmdFrame(int argc, char** argv);
+
+// Writes a packed bitmap handle (header, colours, rows) as a BMP file.
+bool WriteBitmapFile(const char* path, void* dib);
 
 // Prints "error N: meaning" for a library error code; returns the tool's exit code 1.
 int ReportError(const char* what, unsigned code);

@@ -18,6 +18,9 @@ constexpr Command kCommands[] = {
     {"sources", CmdSources, "list the capture sources"},
     {"formats", CmdFormats, "list the capture formats of a source"},
     {"convert", CmdConvert, "push a BMP through a pixel format and the image pipeline"},
+    {"info", CmdInfo, "summarise a recording, a numbered sequence or an AVI file"},
+    {"play", CmdPlay, "play a file headless, optionally saving the last frame as BMP"},
+    {"frame", CmdFrame, "write one frame of a file as a BMP"},
 };
 
 int Usage(FILE* to) {
