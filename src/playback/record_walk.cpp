@@ -27,8 +27,11 @@ bool HeaderIsSound(const FrameHeader& h, uint32_t expectedKind, int64_t bytesLef
   const uint32_t frameBytes = RecordFrameBytes(h.width, h.height, h.format);
   if (frameBytes == 0) return false;
   if (h.kind == kKindRawFourcc) return h.dataBytes == frameBytes;
-  // Coded data holds at least its form word and never more than a stored frame.
-  return h.dataBytes >= 4 && h.dataBytes <= MaxFrameDataBytes(frameBytes);
+  // Coded data holds at least its form word and never more than a stored frame; and the
+  // codec turns one byte into at most a few thousand, so a tiny record cannot claim a
+  // huge picture and make a reader allocate for it.
+  return h.dataBytes >= 4 && h.dataBytes <= MaxFrameDataBytes(frameBytes) &&
+         frameBytes / 4096 <= h.dataBytes;
 }
 
 bool ReadAt(File f, int64_t pos, void* buffer, size_t n) {
