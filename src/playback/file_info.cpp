@@ -20,8 +20,9 @@ bool IsAviHead(const uint8_t* head) {
 
 void CopyPath(char* out, const char* in) {
   if (out == in) return;
-  std::strncpy(out, in, 255);
-  out[255] = '\0';
+  const size_t n = strnlen(in, 255);
+  std::memmove(out, in, n);
+  out[n] = '\0';
 }
 
 struct FileCloser {

@@ -43,8 +43,9 @@ StreamRecord* FindByName(const char* name, bool notStopping) {
 StreamRecord* FindPlaybackOfFile(const char* fileName, bool notStopping, char* name,
                                  uint32_t* error) {
   if (!LongPathName(fileName, name, 256)) {
-    std::strncpy(name, fileName, 255);
-    name[255] = '\0';
+    const size_t n = strnlen(fileName, 255);
+    std::memcpy(name, fileName, n);
+    name[n] = '\0';
   }
   StreamRecord* e = FindByName(name, notStopping);
   if (!e && StreamCount() > 0) {
