@@ -12,6 +12,11 @@ namespace {
 
 using kztest::RecordingSpec;
 
+// Changes the byte `fromEnd` bytes before the end (a no-op on a shorter vector).
+void PokeFromEnd(std::vector<uint8_t>& v, size_t fromEnd, uint8_t b) {
+  if (v.size() >= fromEnd) v[v.size() - fromEnd] = b;
+}
+
 class FileInfo : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -81,9 +86,9 @@ TEST_F(FileInfo, DamagedFilesKeepWhatIsWhole) {
   auto cut = whole;
   cut.resize(whole.size() - 10);
   auto noEnd = whole;
-  noEnd[noEnd.size() - 4] = 'X';
+  PokeFromEnd(noEnd, 4, 'X');
   auto badBack = whole;
-  badBack[badBack.size() - 8] = 0xFF;  // back-offset far beyond the file
+  PokeFromEnd(badBack, 8, 0xFF);  // back-offset far beyond the file
   auto tail = whole;
   tail.insert(tail.end(), {'E', 'N', 'D', 0});  // four stray bytes after the last record
   const Case cases[] = {{"cut mid-record", cut, 4},
