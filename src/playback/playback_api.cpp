@@ -190,6 +190,9 @@ uint32_t KZAPI KZStartPlayback(KZPLAYBACK* block) {
     return Fail(KZ_ERR_THREAD);
   }
   e->playbackThread = thread;
+  // The thread starts its work only now, so that the handle is stored before the thread
+  // could end and release the entry.
+  e->startGate.store(1, std::memory_order_release);
   return id;
 }
 

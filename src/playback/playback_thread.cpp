@@ -111,6 +111,7 @@ DWORD WINAPI PlaybackThread(LPVOID param) {
   StreamRecord* e = FindStream(id, kPlaybackBit);
   if (!e) return 0;
   PlaybackState& p = e->play;
+  while (e->startGate.load(std::memory_order_acquire) == 0) Sleep(0);
   // The running bit was set by the start, before this thread existed.
   const int r = SeekPlayback(e);
   if (r != kSeekDone) {
