@@ -370,3 +370,61 @@ TEST_F(Playback, OneFrameFileLoopsAtAPace) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(Playback, InfoBlocksAreFoundInLaterFilesOnlyWhenSearched) {
+  RecordingSpec plain;
+  RecordingSpec shown = plain;
+  shown.withDisplay = true;
+  kztest::WriteRecording(Path("info.kzv"), plain, 0, 3);
+  kztest::WriteRecording(Path("info2.kzv"), shown, 3, 3);
+  KZDISPLAY d{};
+  d.size = sizeof d;
+  d.window = window_;
+  // The first record of the first file has no display block.
+  EXPECT_EQ(KZGetPlaybackInfo(0, 0, Path("info.kzv").c_str(), nullptr, &d, nullptr, 0), 0);
+  EXPECT_EQ(KZGetLastError(), static_cast<uint32_t>(KZ_ERR_NO_DISPLAY_BLOCK));
+  // Searching walks on into the next file of the sequence.
+  ASSERT_EQ(KZGetPlaybackInfo(0, 0, Path("info.kzv").c_str(), nullptr, &d, nullptr, 1), 1);
+  const double zoom = d.zoom;
+  EXPECT_EQ(zoom, 2.0);
+  EXPECT_EQ(d.cropWidth, 7);
+  const HWND window = d.window;  // a window is never taken from a file
+  EXPECT_EQ(window, window_);
+  KZDISPLAY wrong{};
+  wrong.size = 100;
+  EXPECT_EQ(KZGetPlaybackInfo(0, 0, Path("info.kzv").c_str(), nullptr, &wrong, nullptr, 1), 0);
+  EXPECT_EQ(KZGetLastError(), static_cast<uint32_t>(KZ_ERR_RECORD_SIZE));
+  KZRECORD r{};
+  r.size = sizeof r;
+  EXPECT_EQ(KZGetPlaybackInfo(0, 0, Path("missing.kzv").c_str(), nullptr, nullptr, &r, 0), 0);
+  EXPECT_EQ(KZGetLastError(), static_cast<uint32_t>(KZ_ERR_FILE_OPEN));
+}
+
+TEST_F(Playback, AChangeEqualToTheActiveBlockCancelsAPendingOne) {
+  RecordingSpec s;
+  WriteSequence(s);
+  KZPLAYBACK b = Block(0.0, 0);
+  const uint32_t id = KZStartPlayback(&b);
+  ASSERT_NE(id, 0u);
+  ASSERT_TRUE(WaitFor([] { return Taken().size() == 1; }));
+  KZPLAYBACK active{};
+  active.size = sizeof active;
+  ASSERT_TRUE(WaitFor([&] {
+    return KZGetPlayback(0, id, nullptr, &active) == 1 &&
+           (active.flags & KZ_PLAY_SEEKING) == 0;
+  }));
+  // A change that only reads back what is active leaves nothing pending.
+  EXPECT_EQ(KZChangePlayback(&active), 1);
+  KZPLAYBACK again{};
+  again.size = sizeof again;
+  ASSERT_EQ(KZGetPlayback(0, id, nullptr, &again), 1);
+  EXPECT_EQ(std::memcmp(&again, &active, sizeof again), 0);
+  // Another session's id is refused, a wrong window too.
+  b.window = reinterpret_cast<HWND>(0x99);
+  EXPECT_EQ(KZChangePlayback(&b), 0);
+  EXPECT_EQ(KZGetLastError(), static_cast<uint32_t>(KZ_ERR_OTHER_WINDOW));
+}
+
+}  // namespace
