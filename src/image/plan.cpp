@@ -261,6 +261,10 @@ bool BuildPlan(KZDISPLAY& block, Plan*& plan, AdjustTables*& tables, int32_t& sh
   const int64_t header = (sizeof(Plan) + 15) & ~size_t{15};
   const int64_t perChannel = (outW + outH) * taps * (8 + 4);
   const int64_t planBytes = header + 3 * perChannel;
+  const int64_t tableBytes = static_cast<int64_t>(sizeof(AdjustTables)) + (outW + outH) * 8;
+  // Checked before any narrowing: on 32-bit hosts size_t would wrap a huge zoom's plan.
+  constexpr int64_t kMaxBlock = std::numeric_limits<uint32_t>::max();
+  if (planBytes > kMaxBlock || tableBytes > kMaxBlock) return false;
   void* planBlock = BlockAlloc(static_cast<size_t>(planBytes));
   void* tableBlock = planBlock ? BlockAlloc(AdjustTablesBytes(outW, outH)) : nullptr;
   if (!planBlock || !tableBlock) {
