@@ -19,7 +19,8 @@ LRESULT CALLBACK TestProc(HWND window, UINT message, WPARAM wParam, LPARAM lPara
   switch (message) {
     case kAsk:
       lastProcThread.store(GetCurrentThreadId());
-      sharedPlain = static_cast<int>(wParam) + 1000;
+      // Only a lone sender reads it back; asks racing on two threads pass lParam 1.
+      if (lParam == 0) sharedPlain = static_cast<int>(wParam) + 1000;
       return static_cast<LRESULT>(wParam * 2);
     case kRelay:
       return SendMessageA(reinterpret_cast<HWND>(lParam), kAsk, wParam, 0) + 1;
@@ -99,14 +100,14 @@ TEST(UserMessages, SendsBetweenTwoThreadsDoNotDeadlock) {
     bWindow.store(MakeWindow());
     ready.fetch_add(1);
     while (ready.load() < 2) std::this_thread::yield();
-    fromB = SendMessageA(mine, kAsk, 7, 0);
+    fromB = SendMessageA(mine, kAsk, 7, 1);
     bAnswered.store(true);
     // Keep the window alive until the crossed send of the main thread was answered.
     while (ready.load() < 3) PeekMessageA(nullptr, nullptr, 0, 0, PM_NOREMOVE);
   });
   while (!bWindow.load()) std::this_thread::yield();
   ready.fetch_add(1);
-  EXPECT_EQ(SendMessageA(bWindow.load(), kAsk, 8, 0), 16);
+  EXPECT_EQ(SendMessageA(bWindow.load(), kAsk, 8, 1), 16);
   // Whichever reply came first, the other send may still wait for this thread to pump.
   while (!bAnswered.load()) PeekMessageA(nullptr, nullptr, 0, 0, PM_NOREMOVE);
   ready.fetch_add(1);

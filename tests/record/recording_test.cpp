@@ -118,10 +118,11 @@ TEST_F(RecordingTest, EveryCountedFrameOnceInOrderInEachKind) {
     EXPECT_EQ(records[0].chunks.record.fileFlags, c.kind);
     EXPECT_EQ(records[0].chunks.hasDisplay, c.displayed);
     if (!c.displayed) {
-      // Every frame the camera delivered until the counters were read was either recorded
-      // or dropped by a full ring: the gaps are exactly the dropped frames.
+      // Every frame the camera delivered up to the last recorded one was either recorded
+      // or dropped by a full ring; frames may still be dropped after it before the two
+      // counters are read, so the count of recorded and dropped frames can only be larger.
       EXPECT_EQ(records[0].cameraNumber, 0u);
-      EXPECT_EQ(records[o.done - 1].cameraNumber + 1, o.done + o.dropped);
+      EXPECT_LE(records[o.done - 1].cameraNumber + 1, o.done + o.dropped);
     }
   }
 }
