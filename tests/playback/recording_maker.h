@@ -25,7 +25,7 @@ struct RecordingSpec {
 
 // The frame of number n: bytes that differ from frame to frame but code well.
 std::vector<uint8_t> FramePixels(const RecordingSpec& s, uint32_t n);
-// Frame bytes of the spec's picture.
+// Frame bytes of the described picture.
 uint32_t FrameBytesOf(const RecordingSpec& s);
 
 // Bytes of a file holding frames [from, from + count) (frame numbers firstFrame + i).
