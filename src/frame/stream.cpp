@@ -1,6 +1,7 @@
 // The stream table: taking, finding, matching and releasing entries.
 #include "frame/stream.h"
 
+#include <cstring>
 #include <memory>
 
 #include "frame/blocks.h"
@@ -189,6 +190,25 @@ StreamRecord* MatchStream(uint32_t session, uint32_t streamId, HWND window, uint
   }
   SetError(notFound);
   return nullptr;
+}
+
+int ReadStreamBlock(uint32_t session, uint32_t streamId, HWND window, uint32_t bit,
+                    uint32_t notFound, void* out, uint32_t size,
+                    uint32_t (*copy)(StreamRecord& entry, void* out)) {
+  StreamRecord* e = MatchStream(session, streamId, window, bit, notFound);
+  if (!e) return 0;
+  if (!out) return Fail(KZ_ERR_NULL);
+  uint32_t given;
+  std::memcpy(&given, out, sizeof given);  // every caller record starts with its size
+  if (given != size) return Fail(KZ_ERR_RECORD_SIZE);
+  std::lock_guard lock(StreamTableMutex());
+  if (e->releasing.load(std::memory_order_acquire) != 0 ||
+      (e->running.load(std::memory_order_acquire) & bit) == 0) {
+    return Fail(notFound);
+  }
+  std::lock_guard blockLock(e->blockMutex);
+  const uint32_t error = copy(*e, out);
+  return error ? Fail(error) : 1;
 }
 
 }  // namespace kz

@@ -131,6 +131,14 @@ constexpr uint32_t kStopWaitMs = 5000;
 // stream matches).
 StreamRecord* MatchStream(uint32_t session, uint32_t streamId, HWND window, uint32_t bit,
                           uint32_t notFound);
+// The common body of the functions that hand back a stream's block (KZGetDisplay,
+// KZGetRecord, KZGetPlayback): MatchStream, then a null `out` (17), a size field other
+// than `size` (2), and `copy(entry, out)` run with the table and block locks held, so the
+// entry is still the matched stream while its block is read. `copy` returns 0, or an error
+// code for the call to fail with. 1 / 0.
+int ReadStreamBlock(uint32_t session, uint32_t streamId, HWND window, uint32_t bit,
+                    uint32_t notFound, void* out, uint32_t size,
+                    uint32_t (*copy)(StreamRecord& entry, void* out));
 // The window an entry draws into: the playback block's for playbacks, else the display
 // block's, else (a stream that only records) the record block's.
 HWND StreamWindow(StreamRecord* entry);

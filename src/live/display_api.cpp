@@ -9,6 +9,7 @@
 #include "frame/errors.h"
 #include "frame/session.h"
 #include "frame/stream.h"
+#include "image/publish.h"
 #include "image/show.h"
 #include "live/display.h"
 #include "live/live_stream.h"
@@ -197,19 +198,13 @@ int KZAPI KZChangeDisplay(KZDISPLAY* block) {
 int KZAPI KZGetDisplay(uint32_t session, uint32_t source, KZHWND window, KZDISPLAY* out) {
   using namespace kz;
   SetError(0);
-  StreamRecord* e = MatchStream(session, source, window, kDisplayBit, KZ_ERR_NO_DISPLAY);
-  if (!e) return 0;
-  if (!out) return Fail(KZ_ERR_NULL);
-  if (out->size != sizeof(KZDISPLAY)) return Fail(KZ_ERR_RECORD_SIZE);
-  std::lock_guard lock(StreamTableMutex());
-  if (e->releasing.load(std::memory_order_acquire) != 0 ||
-      (e->running.load(std::memory_order_acquire) & kDisplayBit) == 0) {
-    return Fail(KZ_ERR_NO_DISPLAY);
-  }
-  std::lock_guard blockLock(e->blockMutex);
-  const bool pending = (e->pending.load(std::memory_order_acquire) & kDisplayBit) != 0;
-  *out = pending ? e->pendingDisplay : e->display;
-  return 1;
+  return ReadStreamBlock(session, source, window, kDisplayBit, KZ_ERR_NO_DISPLAY, out,
+                         sizeof(KZDISPLAY), [](StreamRecord& e, void* to) -> uint32_t {
+                           const bool pending =
+                               (e.pending.load(std::memory_order_acquire) & kDisplayBit) != 0;
+                           *static_cast<KZDISPLAY*>(to) = pending ? e.pendingDisplay : e.display;
+                           return 0;
+                         });
 }
 
 int KZAPI KZWaitForDisplay(uint32_t session, uint32_t source, KZHWND window, int32_t timeoutMs) {

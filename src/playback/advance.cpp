@@ -110,10 +110,11 @@ int AdvancePlayback(StreamRecord* e) {
   bool drop = (b.flags & KZ_PLAY_NO_DROP) == 0;
   const bool step = (b.flags & KZ_PLAY_STEP) != 0;
 
-  const uint32_t t0 = p.playbackTimes[0].load(std::memory_order_relaxed);
-  const uint32_t t1 = p.playbackTimes[1].load(std::memory_order_relaxed);
+  uint32_t t0 = 0;
+  uint32_t t1 = 0;
   double el = 10.0;
-  if (t0 != 0 && t1 != 0) {
+  // A clock reading of 0 is a reading like any other: only the count says what exists.
+  if (p.playbackTimes.Get(0, &t0) && p.playbackTimes.Get(1, &t1)) {
     double d = static_cast<double>(static_cast<uint32_t>(t0 - t1));
     if (d > p.waitedMs) d -= p.waitedMs;
     el = d == 0 ? 1.0 : d;

@@ -6,40 +6,17 @@
 #include "frame/blocks.h"
 #include "frame/errors.h"
 #include "frame/session.h"
+#include "image/show.h"
+#include "playback/drawing_fields.h"
 #include "playback/file_info.h"
 #include "playback/playback_io.h"
-#include "playback/show_frame.h"
 
 namespace kz {
 namespace {
 
-void DrawingFieldsFromBlock(KZDISPLAY* d, const KZPLAYBACK& b) {
-  d->cropLeft = b.cropLeft;
-  d->cropTop = b.cropTop;
-  d->cropWidth = b.cropWidth;
-  d->cropHeight = b.cropHeight;
-  d->orientation = b.orientation;
-  d->zoom = b.zoom;
-  d->aspect = b.aspect;
-  d->resampling = b.resampling;
-  d->adjust = b.adjust;
-}
-
-void DrawingFieldsFromDisplay(KZDISPLAY* d, const KZDISPLAY& from) {
-  d->cropLeft = from.cropLeft;
-  d->cropTop = from.cropTop;
-  d->cropWidth = from.cropWidth;
-  d->cropHeight = from.cropHeight;
-  d->orientation = from.orientation;
-  d->zoom = from.zoom;
-  d->aspect = from.aspect;
-  d->resampling = from.resampling;
-  d->adjust = from.adjust;
-}
-
 void ReleasePrivate(StreamRecord* rec) {
   FreePlaybackMemory(rec);
-  FreeShownImages(rec);
+  ReleaseShow(*rec);
   BlockFree(rec->ring);
   rec->ring = nullptr;
 }
@@ -97,7 +74,7 @@ KZHGLOBAL KZAPI KZLoadFrame(const char* path, KZPLAYBACK* block, KZDISPLAY* disp
   std::snprintf(rec->playback.fileName, sizeof rec->playback.fileName, "%s",
                 p.sequenceInfo.path);
   if (block) {
-    DrawingFieldsFromBlock(&d, *block);
+    CopyDrawingFields(&d, *block);
     d.drawFlags = block->flags & KZ_PLAY_DRAW_MASK;
   }
 
@@ -117,26 +94,27 @@ KZHGLOBAL KZAPI KZLoadFrame(const char* path, KZPLAYBACK* block, KZDISPLAY* disp
   HGLOBAL result = nullptr;
   if (flags & KZ_IMAGE_AS_DRAWN) {
     if ((flags & KZ_LOAD_RECORDED_DISPLAY) && p.recordedDisplay) {
-      DrawingFieldsFromDisplay(&d, p.fileDisplay);
+      CopyDrawingFields(&d, p.fileDisplay);
     }
-    // Only the caller's own block is passed to callbacks; none are called for a file.
-    rec->playback.afterConvertCallback = nullptr;
-    rec->playback.afterDrawCallback = nullptr;
-    if (ShowPlaybackFrame(rec.get(), false)) {
-      std::lock_guard lock(p.imageMutex);
-      result = BlockHandOver(p.shownBitmap);
-      p.shownBitmap = nullptr;
-    }
-    if (!result) {
+    // The record is not a stream: the show step as KZImageToBitmap runs it, with the
+    // callbacks of the caller's own display block (a file's block gives drawing fields only).
+    PrepareShow(*rec);
+    ShowCallbacks callbacks;
+    callbacks.beforeDraw = d.beforeDrawCallback;
+    callbacks.afterConvert = d.afterConvertCallback;
+    callbacks.afterDraw = d.afterDrawCallback;
+    uint8_t* bitmap = ShowStep(*rec, rec->ring, rec->frameBytes, callbacks, ShowHooks{});
+    if (!bitmap) {
       ReleasePrivate(rec.get());
       return (Fail(KZ_ERR_MEMORY), nullptr);
     }
+    result = BlockHandOver(bitmap);
   } else {
     result = BlockHandOver(rec->ring);
     rec->ring = nullptr;
   }
   ReleasePrivate(rec.get());
-  if (p.recordedDisplay) DrawingFieldsFromDisplay(&d, p.fileDisplay);
+  if (p.recordedDisplay) CopyDrawingFields(&d, p.fileDisplay);
 
   if (block) {
     std::snprintf(block->fileName, sizeof block->fileName, "%s", path);
@@ -145,15 +123,7 @@ KZHGLOBAL KZAPI KZLoadFrame(const char* path, KZPLAYBACK* block, KZDISPLAY* disp
     block->msLow = p.curPos.msLow;
     block->msHigh = p.curPos.msHigh;
     block->frame = p.curPos.frame;
-    block->cropLeft = d.cropLeft;
-    block->cropTop = d.cropTop;
-    block->cropWidth = d.cropWidth;
-    block->cropHeight = d.cropHeight;
-    block->orientation = d.orientation;
-    block->zoom = d.zoom;
-    block->aspect = d.aspect;
-    block->resampling = d.resampling;
-    block->adjust = d.adjust;
+    CopyDrawingFields(block, d);
     block->flags = rec->playback.flags;
   }
   if (display) *display = d;

@@ -2,7 +2,6 @@
 #include <kzvideo.h>
 #include <windows.h>
 
-#include <cmath>
 #include <cstdio>
 #include <cstring>
 
@@ -11,12 +10,13 @@
 #include "frame/files.h"
 #include "frame/session.h"
 #include "frame/stream.h"
+#include "image/publish.h"
+#include "live/rate.h"
+#include "playback/drawing_fields.h"
 #include "playback/file_info.h"
 #include "playback/playback_io.h"
 #include "playback/playback_thread.h"
 #include "playback/record_walk.h"
-#include "playback/show_frame.h"
-#include "time/julian.h"
 
 namespace kz {
 namespace {
@@ -72,31 +72,13 @@ bool JudgeFound(StreamRecord* e, uint32_t session, HWND window) {
   return true;
 }
 
-void FillRate(StreamRecord* e, KZRATE* out) {
-  PlaybackState& p = e->play;
-  const double start = p.playbackStart.load(std::memory_order_acquire);
-  out->startTime = start;
-  const double since = (CurrentJulian() - start) * 86400000.0;
-  out->msSinceStart = since >= 4294967295.0 ? 4294967295u
-                      : since > 0          ? static_cast<uint32_t>(since)
-                                           : 0;
-  const uint32_t newest = p.playbackTimes[0].load(std::memory_order_relaxed);
-  const uint32_t second = p.playbackTimes[1].load(std::memory_order_relaxed);
-  const uint32_t eleventh = p.playbackTimes[10].load(std::memory_order_relaxed);
-  const uint32_t lastGap = timeGetTime() - newest;
-  out->msSinceFrame = lastGap;
-  const uint32_t done = p.framesPlayed.load(std::memory_order_acquire);
-  const uint32_t dropped = p.framesSkipped.load(std::memory_order_acquire);
-  out->framesDone = done;
-  out->framesDropped = dropped;
-  out->framesDelivered = done + dropped;
-  const double span = since - lastGap;
-  out->meanRate = done != 0 && span > 0 ? done * 1000.0 / span : 0.0;
-  out->latestRate =
-      newest && second && newest != second ? 1000.0 / static_cast<uint32_t>(newest - second) : 0;
-  out->recentRate = newest && eleventh && newest != eleventh
-                        ? 10000.0 / static_cast<uint32_t>(newest - eleventh)
-                        : 0;
+RateSample PlaybackSample(StreamRecord& e) {
+  RateSample s;
+  s.start = e.play.playbackStart.load(std::memory_order_relaxed);
+  TakeHistory(e.play.playbackTimes, &s);
+  s.done = e.play.framesPlayed.load(std::memory_order_relaxed);
+  s.dropped = e.play.framesSkipped.load(std::memory_order_relaxed);
+  return s;
 }
 
 void ReleaseUnstarted(StreamRecord* e) {
@@ -160,18 +142,7 @@ uint32_t KZAPI KZStartPlayback(KZPLAYBACK* block) {
       d.session = block->session;
       d.source = id;
       d.window = block->window;
-      d.left = block->left;
-      d.top = block->top;
-      d.cropLeft = block->cropLeft;
-      d.cropTop = block->cropTop;
-      d.cropWidth = block->cropWidth;
-      d.cropHeight = block->cropHeight;
-      d.orientation = block->orientation;
-      d.zoom = block->zoom;
-      d.aspect = block->aspect;
-      d.resampling = block->resampling;
-      d.adjust = block->adjust;
-      d.drawFlags = block->flags & KZ_PLAY_DRAW_MASK;
+      DisplayFromPlayback(&d, *block);
       d.width = info.width;
       d.height = info.height;
       d.format = info.format;
@@ -243,31 +214,29 @@ int KZAPI KZChangePlayback(KZPLAYBACK* block) {
 int KZAPI KZGetPlayback(uint32_t session, uint32_t id, KZHWND window, KZPLAYBACK* out) {
   using namespace kz;
   SetError(0);
-  StreamRecord* e = MatchStream(session, id, window, kPlaybackBit, KZ_ERR_NO_PLAYBACK);
-  if (!e) return 0;
-  if (!out) return Fail(KZ_ERR_NULL);
-  if (out->size != sizeof(KZPLAYBACK)) return Fail(KZ_ERR_RECORD_SIZE);
-  std::lock_guard lock(e->blockMutex);
-  *out = (e->pending.load(std::memory_order_acquire) & kPlaybackBit) ? e->pendingPlayback
-                                                                      : e->playback;
-  return 1;
+  return ReadStreamBlock(session, id, window, kPlaybackBit, KZ_ERR_NO_PLAYBACK, out,
+                         sizeof(KZPLAYBACK), [](StreamRecord& e, void* to) -> uint32_t {
+                           const bool pending =
+                               (e.pending.load(std::memory_order_acquire) & kPlaybackBit) != 0;
+                           *static_cast<KZPLAYBACK*>(to) = pending ? e.pendingPlayback : e.playback;
+                           return 0;
+                         });
 }
 
 int KZAPI KZGetPlaybackFrame(uint32_t session, uint32_t id, KZHWND window, KZPLAYBACKFRAME* out) {
   using namespace kz;
   SetError(0);
-  StreamRecord* e = MatchStream(session, id, window, kPlaybackBit, KZ_ERR_NO_PLAYBACK);
-  if (!e) return 0;
-  if (!out) return Fail(KZ_ERR_NULL);
-  if (out->size != sizeof(KZPLAYBACKFRAME)) return Fail(KZ_ERR_RECORD_SIZE);
-  std::lock_guard lock(e->blockMutex);
-  if (e->play.shownPos.time == 0.0) return Fail(KZ_ERR_NOTHING_SHOWN);
-  *out = e->play.shownPos;
-  out->size = sizeof(KZPLAYBACKFRAME);
-  out->rate = e->playback.rate;
-  out->stepRate = e->playback.stepRate;
-  out->flags = e->playback.flags;
-  return 1;
+  return ReadStreamBlock(session, id, window, kPlaybackBit, KZ_ERR_NO_PLAYBACK, out,
+                         sizeof(KZPLAYBACKFRAME), [](StreamRecord& e, void* to) -> uint32_t {
+                           if (e.play.shownPos.time == 0.0) return KZ_ERR_NOTHING_SHOWN;
+                           auto* pos = static_cast<KZPLAYBACKFRAME*>(to);
+                           *pos = e.play.shownPos;
+                           pos->size = sizeof(KZPLAYBACKFRAME);
+                           pos->rate = e.playback.rate;
+                           pos->stepRate = e.playback.stepRate;
+                           pos->flags = e.playback.flags;
+                           return 0;
+                         });
 }
 
 uint32_t KZAPI KZGetPlaybackID(uint32_t session, const char* fileName, KZHWND window) {
@@ -289,30 +258,34 @@ KZHGLOBAL KZAPI KZGetPlaybackImage(uint32_t session, uint32_t id, KZHWND window,
   SetError(0);
   StreamRecord* e = MatchStream(session, id, window, kPlaybackBit, KZ_ERR_NO_PLAYBACK);
   if (!e) return nullptr;
+  const uint32_t matched = e->streamId.load(std::memory_order_acquire);
+  const uint32_t generation = e->generation.load(std::memory_order_acquire);
   PlaybackState& p = e->play;
   const uint32_t before = p.framesPlayed.load(std::memory_order_acquire);
   const uint32_t moment = flags & 3;
-  bool haveImage;
-  {
-    std::lock_guard lock(p.imageMutex);
-    haveImage = p.shownBitmap != nullptr;
-  }
+  const bool shown = e->show.shownImage.load(std::memory_order_acquire) != nullptr;
   if (moment == 2 && p.playbackState.load(std::memory_order_acquire) > 0) {
     p.redraw.store(1, std::memory_order_release);
   }
-  if (moment == 1 || moment == 3 || (moment == 2 && !haveImage)) {
-    const uint32_t limit = static_cast<uint32_t>(timeoutMs >= 0 ? timeoutMs : 100) + 2;
-    const bool arrived = PumpWait(limit, [&] {
+  const DWORD start = timeGetTime();
+  const int64_t limit = int64_t{timeoutMs >= 0 ? timeoutMs : 100} + 2;
+  bool arrived = true;
+  if (moment == 1 || moment == 3 || (moment == 2 && !shown)) {
+    arrived = PumpWait(static_cast<uint32_t>(limit), [&] {
       return p.framesPlayed.load(std::memory_order_acquire) != before;
     });
-    if (!arrived) return (Fail(KZ_ERR_TIMEOUT), nullptr);
   }
-  HGLOBAL copy = CopyShownImage(e, (flags & KZ_IMAGE_AS_DRAWN) != 0);
-  if (!copy) {
-    std::lock_guard lock(p.imageMutex);
-    return (Fail(p.shownBitmap ? KZ_ERR_MEMORY : KZ_ERR_NO_IMAGE), nullptr);
+  // The entry is looked at again under the table lock: it may have ended and been taken
+  // by another stream while this call waited.
+  std::lock_guard lock(StreamTableMutex());
+  if (e->streamId.load(std::memory_order_acquire) != matched ||
+      e->generation.load(std::memory_order_acquire) != generation ||
+      e->releasing.load(std::memory_order_acquire) != 0 ||
+      (e->running.load(std::memory_order_acquire) & kPlaybackBit) == 0) {
+    return (Fail(KZ_ERR_NO_PLAYBACK), nullptr);
   }
-  return copy;
+  if (!arrived) return (Fail(KZ_ERR_TIMEOUT), nullptr);
+  return PinAndCopy(*e, flags, start, limit, KZ_ERR_PLAYBACK_BUSY);
 }
 
 int KZAPI KZGetPlaybackInfo(uint32_t session, uint32_t id, const char* fileName, KZHWND window,
@@ -400,15 +373,7 @@ int KZAPI KZGetPlaybackInfo(uint32_t session, uint32_t id, const char* fileName,
         d.left = c.display.left;
         d.top = c.display.top;
         d.rate = c.display.rate;
-        d.cropLeft = c.display.cropLeft;
-        d.cropTop = c.display.cropTop;
-        d.cropWidth = c.display.cropWidth;
-        d.cropHeight = c.display.cropHeight;
-        d.orientation = c.display.orientation;
-        d.zoom = c.display.zoom;
-        d.aspect = c.display.aspect;
-        d.resampling = c.display.resampling;
-        d.adjust = c.display.adjust;
+        CopyDrawingFields(&d, c.display);
         d.drawFlags = c.display.drawFlags;
         *display = d;
         wantDisplay = false;
@@ -429,13 +394,8 @@ int KZAPI KZGetPlaybackInfo(uint32_t session, uint32_t id, const char* fileName,
 }
 
 int KZAPI KZGetPlaybackRate(uint32_t session, uint32_t id, KZHWND window, KZRATE* out) {
-  using namespace kz;
-  SetError(0);
-  StreamRecord* e = MatchStream(session, id, window, kPlaybackBit, KZ_ERR_NO_PLAYBACK);
-  if (!e) return 0;
-  if (!out) return Fail(KZ_ERR_NULL);
-  FillRate(e, out);
-  return 1;
+  return kz::GetActivityRate(session, id, window, out, kz::kPlaybackBit, KZ_ERR_NO_PLAYBACK,
+                             kz::PlaybackSample);
 }
 
 int KZAPI KZRefreshPlayback(uint32_t session, uint32_t id, KZHWND window) {

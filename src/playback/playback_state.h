@@ -8,8 +8,8 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 
+#include "live/live_state.h"
 #include "record/frame_coding.h"
 
 namespace kz {
@@ -35,7 +35,7 @@ struct PlaybackState {
   // Redraw requests are their own flag, so that a caller never does arithmetic on the
   // state the thread owns.
   std::atomic<uint32_t> redraw{0};
-  std::atomic<uint32_t> playbackTimes[11] = {};
+  TimeHistory playbackTimes;  // clock at the frames shown, newest first
   std::atomic<uint32_t> framesPlayed{0};
   std::atomic<uint32_t> framesSkipped{0};
   std::atomic<double> playbackStart{0.0};
@@ -51,13 +51,8 @@ struct PlaybackState {
   // Drawing fields of the display block the last record carried (never its callbacks,
   // window or size).
   KZDISPLAY fileDisplay{};
-  // The picture on screen: the thread converts into `work`, then swaps it with the shown
-  // bitmap and copies the raw frame under `imageMutex`; callers copy under the same lock.
-  std::mutex imageMutex;
-  uint8_t* work = nullptr;         // block of the memory table
-  uint8_t* shownBitmap = nullptr;  // block of the memory table
-  uint8_t* shownRaw = nullptr;     // block of the memory table, frameBytes
-  size_t bitmapBytes = 0;
+  // The raw-frame buffer the image lock recycles (image/publish.h); the thread's own.
+  uint8_t* spareFrame = nullptr;
 };
 
 }  // namespace kz

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "frame/blocks.h"
+#include "playback/drawing_fields.h"
 #include "playback/file_info.h"
 #include "playback/playback_io.h"
 #include "playback/show_frame.h"
@@ -14,26 +15,12 @@ namespace kz {
 namespace {
 
 void ClearCounters(PlaybackState& p) {
-  for (auto& t : p.playbackTimes) t.store(0, std::memory_order_relaxed);
+  p.playbackTimes.Clear();
   p.framesPlayed.store(0, std::memory_order_release);
   p.framesSkipped.store(0, std::memory_order_release);
   p.playbackStart.store(CurrentJulian(), std::memory_order_release);
 }
 
-void DrawingFields(KZDISPLAY* d, const KZPLAYBACK& b) {
-  d->left = b.left;
-  d->top = b.top;
-  d->cropLeft = b.cropLeft;
-  d->cropTop = b.cropTop;
-  d->cropWidth = b.cropWidth;
-  d->cropHeight = b.cropHeight;
-  d->orientation = b.orientation;
-  d->zoom = b.zoom;
-  d->aspect = b.aspect;
-  d->resampling = b.resampling;
-  d->adjust = b.adjust;
-  d->drawFlags = b.flags & KZ_PLAY_DRAW_MASK;
-}
 
 // Takes a pending change. False when the new position cannot be reached (the thread
 // ends with the code stored).
@@ -58,8 +45,9 @@ bool ApplyChange(StreamRecord* e) {
     }
     b.flags |= e->playback.flags & kFullScan;
     e->playback = b;
-    DrawingFields(&e->display, b);
+    DisplayFromPlayback(&e->display, b);
   }
+  PreparePlaybackShow(e);
   p.nextDue = timeGetTime();
   const bool moves = (b.flags & KZ_PLAY_MOVE_MASK) != 0;
   const int r = SeekPlayback(e);
@@ -88,18 +76,14 @@ void ShowNow(StreamRecord* e, uint32_t now) {
       e->playback.frame = p.curPos.frame;
     }
   }
-  for (int i = 10; i > 0; --i) {
-    p.playbackTimes[i].store(p.playbackTimes[i - 1].load(std::memory_order_relaxed),
-                             std::memory_order_relaxed);
-  }
-  p.playbackTimes[0].store(now, std::memory_order_relaxed);
-  ShowPlaybackFrame(e, true);
+  p.playbackTimes.Push(now);
   {
+    // Before the frame counts as shown: a caller that sees the count sees its position.
     std::lock_guard lock(e->blockMutex);
     p.shownPos = p.curPos;
     e->playback.flags &= ~KZ_PLAY_SEEKING;
   }
-  p.framesPlayed.fetch_add(1, std::memory_order_acq_rel);
+  ShowPlaybackFrame(e);
   p.playbackState.store(2, std::memory_order_release);
   AdvancePlayback(e);
 }
@@ -120,6 +104,7 @@ DWORD WINAPI PlaybackThread(LPVOID param) {
     e->stopRequest.fetch_or(kPlaybackBit, std::memory_order_acq_rel);
   }
   ClearCounters(p);
+  PreparePlaybackShow(e);
   // The first frame is due now, whatever the clock reads.
   p.nextDue = timeGetTime();
   p.playbackState.store(0, std::memory_order_release);
@@ -156,7 +141,10 @@ DWORD WINAPI PlaybackThread(LPVOID param) {
   // clear, a stop may release the entry at any moment.
   e->busy.fetch_and(~kPlaybackBit, std::memory_order_acq_rel);
   FreePlaybackMemory(e);
-  FreeShownImages(e);
+  // The published image and the plan stay with the entry: a caller may be copying the
+  // image right now, and the release of the entry frees them.
+  BlockFree(p.spareFrame);
+  p.spareFrame = nullptr;
   KZPLAYBACK copy;
   {
     std::lock_guard lock(e->blockMutex);

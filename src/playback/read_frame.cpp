@@ -7,6 +7,7 @@
 #include "frame/blocks.h"
 #include "frame/files.h"
 #include "image/pixfmt.h"
+#include "playback/drawing_fields.h"
 #include "playback/file_info.h"
 #include "playback/playback_io.h"
 #include "playback/record_walk.h"
@@ -36,20 +37,6 @@ class PlayFileSource final : public RecordSource {
   StreamRecord* e_;
 };
 
-// The drawing fields of a display block: crop, orientation, zoom, aspect, resampling and
-// adjustments. Nothing else of a block read from a file is ever used.
-void CopyDrawingFields(KZDISPLAY* to, const KZDISPLAY& from) {
-  to->cropLeft = from.cropLeft;
-  to->cropTop = from.cropTop;
-  to->cropWidth = from.cropWidth;
-  to->cropHeight = from.cropHeight;
-  to->orientation = from.orientation;
-  to->zoom = from.zoom;
-  to->aspect = from.aspect;
-  to->resampling = from.resampling;
-  to->adjust = from.adjust;
-}
-
 // Takes the chunk part of the record whose header has just been read.
 bool ReadChunks(StreamRecord* e, const FrameHeader& h) {
   PlaybackState& p = e->play;
@@ -69,16 +56,7 @@ bool ReadChunks(StreamRecord* e, const FrameHeader& h) {
       if (e->playback.flags & KZ_PLAY_FOLLOW_DISPLAY) {
         const uint32_t was = e->pending.fetch_or(kPlaybackBit, std::memory_order_acq_rel);
         if (!(was & kPlaybackBit)) e->pendingPlayback = e->playback;
-        KZPLAYBACK& q = e->pendingPlayback;
-        q.cropLeft = c.display.cropLeft;
-        q.cropTop = c.display.cropTop;
-        q.cropWidth = c.display.cropWidth;
-        q.cropHeight = c.display.cropHeight;
-        q.orientation = c.display.orientation;
-        q.zoom = c.display.zoom;
-        q.aspect = c.display.aspect;
-        q.resampling = c.display.resampling;
-        q.adjust = c.display.adjust;
+        CopyDrawingFields(&e->pendingPlayback, c.display);
       }
     }
     if (c.hasRecord) {

@@ -1,6 +1,6 @@
-// Drawing a playback frame: the direct conversion into a packed bitmap, the playback
-// block's callbacks (always the caller's own block, never one read from a file), the
-// draw into the window, and publication of the picture for KZGetPlaybackImage.
+// Drawing a playback frame: the shared show step with the playback block's callbacks
+// (always the caller's own block, never one read from a file), publication under the
+// image lock for KZGetPlaybackImage, and the redraw of the frame on screen.
 #pragma once
 
 #include <cstdint>
@@ -9,13 +9,12 @@
 
 namespace kz {
 
-// Converts and draws the frame in ring slot `readCount`. False when no bitmap could be
-// made (unknown format or memory).
-bool ShowPlaybackFrame(StreamRecord* entry, bool draw);
-// Draws the shown bitmap again.
+// Rebuilds the show step's plan and tables for the stream's display block (playback
+// thread, or the owner of a private record).
+void PreparePlaybackShow(StreamRecord* entry);
+// Shows the frame in ring slot `readCount` and publishes it; counts it in framesPlayed.
+void ShowPlaybackFrame(StreamRecord* entry);
+// Draws the shown bitmap again (the playback thread: the only one that replaces it).
 void RedrawPlaybackFrame(StreamRecord* entry);
-// Copies of the published picture, as blocks handed over to the caller; null when none.
-HGLOBAL CopyShownImage(StreamRecord* entry, bool asDrawn);
-void FreeShownImages(StreamRecord* entry);
 
 }  // namespace kz

@@ -241,22 +241,15 @@ int KZAPI KZChangeRecord(KZRECORD* block) {
 int KZAPI KZGetRecord(uint32_t session, uint32_t source, KZHWND window, KZRECORD* out) {
   using namespace kz;
   SetError(0);
-  StreamRecord* e = MatchStream(session, source, window, kRecordBit, KZ_ERR_NO_RECORD);
-  if (!e) return 0;
-  if (!out) return Fail(KZ_ERR_NULL);
-  if (out->size != sizeof(KZRECORD)) return Fail(KZ_ERR_RECORD_SIZE);
-  std::lock_guard lock(StreamTableMutex());
-  if (e->releasing.load(std::memory_order_acquire) != 0 ||
-      (e->running.load(std::memory_order_acquire) & kRecordBit) == 0) {
-    return Fail(KZ_ERR_NO_RECORD);
-  }
-  std::lock_guard blockLock(e->blockMutex);
-  KZRECORD r = e->record;
-  if (e->pending.load(std::memory_order_acquire) & kRecordBit) {
-    TakeRecordChange(r, e->rec.pendingRecord);
-  }
-  *out = r;
-  return 1;
+  return ReadStreamBlock(session, source, window, kRecordBit, KZ_ERR_NO_RECORD, out,
+                         sizeof(KZRECORD), [](StreamRecord& e, void* to) -> uint32_t {
+                           KZRECORD r = e.record;
+                           if (e.pending.load(std::memory_order_acquire) & kRecordBit) {
+                             TakeRecordChange(r, e.rec.pendingRecord);
+                           }
+                           *static_cast<KZRECORD*>(to) = r;
+                           return 0;
+                         });
 }
 
 int KZAPI KZGetRecordRate(uint32_t session, uint32_t source, KZHWND window, KZRATE* out) {

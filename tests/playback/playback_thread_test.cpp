@@ -13,6 +13,8 @@
 #include <thread>
 #include <vector>
 
+#include "frame/stream.h"
+#include "playback/drawing_fields.h"
 #include "recording_maker.h"
 
 namespace {
@@ -425,6 +427,134 @@ TEST_F(Playback, AChangeEqualToTheActiveBlockCancelsAPendingOne) {
   b.window = reinterpret_cast<HWND>(0x99);
   EXPECT_EQ(KZChangePlayback(&b), 0);
   EXPECT_EQ(KZGetLastError(), static_cast<uint32_t>(KZ_ERR_OTHER_WINDOW));
+}
+
+}  // namespace
+
+namespace {
+
+// Pixel (x, y) of a 24-bit packed bitmap as 0xRRGGBB (rows are stored bottom-up).
+DWORD PixelAt(const uint8_t* bitmap, int x, int y) {
+  BITMAPINFOHEADER bi;
+  std::memcpy(&bi, bitmap, sizeof bi);
+  const uint8_t* p = bitmap + 40 + (bi.biHeight - 1 - y) * ((3 * bi.biWidth + 3) & ~3) + 3 * x;
+  return (DWORD{p[2]} << 16) | (DWORD{p[1]} << 8) | p[0];
+}
+
+// The playback's first frame is published (the counters start at 0 with every playback).
+bool ShownOnce(uint32_t id) {
+  KZRATE rate{};
+  return WaitFor([&] { return KZGetPlaybackRate(0, id, nullptr, &rate) && rate.framesDone; });
+}
+
+std::vector<uint8_t> Bytes(HGLOBAL h) {
+  std::vector<uint8_t> v(h ? GlobalSize(h) : 0);
+  if (h) std::memcpy(v.data(), GlobalLock(h), v.size());
+  if (h) GlobalUnlock(h);
+  if (h) GlobalFree(h);
+  return v;
+}
+
+TEST_F(Playback, PlaybackAndLoadFrameDrawThroughTheSharedShowStep) {
+  constexpr DWORD kCyan = 0x00FFFF;  // the test pattern's third bar, at source (50, 50)
+  struct Case {
+    const char* what;
+    void (*set)(KZDISPLAY&);
+    int32_t width, height;  // of the picture drawn
+    int x, y;               // a pixel of it (RGB24 only), -1: none
+    DWORD rgb;
+  };
+  const Case cases[] = {
+      {"crop", [](KZDISPLAY& d) {
+         d.drawFlags = 1;
+         d.cropLeft = 40, d.cropTop = 10, d.cropWidth = 60, d.cropHeight = 50;
+       }, 60, 50, 10, 40, kCyan},
+      {"zoom", [](KZDISPLAY& d) { d.drawFlags = 2, d.zoom = 2.0, d.aspect = 1.0; }, 320, 240,
+       100, 100, kCyan},
+      {"quarter turn", [](KZDISPLAY& d) { d.orientation = 1; }, 120, 160, 69, 50, kCyan},
+      {"brightness", [](KZDISPLAY& d) { d.adjust.brightness = 1000; }, 160, 120, 50, 50,
+       0x19FFFF},
+      {"all at once", [](KZDISPLAY& d) {
+         d.drawFlags = 3, d.cropLeft = 8, d.cropTop = 4, d.cropWidth = 100, d.cropHeight = 90;
+         d.zoom = 1.5, d.aspect = 1.0, d.resampling = 1, d.orientation = 0x0B;
+         d.adjust.contrast = 2500, d.adjust.saturation = -1000, d.adjust.gamma = 1.4;
+       }, 135, 150, -1, -1, 0},
+  };
+  for (uint32_t format : {uint32_t{KZ_FORMAT_RGB24}, uint32_t{KZ_FORMAT_UYVY}}) {
+    RecordingSpec s;
+    s.kind = 2;
+    s.width = 160;
+    s.height = 120;
+    s.format = format;
+    s.testPattern = true;
+    kztest::WriteRecording(Path("pattern.kzv"), s, 0, 1);
+    const auto frame = kztest::FramePixels(s, 0);
+    for (const Case& c : cases) {
+      SCOPED_TRACE(std::string(c.what) + " format " + std::to_string(format));
+      KZDISPLAY d{};
+      d.size = sizeof d;
+      d.session = session_;
+      d.width = s.width;
+      d.height = s.height;
+      d.format = format;
+      d.bitCount = format == KZ_FORMAT_RGB24 ? 24 : 16;
+      d.zoom = 1.0;
+      c.set(d);
+      // What the live display's show step makes of the same frame and options.
+      HGLOBAL image = GlobalAlloc(GMEM_MOVEABLE, frame.size());
+      std::memcpy(GlobalLock(image), frame.data(), frame.size());
+      GlobalUnlock(image);
+      const auto want = Bytes(KZImageToBitmap(image, &d));
+      GlobalFree(image);
+      ASSERT_EQ(want.size(), 40 + static_cast<size_t>((3 * c.width + 3) & ~3) * c.height);
+      if (format == KZ_FORMAT_RGB24 && c.x >= 0) {
+        EXPECT_EQ(PixelAt(want.data(), c.x, c.y), c.rgb);
+      }
+
+      KZPLAYBACK b = Block(0.0, d.drawFlags);
+      std::snprintf(b.fileName, sizeof b.fileName, "%s", Path("pattern.kzv").c_str());
+      kz::CopyDrawingFields(&b, d);
+      KZPLAYBACK copy = b;
+      EXPECT_EQ(Bytes(KZLoadFrame(b.fileName, &copy, nullptr, KZ_IMAGE_AS_DRAWN)), want);
+      const uint32_t id = KZStartPlayback(&b);
+      ASSERT_NE(id, 0u);
+      ASSERT_TRUE(ShownOnce(id));
+      EXPECT_EQ(Bytes(KZGetPlaybackImage(0, id, nullptr, KZ_IMAGE_AS_DRAWN, 0)), want);
+      EXPECT_EQ(KZStopPlayback(0, id, nullptr), 1);
+    }
+  }
+}
+
+TEST_F(Playback, ThePublishedPictureKeepsTheImageLock) {
+  RecordingSpec s;
+  kztest::WriteRecording(Path("two.kzv"), s, 0, 2);
+  KZPLAYBACK b = Block(0.0, 0);
+  std::snprintf(b.fileName, sizeof b.fileName, "%s", Path("two.kzv").c_str());
+  const uint32_t id = KZStartPlayback(&b);
+  ASSERT_NE(id, 0u);
+  ASSERT_TRUE(ShownOnce(id));
+  std::atomic<uint32_t>& lock = kz::FindStream(id, kz::kPlaybackBit)->show.imageLock;
+  // A publisher in the middle of its swap past the time limit: the buffer is busy.
+  lock.fetch_or(4);
+  std::atomic<bool> done{false};
+  std::thread clock([&] {
+    while (!done) kzwinAdvanceClock(1), std::this_thread::yield();
+  });
+  EXPECT_EQ(KZGetPlaybackImage(0, id, nullptr, 0, 3), nullptr);
+  EXPECT_EQ(KZGetLastError(), static_cast<uint32_t>(KZ_ERR_PLAYBACK_BUSY));
+  done = true;
+  clock.join();
+  lock.fetch_and(~4u);
+  // A caller pinning while the next frame comes: the publisher gives way and drops it.
+  lock.fetch_or(2);
+  b.flags = KZ_PLAY_MOVE_START;
+  b.index = 1;
+  ASSERT_EQ(KZChangePlayback(&b), 1);
+  // Drawn means the change has restarted the counters; counted means the publisher is done.
+  ASSERT_TRUE(WaitFor([] { return Taken().size() == 2; }));
+  ASSERT_TRUE(ShownOnce(id));
+  lock.fetch_and(~2u);
+  EXPECT_EQ(Bytes(KZGetPlaybackImage(0, id, nullptr, 0, 0)), kztest::FramePixels(s, 0));
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <kzwin_test.h>
 #include <unistd.h>
 
 #include "image/pixfmt.h"
@@ -19,6 +20,12 @@ uint32_t FrameBytesOf(const RecordingSpec& s) {
 
 std::vector<uint8_t> FramePixels(const RecordingSpec& s, uint32_t n) {
   std::vector<uint8_t> f(FrameBytesOf(s));
+  if (s.testPattern) {
+    const kz::PixelFormat* row = kz::FormatByCode(static_cast<int32_t>(s.format));
+    kzwinRenderTestFrame(f.data(), static_cast<DWORD>(f.size()), s.width, s.height, row->fourcc,
+                         static_cast<WORD>(row->bits), n);
+    return f;
+  }
   for (size_t i = 0; i < f.size(); ++i) {
     f[i] = static_cast<uint8_t>((i / 7) * 3 + n * 11 + (i % 5 == 0 ? n : 0));
   }

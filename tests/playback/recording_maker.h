@@ -21,6 +21,7 @@ struct RecordingSpec {
   double firstJulian = 2461000.5;
   int32_t keyInterval = 5;
   bool withDisplay = false;
+  bool testPattern = false;  // frames of the test-pattern camera instead
 };
 
 // The frame of number n: bytes that differ from frame to frame but code well.
