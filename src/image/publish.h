@@ -28,8 +28,7 @@ void ShowAndPublish(StreamRecord& e, const uint8_t* frame, int32_t slot,
 // The caller holds the table lock and has checked that the stream still runs. Errors:
 // `busyError` when the publisher holds the lock past `start` + `limit` ms, 29 nothing
 // shown yet, 12 no memory.
-HGLOBAL PinAndCopy(StreamRecord& e, uint32_t flags, DWORD start, int64_t limit,
-                   uint32_t busyError);
+HGLOBAL PinAndCopy(StreamRecord& e, uint32_t flags, DWORD start, int64_t limit, uint32_t busyError);
 
 // Forgets the published image (no caller can reach it: the activity's bit is clear).
 void ClearPublished(StreamRecord& e);

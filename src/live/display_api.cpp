@@ -106,12 +106,8 @@ bool SameBytes(const KZDISPLAY& a, const KZDISPLAY& b) {
 }
 
 RateSample DisplaySample(StreamRecord& e) {
-  RateSample s;
-  s.start = e.live.displayStart.load(std::memory_order_relaxed);
-  TakeHistory(e.live.displayTimes, &s);
-  s.done = e.live.framesShown.load(std::memory_order_relaxed);
-  s.dropped = e.live.displayDropped.load(std::memory_order_relaxed);
-  return s;
+  const LiveState& l = e.live;
+  return SampleOf(l.displayStart, l.displayTimes, l.framesShown, l.displayDropped);
 }
 
 }  // namespace

@@ -17,6 +17,16 @@ void TakeHistory(const TimeHistory& times, RateSample* sample) {
   sample->historyCount = n;
 }
 
+RateSample SampleOf(const std::atomic<double>& start, const TimeHistory& times,
+                    const std::atomic<uint32_t>& done, const std::atomic<uint32_t>& dropped) {
+  RateSample s;
+  s.start = start.load(std::memory_order_relaxed);
+  TakeHistory(times, &s);
+  s.done = done.load(std::memory_order_relaxed);
+  s.dropped = dropped.load(std::memory_order_relaxed);
+  return s;
+}
+
 void FillRate(const RateSample& s, double nowJulian, uint32_t nowMs, KZRATE* out) {
   *out = KZRATE{};
   out->startTime = s.start;

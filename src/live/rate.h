@@ -5,6 +5,7 @@
 #include <kzvideo.h>
 #include <windows.h>
 
+#include <atomic>
 #include <cstdint>
 
 #include "live/live_state.h"
@@ -24,6 +25,9 @@ struct RateSample {
 
 // Copies the newest eleven readings of `times` into `sample`.
 void TakeHistory(const TimeHistory& times, RateSample* sample);
+// A sample from an activity's start time, history and counters.
+RateSample SampleOf(const std::atomic<double>& start, const TimeHistory& times,
+                    const std::atomic<uint32_t>& done, const std::atomic<uint32_t>& dropped);
 
 // Fills `out` from `sample` at Julian time `nowJulian` and millisecond clock `nowMs`.
 // Spans are clamped at 0; the rates are 0 where their span is 0 or unknown.

@@ -73,12 +73,8 @@ bool JudgeFound(StreamRecord* e, uint32_t session, HWND window) {
 }
 
 RateSample PlaybackSample(StreamRecord& e) {
-  RateSample s;
-  s.start = e.play.playbackStart.load(std::memory_order_relaxed);
-  TakeHistory(e.play.playbackTimes, &s);
-  s.done = e.play.framesPlayed.load(std::memory_order_relaxed);
-  s.dropped = e.play.framesSkipped.load(std::memory_order_relaxed);
-  return s;
+  const PlaybackState& p = e.play;
+  return SampleOf(p.playbackStart, p.playbackTimes, p.framesPlayed, p.framesSkipped);
 }
 
 void ReleaseUnstarted(StreamRecord* e) {
