@@ -1,47 +1,24 @@
 // AVI files made by the ffmpeg program and by our own AVI layer: summaries, single frames
 // by position, and playback into a window.
-#include <gtest/gtest.h>
-#include <kzvideo.h>
-#include <kzwin_test.h>
-#include <windows.h>
-#include <vfw.h>
-
-#include <atomic>
-#include <chrono>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
-#include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
+#include "platform/avi_test_util.h"
 #include "recording_maker.h"
 
 namespace {
 
-std::mutex shownMutex;
-std::vector<uint32_t> shownFrames;
-std::atomic<int> ended{0};
-
-void KZCALLBACK AfterDraw(KZPLAYBACK* copy, const void*, const void*) {
-  std::lock_guard lock(shownMutex);
-  shownFrames.push_back(copy->frame);
-}
-void KZCALLBACK OnEnd(KZPLAYBACK*, uint32_t) { ended = 1; }
-
-class AviPlayback : public ::testing::Test {
+class AviPlayback : public kztest::PlaybackTest {
  protected:
-  void SetUp() override {
-    session_ = KZBegin(nullptr);
-    dir_ = kztest::TempFolder(::testing::UnitTest::GetInstance()->current_test_info()->name());
-  }
-  void TearDown() override { KZEnd(session_); }
-  std::string Path(const std::string& name) const { return dir_ + "/" + name; }
   // testsrc frames through the ffmpeg program; false when it is not there.
   bool Ffmpeg(const std::string& name, const char* codec) {
-    const std::string cmd = "ffmpeg -y -loglevel error -f lavfi -i testsrc=size=64x48:rate=10 "
-                            "-frames:v 12 " + std::string(codec) + " '" + Path(name) + "'";
+    const std::string cmd =
+        "ffmpeg -y -loglevel error -f lavfi -i testsrc=size=64x48:rate=10 "
+        "-frames:v 12 " +
+        std::string(codec) + " '" + Path(name) + "'";
     return std::system(cmd.c_str()) == 0;
   }
   std::vector<uint8_t> Load(const std::string& name, int32_t index) {
@@ -59,8 +36,6 @@ class AviPlayback : public ::testing::Test {
     EXPECT_EQ(b.frame, static_cast<uint32_t>(index));
     return out;
   }
-  uint32_t session_ = 0;
-  std::string dir_;
 };
 
 double MeanDifference(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b) {
@@ -122,9 +97,9 @@ TEST_F(AviPlayback, SeekingByTimeLandsOnTheLastFrameNotAfterIt) {
     uint64_t ms;
     uint32_t frame;
   };
-  const Case cases[] = {{KZ_PLAY_MODE_MS, 0, 0},      {KZ_PLAY_MODE_MS, 199, 1},
-                        {KZ_PLAY_MODE_MS, 200, 2},    {KZ_PLAY_MODE_MS, 5000, 11},
-                        {KZ_PLAY_MODE_FRAME, 0, 0},   {KZ_PLAY_MODE_FRAME, 7, 7},
+  const Case cases[] = {{KZ_PLAY_MODE_MS, 0, 0},    {KZ_PLAY_MODE_MS, 199, 1},
+                        {KZ_PLAY_MODE_MS, 200, 2},  {KZ_PLAY_MODE_MS, 5000, 11},
+                        {KZ_PLAY_MODE_FRAME, 0, 0}, {KZ_PLAY_MODE_FRAME, 7, 7},
                         {KZ_PLAY_MODE_INDEX, 0, 0}};
   for (const Case& c : cases) {
     KZPLAYBACK b{};
@@ -139,79 +114,19 @@ TEST_F(AviPlayback, SeekingByTimeLandsOnTheLastFrameNotAfterIt) {
   }
 }
 
-// An uncompressed AVI written through our own AVI layer, whose pixels carry the frame.
-void WriteOwnAvi(const std::string& path, int w, int h, int frames) {
-  PAVIFILE file = nullptr;
-  ASSERT_EQ(AVIFileOpenA(&file, path.c_str(), OF_CREATE | OF_WRITE, nullptr), 0);
-  AVISTREAMINFOA info{};
-  info.fccType = streamtypeVIDEO;
-  info.dwScale = 1;
-  info.dwRate = 25;
-  info.rcFrame.right = w;
-  info.rcFrame.bottom = h;
-  PAVISTREAM stream = nullptr;
-  ASSERT_EQ(AVIFileCreateStreamA(file, &stream, &info), 0);
-  BITMAPINFOHEADER bi{};
-  bi.biSize = sizeof bi;
-  bi.biWidth = w;
-  bi.biHeight = h;
-  bi.biPlanes = 1;
-  bi.biBitCount = 24;
-  bi.biSizeImage = static_cast<DWORD>(w * h * 3);
-  ASSERT_EQ(AVIStreamSetFormat(stream, 0, &bi, sizeof bi), 0);
-  std::vector<uint8_t> pixels(static_cast<size_t>(w) * h * 3);
-  for (int n = 0; n < frames; ++n) {
-    for (size_t i = 0; i < pixels.size(); ++i) pixels[i] = static_cast<uint8_t>(i * 3 + n * 17);
-    std::memcpy(pixels.data(), &n, 4);
-    ASSERT_EQ(AVIStreamWrite(stream, n, 1, pixels.data(), static_cast<LONG>(pixels.size()),
-                             AVIIF_KEYFRAME, nullptr, nullptr),
-              0);
-  }
-  AVIStreamRelease(stream);
-  AVIFileRelease(file);
-}
-
 TEST_F(AviPlayback, OwnAviPlaysEveryFrameInOrderAndLoadsExactly) {
-  WriteOwnAvi(Path("own.avi"), 32, 16, 8);
-  for (int32_t i : {0, 4, 7}) {
-    const auto got = Load("own.avi", i);
-    ASSERT_EQ(got.size(), 32u * 16 * 3);
-    int32_t n = -1;
-    std::memcpy(&n, got.data(), 4);
-    EXPECT_EQ(n, i);
-  }
-  kzwinUseManualClock(TRUE, 1000);
-  HWND window = CreateWindowExA(0, nullptr, "avi", 0, 0, 0, 32, 16, nullptr, nullptr, nullptr,
-                                nullptr);
+  // Uncompressed, through our own AVI layer.
+  ASSERT_EQ(avitest::WriteAvi(Path("own.avi"), 0, 32, 16, 8), 0);
+  for (int32_t i : {0, 4, 7}) EXPECT_EQ(Load("own.avi", i), avitest::Pattern(32, 16, i)) << i;
   for (double rate : {1.0, -1.0}) {
-    {
-      std::lock_guard lock(shownMutex);
-      shownFrames.clear();
-    }
-    ended = 0;
-    KZPLAYBACK b{};
-    b.size = sizeof b;
-    b.session = session_;
-    std::snprintf(b.fileName, sizeof b.fileName, "%s", Path("own.avi").c_str());
-    b.window = window;
-    b.rate = rate;
-    b.zoom = 1.0;
-    b.flags = KZ_PLAY_END | (rate < 0 ? KZ_PLAY_MOVE_END : 0);
-    b.afterDrawCallback = AfterDraw;
-    b.endCallback = OnEnd;
+    kztest::ForgetShown();
+    KZPLAYBACK b = Block(rate, KZ_PLAY_END | (rate < 0 ? KZ_PLAY_MOVE_END : 0), "own.avi");
     ASSERT_NE(KZStartPlayback(&b), 0u) << KZGetLastError();
-    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (!ended && std::chrono::steady_clock::now() < until) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    ASSERT_TRUE(ended);
+    ASSERT_TRUE(kztest::WaitFor(kztest::Ended));
     std::vector<uint32_t> want;
     for (int i = 0; i < 8; ++i) want.push_back(static_cast<uint32_t>(rate > 0 ? i : 7 - i));
-    std::lock_guard lock(shownMutex);
-    EXPECT_EQ(shownFrames, want) << rate;
+    EXPECT_EQ(kztest::Frames(kztest::Taken()), want) << rate;
   }
-  DestroyWindow(window);
-  kzwinUseManualClock(FALSE, 0);
 }
 
 }  // namespace

@@ -1,10 +1,7 @@
 // KZLoadFrame and positioning by each of the four modes, within files and across the
 // files of a sequence, at both ends and outside them.
-#include <gtest/gtest.h>
-#include <kzvideo.h>
-#include <windows.h>
-
 #include <cstring>
+#include <filesystem>
 #include <string>
 
 #include "recording_maker.h"
@@ -12,26 +9,9 @@
 namespace {
 
 using kztest::RecordingSpec;
+using LoadFrame = kztest::PlaybackTest;
 
-class LoadFrame : public ::testing::Test {
- protected:
-  void SetUp() override {
-    session_ = KZBegin(nullptr);
-    dir_ = kztest::TempFolder(::testing::UnitTest::GetInstance()->current_test_info()->name());
-  }
-  void TearDown() override { KZEnd(session_); }
-  std::string Path(const char* name) const { return dir_ + "/" + name; }
-  // Three files of four frames: frames 0..11 of the sequence, 40 ms apart.
-  void WriteSequence(const RecordingSpec& s) {
-    kztest::WriteRecording(Path("seq.kzv"), s, 0, 4);
-    kztest::WriteRecording(Path("seq2.kzv"), s, 4, 4);
-    kztest::WriteRecording(Path("seq3.kzv"), s, 8, 4);
-  }
-  uint32_t session_ = 0;
-  std::string dir_;
-};
-
-KZPLAYBACK Block(uint32_t flags) {
+KZPLAYBACK Position(uint32_t flags) {
   KZPLAYBACK b{};
   b.size = sizeof b;
   b.flags = flags;
@@ -41,9 +21,8 @@ KZPLAYBACK Block(uint32_t flags) {
 
 // The frame number the pixels carry (raw and lossless kinds).
 uint32_t CarriedNumber(HGLOBAL h) {
-  void* p = GlobalLock(h);
   uint32_t n = 0xFFFFFFFF;
-  if (p) std::memcpy(&n, p, 4);
+  if (void* p = GlobalLock(h)) std::memcpy(&n, p, 4);
   GlobalUnlock(h);
   return n;
 }
@@ -74,8 +53,7 @@ TEST_F(LoadFrame, EveryModeLandsOnTheFrameAcrossFiles) {
         {"ms exact", KZ_PLAY_MOVE_START | KZ_PLAY_MODE_MS, 0, 280, 0, 0, 7},
         {"ms nearest", KZ_PLAY_MOVE_START | KZ_PLAY_MODE_MS, 0, 165, 0, 0, 4},
         {"ms negative from end", KZ_PLAY_MOVE_END | KZ_PLAY_MODE_MS, 0, ~uint64_t{79}, 0, 0, 9},
-        {"ms negative past start", KZ_PLAY_MOVE_END | KZ_PLAY_MODE_MS, 0, ~uint64_t{9999}, 0, 0,
-         0},
+        {"ms negative past start", KZ_PLAY_MOVE_END | KZ_PLAY_MODE_MS, 0, ~uint64_t{9999}, 0, 0, 0},
         {"frame number", KZ_PLAY_MOVE_START | KZ_PLAY_MODE_FRAME, 0, 0, 10, 0, 10},
         {"frame from the end", KZ_PLAY_MOVE_END | KZ_PLAY_MODE_FRAME, 0, 0, 0xFFFFFFFF, 0, 10},
         {"frame from current (first)", KZ_PLAY_MOVE_CURRENT | KZ_PLAY_MODE_FRAME, 0, 0, 3, 0, 3},
@@ -87,7 +65,7 @@ TEST_F(LoadFrame, EveryModeLandsOnTheFrameAcrossFiles) {
     };
     for (const Case& c : cases) {
       SCOPED_TRACE(c.what);
-      KZPLAYBACK b = Block(c.flags);
+      KZPLAYBACK b = Position(c.flags);
       b.index = c.index;
       b.msLow = static_cast<uint32_t>(c.ms);
       b.msHigh = static_cast<uint32_t>(c.ms >> 32);
@@ -95,12 +73,10 @@ TEST_F(LoadFrame, EveryModeLandsOnTheFrameAcrossFiles) {
       b.time = c.time;
       HGLOBAL h = KZLoadFrame(Path("seq2.kzv").c_str(), &b, nullptr, 0);
       ASSERT_NE(h, nullptr) << KZGetLastError();
-      EXPECT_EQ(GlobalSize(h), kztest::FrameBytesOf(s));
+      ASSERT_EQ(GlobalSize(h), kztest::FrameBytesOf(s));
       if (kind != 3) {
-        EXPECT_EQ(CarriedNumber(h), c.expected);
         const auto want = kztest::FramePixels(s, c.expected);
-        void* p = GlobalLock(h);
-        EXPECT_EQ(std::memcmp(p, want.data(), want.size()), 0);
+        EXPECT_EQ(std::memcmp(GlobalLock(h), want.data(), want.size()), 0);
         GlobalUnlock(h);
       }
       EXPECT_EQ(b.frame, c.expected);
@@ -112,117 +88,84 @@ TEST_F(LoadFrame, EveryModeLandsOnTheFrameAcrossFiles) {
   }
 }
 
-TEST_F(LoadFrame, StrictTargetsOutsideFailAndBadArgumentsAreRefused) {
-  RecordingSpec s;
-  WriteSequence(s);
-  const std::string path = Path("seq.kzv");
+TEST_F(LoadFrame, RefusedTargetsAndArguments) {
+  WriteSequence(RecordingSpec{});
+  const std::string seq = Path("seq.kzv");
+  const uint32_t strict = KZ_PLAY_MOVE_START | KZ_PLAY_STRICT;
+  const uint32_t block = sizeof(KZPLAYBACK);
   struct Case {
     const char* what;
+    const char* path;
     uint32_t flags;
     int32_t index;
     uint32_t frame;
+    uint32_t ms;
+    uint32_t blockSize;    // 0: no block
+    uint32_t displaySize;  // 0: no display block
     uint32_t error;
   };
   const Case cases[] = {
-      {"index past the end", KZ_PLAY_MOVE_START | KZ_PLAY_STRICT, 12, 0, KZ_ERR_POSITION},
-      {"index before the start", KZ_PLAY_MOVE_START | KZ_PLAY_STRICT, -1, 0, KZ_ERR_POSITION},
-      {"frame past the end", KZ_PLAY_MOVE_START | KZ_PLAY_MODE_FRAME | KZ_PLAY_STRICT, 0, 12,
+      {"index past the end", seq.c_str(), strict, 12, 0, 0, block, 0, KZ_ERR_POSITION},
+      {"index before the start", seq.c_str(), strict, -1, 0, 0, block, 0, KZ_ERR_POSITION},
+      {"frame past the end", seq.c_str(), strict | KZ_PLAY_MODE_FRAME, 0, 12, 0, block, 0,
        KZ_ERR_POSITION},
+      {"ms between two frames", seq.c_str(), strict | KZ_PLAY_MODE_MS, 0, 0, 50, block, 0,
+       KZ_ERR_NO_MATCH},
+      {"block size", seq.c_str(), 0, 0, 0, 0, block - 1, 0, KZ_ERR_RECORD_SIZE},
+      {"display size", seq.c_str(), 0, 0, 0, 0, 0, sizeof(KZDISPLAY) - 1, KZ_ERR_RECORD_SIZE},
+      {"no path", nullptr, 0, 0, 0, 0, 0, 0, KZ_ERR_NULL},
+      {"empty path", "", 0, 0, 0, 0, 0, 0, KZ_ERR_NO_FILE_NAME},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    KZPLAYBACK b = Block(c.flags);
+    KZPLAYBACK b = Position(c.flags);
+    b.size = c.blockSize;
     b.index = c.index;
     b.frame = c.frame;
-    EXPECT_EQ(KZLoadFrame(path.c_str(), &b, nullptr, 0), nullptr);
+    b.msLow = c.ms;
+    KZDISPLAY d{};
+    d.size = c.displaySize;
+    EXPECT_EQ(KZLoadFrame(c.path, c.blockSize ? &b : nullptr, c.displaySize ? &d : nullptr, 0),
+              nullptr);
     EXPECT_EQ(KZGetLastError(), c.error);
   }
-  // A strict millisecond target between two frames matches none of them.
-  KZPLAYBACK b = Block(KZ_PLAY_MOVE_START | KZ_PLAY_MODE_MS | KZ_PLAY_STRICT);
-  b.msLow = 50;
-  EXPECT_EQ(KZLoadFrame(path.c_str(), &b, nullptr, 0), nullptr);
-  EXPECT_EQ(KZGetLastError(), static_cast<uint32_t>(KZ_ERR_NO_MATCH));
-
-  KZPLAYBACK wrong = Block(0);
-  wrong.size = 435;
-  EXPECT_EQ(KZLoadFrame(path.c_str(), &wrong, nullptr, 0), nullptr);
-  EXPECT_EQ(KZGetLastError(), static_cast<uint32_t>(KZ_ERR_RECORD_SIZE));
-  KZDISPLAY d{};
-  d.size = 159;
-  EXPECT_EQ(KZLoadFrame(path.c_str(), nullptr, &d, 0), nullptr);
-  EXPECT_EQ(KZGetLastError(), static_cast<uint32_t>(KZ_ERR_RECORD_SIZE));
-  EXPECT_EQ(KZLoadFrame(nullptr, nullptr, nullptr, 0), nullptr);
-  EXPECT_EQ(KZGetLastError(), static_cast<uint32_t>(KZ_ERR_NULL));
-  EXPECT_EQ(KZLoadFrame("", nullptr, nullptr, 0), nullptr);
-  EXPECT_EQ(KZGetLastError(), static_cast<uint32_t>(KZ_ERR_NO_FILE_NAME));
 }
 
-TEST_F(LoadFrame, ThisFileFlagReadsTheNamedFileAndTheDisplayBlockGivesDrawingFieldsOnly) {
+TEST_F(LoadFrame, ThisFileFlagAndRecordedDisplayBlocksAndCutFiles) {
   RecordingSpec s;
+  s.kind = 2;
   s.withDisplay = true;
   WriteSequence(s);
   // Without the flag a later file starts the sequence from its first file.
   HGLOBAL h = KZLoadFrame(Path("seq3.kzv").c_str(), nullptr, nullptr, 0);
-  ASSERT_NE(h, nullptr);
   EXPECT_EQ(CarriedNumber(h), 0u);
   GlobalFree(h);
-  KZPLAYBACK b = Block(KZ_PLAY_MOVE_END);
-  KZDISPLAY d{};
-  d.size = sizeof d;
-  d.window = reinterpret_cast<HWND>(0x1234);
-  h = KZLoadFrame(Path("seq3.kzv").c_str(), &b, &d, KZ_LOAD_THIS_FILE);
-  ASSERT_NE(h, nullptr);
+  KZPLAYBACK b = Position(KZ_PLAY_MOVE_END);
+  h = KZLoadFrame(Path("seq3.kzv").c_str(), &b, nullptr, KZ_LOAD_THIS_FILE);
   EXPECT_EQ(CarriedNumber(h), 11u);
   GlobalFree(h);
-  // The last file's first record carried a display block; the end of it does not, but
-  // the first record of the file is what a no-move load reads.
+  // The first record of the file carried a display block: drawing fields only come back.
   KZDISPLAY first{};
   first.size = sizeof first;
   first.window = reinterpret_cast<HWND>(0x1234);
   h = KZLoadFrame(Path("seq3.kzv").c_str(), nullptr, &first, KZ_LOAD_THIS_FILE);
-  ASSERT_NE(h, nullptr);
   EXPECT_EQ(CarriedNumber(h), 8u);
-  const double zoom = first.zoom;
+  GlobalFree(h);
+  const double zoom = first.zoom;  // packed fields are read through copies
+  const HWND window = first.window;
   EXPECT_EQ(zoom, 2.0);
   EXPECT_EQ(first.cropWidth, 7);
-  const HWND window = first.window;  // never a window from a file
   EXPECT_EQ(window, reinterpret_cast<HWND>(0x1234));
   EXPECT_EQ(first.width, 32);
   EXPECT_EQ(first.size, sizeof(KZDISPLAY));
-  GlobalFree(h);
-}
 
-TEST_F(LoadFrame, AsDrawnGivesThePackedBitmap) {
-  RecordingSpec s;
-  s.width = 4;
-  s.height = 2;
-  kztest::WriteRecording(Path("tiny.kzv"), s, 0, 2);
-  HGLOBAL h = KZLoadFrame(Path("tiny.kzv").c_str(), nullptr, nullptr, KZ_IMAGE_AS_DRAWN);
-  ASSERT_NE(h, nullptr);
-  ASSERT_EQ(GlobalSize(h), 40u + 12 * 2);
-  auto* p = static_cast<const uint8_t*>(GlobalLock(h));
-  BITMAPINFOHEADER bi;
-  std::memcpy(&bi, p, sizeof bi);
-  EXPECT_EQ(bi.biWidth, 4);
-  EXPECT_EQ(bi.biHeight, 2);
-  EXPECT_EQ(bi.biBitCount, 24);
-  // RGB24 frames are bottom-up B, G, R rows already: the body is the frame itself.
-  const auto want = kztest::FramePixels(s, 0);
-  EXPECT_EQ(std::memcmp(p + 40, want.data(), want.size()), 0);
-  GlobalUnlock(h);
-  GlobalFree(h);
-}
-
-TEST_F(LoadFrame, TruncatedSequencesPlayWhatIsWhole) {
-  RecordingSpec s;
-  s.kind = 2;
-  kztest::WriteRecording(Path("cut.kzv"), s, 0, 4);
-  auto second = kztest::RecordingBytes(s, 4, 4);
-  second.resize(second.size() - 30);  // the recorder stopped in the middle of frame 7
-  kztest::WriteFile(Path("cut2.kzv"), second);
-  KZPLAYBACK b = Block(KZ_PLAY_MOVE_END);
-  HGLOBAL h = KZLoadFrame(Path("cut.kzv").c_str(), &b, nullptr, 0);
-  ASSERT_NE(h, nullptr);
+  // The recorder stopped in the middle of frame 7: the end is the last whole frame.
+  auto cut = kztest::RecordingBytes(s, 4, 4);
+  cut.resize(cut.size() - 30);
+  kztest::WriteFile(Path("seq2.kzv"), cut);
+  std::filesystem::remove(Path("seq3.kzv"));
+  b = Position(KZ_PLAY_MOVE_END);
+  h = KZLoadFrame(Path("seq.kzv").c_str(), &b, nullptr, 0);
   EXPECT_EQ(CarriedNumber(h), 6u);
   GlobalFree(h);
 }

@@ -1,6 +1,7 @@
 #include "recording_maker.h"
 
 #include <cstdio>
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -37,7 +38,7 @@ std::vector<uint8_t> FramePixels(const RecordingSpec& s, uint32_t n) {
 std::vector<uint8_t> RecordingBytes(const RecordingSpec& s, uint32_t from, uint32_t count) {
   using namespace kz;
   std::vector<uint8_t> out;
-  const uint32_t fourcc = s.kind == 1 ? kKindRawFourcc
+  const uint32_t fourcc = s.kind == 1   ? kKindRawFourcc
                           : s.kind == 2 ? kKindLosslessFourcc
                                         : kKindLossyFourcc;
   const PixelFormat* row = FormatByCode(s.format);
@@ -69,8 +70,8 @@ std::vector<uint8_t> RecordingBytes(const RecordingSpec& s, uint32_t from, uint3
     const uint8_t* data = pixels.data();
     uint32_t dataBytes = static_cast<uint32_t>(pixels.size());
     if (s.kind != 1) {
-      const EncodedFrame e = EncodeFrame(enc, pixels.data(), n, static_cast<int64_t>(out.size()),
-                                         chunks);
+      const EncodedFrame e =
+          EncodeFrame(enc, pixels.data(), n, static_cast<int64_t>(out.size()), chunks);
       data = e.data;
       dataBytes = e.bytes;
     }
@@ -117,6 +118,87 @@ std::string TempFolder(const char* name) {
   fs::remove_all(p);
   fs::create_directories(p);
   return fs::canonical(p).string();
+}
+
+namespace {
+
+std::mutex shownMutex;
+std::vector<Shown> shown;
+std::atomic<int> ended{0};
+std::atomic<uint32_t> endStatus{0xFFFF};
+
+}  // namespace
+
+void KZCALLBACK NoteDraw(KZPLAYBACK* copy, const void*, const void*) {
+  std::lock_guard lock(shownMutex);
+  shown.push_back({copy->frame, copy->index, timeGetTime()});
+}
+
+void KZCALLBACK NoteEnd(KZPLAYBACK*, uint32_t status) {
+  endStatus = status;
+  ended = 1;
+}
+
+void ForgetShown() {
+  std::lock_guard lock(shownMutex);
+  shown.clear();
+  ended = 0;
+  endStatus = 0xFFFF;
+}
+
+std::vector<Shown> Taken() {
+  std::lock_guard lock(shownMutex);
+  return shown;
+}
+
+std::vector<uint32_t> Frames(const std::vector<Shown>& v) {
+  std::vector<uint32_t> out;
+  for (const Shown& s : v) out.push_back(s.frame);
+  return out;
+}
+
+bool Ended() {
+  return ended.load() != 0;
+}
+
+uint32_t EndStatus() {
+  return endStatus.load();
+}
+
+void PlaybackTest::SetUp() {
+  kzwinUseManualClock(TRUE, 0xFFFFFF00u);  // the clock wraps during the tests
+  session_ = KZBegin(nullptr);
+  dir_ = TempFolder(::testing::UnitTest::GetInstance()->current_test_info()->name());
+  window_ =
+      CreateWindowExA(0, nullptr, "play", 0, 0, 0, 64, 32, nullptr, nullptr, nullptr, nullptr);
+  ForgetShown();
+}
+
+void PlaybackTest::TearDown() {
+  KZStopPlayback(0, 0, nullptr);
+  DestroyWindow(window_);
+  KZEnd(session_);
+  kzwinUseManualClock(FALSE, 0);
+}
+
+void PlaybackTest::WriteSequence(const RecordingSpec& s) {
+  WriteRecording(Path("seq.kzv"), s, 0, 4);
+  WriteRecording(Path("seq2.kzv"), s, 4, 4);
+  WriteRecording(Path("seq3.kzv"), s, 8, 4);
+}
+
+KZPLAYBACK PlaybackTest::Block(double rate, uint32_t flags, const char* file) const {
+  KZPLAYBACK b{};
+  b.size = sizeof b;
+  b.session = session_;
+  std::snprintf(b.fileName, sizeof b.fileName, "%s", Path(file).c_str());
+  b.window = window_;
+  b.rate = rate;
+  b.zoom = 1.0;
+  b.flags = flags;
+  b.afterDrawCallback = NoteDraw;
+  b.endCallback = NoteEnd;
+  return b;
 }
 
 }  // namespace kztest
