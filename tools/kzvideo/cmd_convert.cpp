@@ -9,7 +9,9 @@
 #include <string>
 #include <vector>
 
+#include "args.h"
 #include "commands.h"
+#include "image_files.h"
 #include "image/pixfmt.h"
 #include "image/yuv.h"
 
@@ -156,58 +158,54 @@ std::vector<uint8_t> Encode(const Rgb& img, const kz::PixelFormat& row) {
   return f;
 }
 
-int Usage(FILE* to) {
-  std::fprintf(
-      to,
-      "usage: kzvideo convert IN.bmp --format NAME --out OUT.bmp [--zoom Z] [--aspect A]\n"
-      "                       [--method M] [--turn N] [--mirror] [--flip] [--fields]\n"
-      "  Reads a 24-bit BMP, makes a frame of pixel format NAME from it (UYVY, Y422,\n"
-      "  YUY2, RGB24, RGB8, Y800, Y444, RGB16, I420, Y411, YVU9, PAL8, GV24, GV8),\n"
-      "  converts it back with KZImageToBitmap and the given geometry, writes OUT.bmp.\n"
-      "example: kzvideo convert photo.bmp --format I420 --zoom 2 --turn 1 --out out.bmp\n");
-  return to == stdout ? 0 : 2;
-}
+constexpr Option kOptions[] = {
+    {"--format", "NAME", "pixel format of the frame made from IN.bmp (required)"},
+    {"--out", "OUT", "the bitmap written back, .bmp or .png (required)"},
+    {"--zoom", "Z", "zoom factor"},
+    {"--aspect", "A", "aspect factor"},
+    {"--method", "M", "resampling method number"},
+    {"--turn", "N", "quarter turns, 0 to 3"},
+    {"--mirror", nullptr, "mirror left to right"},
+    {"--flip", nullptr, "flip top to bottom"},
+    {"--fields", nullptr, "treat the rows as two fields"},
+};
+constexpr CommandSpec kCommand = {
+    "convert",
+    "IN.bmp --format NAME --out OUT.bmp [options]",
+    "Reads a 24-bit BMP, makes a frame of pixel format NAME from it (UYVY, Y422, YUY2,\n"
+    "RGB24, RGB8, Y800, Y444, RGB16, I420, Y411, YVU9, PAL8, GV24, GV8), converts it back\n"
+    "with KZImageToBitmap and the given geometry, and writes the bitmap.",
+    kOptions,
+    1,
+    1,
+    "kzvideo convert photo.bmp --format I420 --zoom 2 --turn 1 --out out.bmp"};
 
 }  // namespace
 
 int CmdConvert(int argc, char** argv) {
-  const char *in = nullptr, *out = nullptr, *format = nullptr;
+  const Args args(kCommand, argc, argv);
+  if (args.Finished()) return args.Exit();
+  const char* in = args.Positional(0);
+  const char* out = args.Text("--out");
+  const char* format = args.Text("--format");
+  if (!out || !format) return args.Bad("--format and --out are required");
+  if (!IsImageFileName(out)) return args.Bad("--out must name a .bmp or .png file");
   KZDISPLAY d{};
   d.size = sizeof d;
   d.zoom = 1, d.aspect = 1;
-  for (int i = 1; i < argc; ++i) {
-    const std::string a = argv[i];
-    const bool more = i + 1 < argc;
-    if (a == "--help") return Usage(stdout);
-    if (a == "--format" && more)
-      format = argv[++i];
-    else if (a == "--out" && more)
-      out = argv[++i];
-    else if (a == "--zoom" && more)
-      d.zoom = std::strtod(argv[++i], nullptr), d.drawFlags |= KZ_DRAW_ZOOM;
-    else if (a == "--aspect" && more)
-      d.aspect = std::strtod(argv[++i], nullptr), d.drawFlags |= KZ_DRAW_ZOOM;
-    else if (a == "--method" && more)
-      d.resampling = static_cast<uint32_t>(std::strtol(argv[++i], nullptr, 10));
-    else if (a == "--turn" && more)
-      d.orientation |= static_cast<uint32_t>(std::strtol(argv[++i], nullptr, 10)) & 3;
-    else if (a == "--mirror")
-      d.orientation |= KZ_ORIENT_MIRROR;
-    else if (a == "--flip")
-      d.orientation |= KZ_ORIENT_FLIP;
-    else if (a == "--fields")
-      d.orientation |= KZ_ORIENT_FIELDS;
-    else if (a[0] != '-' && !in)
-      in = argv[i];
-    else
-      return Usage(stderr);
+  long method = 0, turn = 0;
+  if (!args.Double("--zoom", 1e-3, 1e3, &d.zoom) ||
+      !args.Double("--aspect", 1e-3, 1e3, &d.aspect) || !args.Long("--method", 0, 15, &method) ||
+      !args.Long("--turn", 0, 3, &turn)) {
+    return kExitBadArgs;
   }
-  if (!in || !out || !format) return Usage(stderr);
+  if (args.Has("--zoom") || args.Has("--aspect")) d.drawFlags |= KZ_DRAW_ZOOM;
+  d.resampling = static_cast<uint32_t>(method);
+  d.orientation = static_cast<uint32_t>(turn) | (args.Has("--mirror") ? KZ_ORIENT_MIRROR : 0) |
+                  (args.Has("--flip") ? KZ_ORIENT_FLIP : 0) |
+                  (args.Has("--fields") ? KZ_ORIENT_FIELDS : 0);
   const kz::PixelFormat* row = kz::FormatByName(format);
-  if (!row) {
-    std::fprintf(stderr, "kzvideo convert: unknown format '%s'\n", format);
-    return 2;
-  }
+  if (!row) return args.Bad("unknown format '%s'", format);
   Rgb img;
   std::string why;
   if (!ReadBmp(in, img, why)) {
@@ -232,26 +230,17 @@ int CmdConvert(int argc, char** argv) {
     KZEnd(d.session);
     return ReportError("KZImageToBitmap", error);
   }
-  const size_t bytes = GlobalSize(bitmap);
-  const auto* packed = static_cast<const uint8_t*>(GlobalLock(bitmap));
-  const uint32_t offBits = 14 + 40 + (packed[14] == 8 ? 1024 : 0);
-  uint8_t fileHeader[14] = {'B', 'M'};
-  for (int i = 0; i < 4; ++i) {
-    fileHeader[2 + i] = static_cast<uint8_t>((bytes + 14) >> (8 * i));
-    fileHeader[10 + i] = static_cast<uint8_t>(offBits >> (8 * i));
-  }
-  FILE* f = std::fopen(out, "wb");
-  bool ok =
-      f && std::fwrite(fileHeader, 1, 14, f) == 14 && std::fwrite(packed, 1, bytes, f) == bytes;
-  if (f) ok = std::fclose(f) == 0 && ok;
-  const int32_t outW = static_cast<int32_t>(Le({packed + 4, packed + 12}, 0, 4));
-  const int32_t outH = static_cast<int32_t>(Le({packed + 4, packed + 12}, 4, 4));
+  std::string whyNot;
+  const bool ok = WriteImageFile(out, bitmap, &whyNot);
+  BITMAPINFOHEADER bi{};
+  std::memcpy(&bi, GlobalLock(bitmap), sizeof bi);
+  const int32_t outW = bi.biWidth, outH = bi.biHeight;
   GlobalUnlock(bitmap);
   GlobalFree(bitmap);
   KZEnd(d.session);
   if (!ok) {
-    std::fprintf(stderr, "kzvideo convert: cannot write %s\n", out);
-    return 1;
+    std::fprintf(stderr, "kzvideo convert: %s\n", whyNot.c_str());
+    return kExitFailed;
   }
   std::printf("%s: %dx%d %s -> %dx%d bitmap\n", out, img.w, img.h, row->name, outW, outH);
   return 0;

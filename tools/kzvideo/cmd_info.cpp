@@ -4,24 +4,36 @@
 #include <cstdio>
 #include <cstring>
 
+#include "args.h"
 #include "commands.h"
+#include "live_window.h"
 
 namespace kztool {
+namespace {
+
+constexpr Option kOptions[] = {
+    {"--full", nullptr, "read every record instead of the first and the last"},
+};
+constexpr CommandSpec kCommand = {
+    "info",
+    "FILE [--full]",
+    "Prints kind, picture, frames, numbers, times and the files of its sequence of a\n"
+    "recording, a numbered sequence or an AVI file.",
+    kOptions,
+    1,
+    1,
+    "kzvideo info take.kzv --full"};
+
+}  // namespace
 
 int CmdInfo(int argc, char** argv) {
-  if (argc < 2 || !std::strcmp(argv[1], "--help")) {
-    std::printf(
-        "usage: kzvideo info FILE [--full]\n"
-        "  prints kind, picture, frames, numbers, times and the files of its sequence;\n"
-        "  --full reads every record instead of the first and the last\n");
-    return argc < 2 ? 2 : 0;
-  }
-  const bool full = argc > 2 && !std::strcmp(argv[2], "--full");
-  KZBegin(nullptr);
+  const Args args(kCommand, argc, argv);
+  if (args.Finished()) return args.Exit();
+  const Session session;
   KZFILEINFO info{};
   info.size = sizeof info;
-  if (!KZGetFileInfo(argv[1], &info, full ? KZ_INFO_FULL_SCAN : 0)) {
-    return ReportError(argv[1], KZGetLastError());
+  if (!KZGetFileInfo(args.Positional(0), &info, args.Has("--full") ? KZ_INFO_FULL_SCAN : 0)) {
+    return ReportError(args.Positional(0), KZGetLastError());
   }
   const char* kind = info.kind == 1   ? "recording, raw frames (KZVr)"
                      : info.kind == 2 ? "recording, lossless (KZVc)"

@@ -1,17 +1,38 @@
-// kzvideo play FILE [--frames N] [--snapshot OUT.bmp] [--rate R]: plays into a window of
-// its own (headless off Windows) and can save the last frame shown.
+// kzvideo play: plays a recording, sequence or AVI file into a window of its own (on the
+// screen when a display is available) with progress, and can save the last frame shown.
 #include <kzvideo.h>
 #include <windows.h>
 
 #include <atomic>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
+#include <string>
 
+#include "args.h"
 #include "commands.h"
+#include "image_files.h"
+#include "live_window.h"
+#include "progress.h"
 
 namespace kztool {
 namespace {
+
+constexpr Option kOptions[] = {
+    {"--frames", "N", "stop after N frames"},
+    {"--speed", "X", "speed factor (default 1: the recorded pace)"},
+    {"--snapshot", "OUT", "save the last frame shown, as drawn, .bmp or .png"},
+    {"--headless", nullptr, "never open a window on the screen"},
+    {"--quiet", nullptr, "no progress"},
+};
+constexpr CommandSpec kCommand = {
+    "play",
+    "FILE [options]",
+    "Plays FILE to its end (or N frames) at its recorded pace, in a window on the screen\n"
+    "when a display is available, else headless.",
+    kOptions,
+    1,
+    1,
+    "kzvideo play take.kzv --headless --snapshot last.png\n"
+    "kzvideo play take.avi --speed 4"};
 
 std::atomic<int> finished{0};
 std::atomic<unsigned> finishStatus{0};
@@ -24,61 +45,61 @@ void KZCALLBACK OnEnd(KZPLAYBACK*, uint32_t status) {
 }  // namespace
 
 int CmdPlay(int argc, char** argv) {
-  if (argc < 2 || !std::strcmp(argv[1], "--help")) {
-    std::printf(
-        "usage: kzvideo play FILE [--frames N] [--snapshot OUT.bmp] [--rate R]\n"
-        "  plays a recording, sequence or AVI file to its end (or N frames), then writes\n"
-        "  the last frame shown to OUT.bmp\n");
-    return argc < 2 ? 2 : 0;
-  }
+  const Args args(kCommand, argc, argv);
+  if (args.Finished()) return args.Exit();
   long frames = -1;
-  double rate = 1.0;
-  const char* snapshot = nullptr;
-  for (int i = 2; i < argc; ++i) {
-    if (!std::strcmp(argv[i], "--frames") && i + 1 < argc) {
-      frames = std::strtol(argv[++i], nullptr, 10);
-    } else if (!std::strcmp(argv[i], "--snapshot") && i + 1 < argc) {
-      snapshot = argv[++i];
-    } else if (!std::strcmp(argv[i], "--rate") && i + 1 < argc) {
-      rate = std::strtod(argv[++i], nullptr);
-    } else {
-      std::fprintf(stderr, "kzvideo play: unknown argument '%s'\n", argv[i]);
-      return 2;
-    }
+  double speed = 1.0;
+  if (!args.Long("--frames", 1, 100000000, &frames) ||
+      !args.Double("--speed", 0.01, 1000, &speed)) {
+    return kExitBadArgs;
   }
-  const uint32_t session = KZBegin(nullptr);
+  const char* file = args.Positional(0);
+  const char* snapshot = args.Text("--snapshot");
+  if (snapshot && !IsImageFileName(snapshot))
+    return args.Bad("--snapshot must name a .bmp or .png file");
+  if (std::string(file).size() >= sizeof(KZPLAYBACK::fileName))
+    return args.Bad("the file name is too long");
+
+  const Session forInfo;
   KZFILEINFO info{};
   info.size = sizeof info;
-  if (!KZGetFileInfo(argv[1], &info, 0)) return ReportError(argv[1], KZGetLastError());
-  HWND window = CreateWindowExA(0, nullptr, "kzvideo play", 0, 0, 0, info.width, info.height,
-                                nullptr, nullptr, nullptr, nullptr);
+  if (!KZGetFileInfo(file, &info, 0)) return ReportError(file, KZGetLastError());
+  LiveWindow live("kzvideo play", info.width, info.height, !args.Has("--headless"));
+  if (!live.session) return ReportError("begin", KZGetLastError());
   KZPLAYBACK block{};
   block.size = sizeof block;
-  block.session = session;
-  std::snprintf(block.fileName, sizeof block.fileName, "%s", argv[1]);
-  block.window = window;
-  block.rate = rate;
+  block.session = live.session;
+  std::snprintf(block.fileName, sizeof block.fileName, "%s", file);
+  block.window = live.window;
+  block.rate = speed;
   block.zoom = 1.0;
   block.flags = KZ_PLAY_END;
   block.endCallback = OnEnd;
   const uint32_t id = KZStartPlayback(&block);
-  if (!id) return ReportError(argv[1], KZGetLastError());
+  if (!id) return ReportError(file, KZGetLastError());
+  const double total = frames > 0 && frames < info.frameCount ? frames : info.frameCount;
+  const std::string what = std::string("playing ") + file;
+  Progress progress(what.c_str(), "frames", args.Has("--quiet"));
   KZRATE r{};
   for (;;) {
-    if (finished) break;
-    if (KZGetPlaybackRate(0, id, nullptr, &r) && frames >= 0 && r.framesDone >= frames) break;
-    Sleep(5);
+    if (finished || live.Closed()) break;
+    if (KZGetPlaybackRate(0, id, nullptr, &r)) {
+      progress.Update(r.framesDone, total);
+      if (frames > 0 && r.framesDone >= static_cast<uint32_t>(frames)) break;
+    }
+    live.Present();
+    live.Pump(5);
   }
   KZHGLOBAL dib = nullptr;
-  KZPLAYBACKFRAME pos{};
-  pos.size = sizeof pos;
   const bool running = !finished;
   if (running) {
-    KZGetPlaybackFrame(0, id, nullptr, &pos);
     if (snapshot) dib = KZGetPlaybackImage(0, id, nullptr, KZ_IMAGE_NOW | KZ_IMAGE_AS_DRAWN, 100);
     KZStopPlayback(0, id, nullptr);
   }
-  int status = 0;
+  const unsigned shown = running ? r.framesDone : static_cast<unsigned>(info.frameCount);
+  progress.Update(shown, total);
+  progress.Finish();
+  int status = kExitOk;
   if (snapshot) {
     // After the end the last frame is loaded again, as it was drawn.
     if (!dib) {
@@ -86,18 +107,18 @@ int CmdPlay(int argc, char** argv) {
       last.size = sizeof last;
       last.zoom = 1.0;
       last.flags = KZ_PLAY_MOVE_END;
-      dib = KZLoadFrame(argv[1], &last, nullptr, KZ_IMAGE_AS_DRAWN);
+      dib = KZLoadFrame(file, &last, nullptr, KZ_IMAGE_AS_DRAWN);
     }
-    if (!dib || !WriteBitmapFile(snapshot, dib)) {
-      std::fprintf(stderr, "kzvideo play: cannot write %s\n", snapshot);
-      status = 1;
+    std::string why = "no frame to save";
+    if (!dib || !WriteImageFile(snapshot, dib, &why)) {
+      std::fprintf(stderr, "kzvideo play: %s\n", why.c_str());
+      status = kExitFailed;
     }
     if (dib) GlobalFree(dib);
   }
-  std::printf("%u frames shown%s\n", running ? r.framesDone : info.frameCount,
-              finishStatus ? " (ended early)" : "");
-  DestroyWindow(window);
-  KZEnd(session);
+  if (finishStatus) status = ReportError("playback", finishStatus);
+  std::printf("%u frames shown\n", shown);
+  if (status == kExitOk && snapshot) std::printf("snapshot: %s\n", snapshot);
   return status;
 }
 

@@ -6,54 +6,44 @@
 #include <cstring>
 #include <vector>
 
+#include "args.h"
 #include "commands.h"
+#include "live_window.h"
 
 namespace kztool {
 namespace {
 
-const char* const kFormatNames[15] = {"?",    "RGB24", "RGB16", "RGB8", "UYVY",
-                                      "I420", "YUY2",  "YVU9",  "Y444", "Y422",
-                                      "Y411", "Y800",  "PAL8",  "GV24", "GV8"};
-
-// Reads "--mode N" (0 to 3) from the arguments after the command; -1 on a bad value.
-int ModeOption(int argc, char** argv, int* mode) {
-  for (int i = 1; i < argc; ++i) {
-    if (std::strcmp(argv[i], "--mode") != 0) continue;
-    if (i + 1 >= argc) return -1;
-    char* end = nullptr;
-    long value = std::strtol(argv[i + 1], &end, 10);
-    if (*end != 0 || value < 0 || value > 3) return -1;
-    *mode = static_cast<int>(value);
-  }
-  return 0;
-}
-
-// A session for the length of one command.
-struct Session {
-  uint32_t id = KZBegin(nullptr);
-  ~Session() {
-    if (id) KZEnd(id);
-  }
-};
+constexpr Option kModeOption[] = {{"--mode", "N", "enumeration mode, see above"}};
+constexpr CommandSpec kSources = {
+    "sources",
+    "[--mode N]",
+    "Lists the capture sources (1 to 10) and their driver names.\n"
+    "  --mode 0  installed drivers (default)\n"
+    "  --mode 1  every driver slot, unnamed ones as \"Video For Windows N\"\n"
+    "  --mode 2  as 1, but only drivers that connect",
+    kModeOption,
+    0,
+    0,
+    "kzvideo sources --mode 2"};
+constexpr CommandSpec kFormats = {
+    "formats",
+    "SOURCE [--mode N]",
+    "Lists the capture formats of a source (1 to 10) and marks the current one with *.\n"
+    "  --mode 0  the stored formats, probing the driver only when none are stored\n"
+    "  --mode 1  probe the driver again and store the result\n"
+    "  --mode 3  the stored formats only",
+    kModeOption,
+    1,
+    1,
+    "kzvideo formats 1 --mode 1"};
 
 }  // namespace
 
 int CmdSources(int argc, char** argv) {
-  if (argc > 1 && !std::strcmp(argv[1], "--help")) {
-    std::printf(
-        "usage: kzvideo sources [--mode N]\n"
-        "  lists the capture sources (1 to 10) and their driver names\n"
-        "  --mode 0  installed drivers (default)\n"
-        "  --mode 1  every driver slot, unnamed ones as \"Video For Windows N\"\n"
-        "  --mode 2  as 1, but only drivers that connect\n"
-        "example: kzvideo sources --mode 2\n");
-    return 0;
-  }
-  int mode = 0;
-  if (ModeOption(argc, argv, &mode) != 0) {
-    std::fprintf(stderr, "kzvideo sources: --mode takes 0, 1, 2 or 3\n");
-    return 2;
-  }
+  const Args args(kSources, argc, argv);
+  if (args.Finished()) return args.Exit();
+  long mode = 0;
+  if (!args.Long("--mode", 0, 3, &mode)) return kExitBadArgs;
   Session session;
   if (!session.id) return ReportError("KZBegin", KZGetLastError());
   int32_t count = KZEnumSources(session.id, nullptr, 0, static_cast<uint32_t>(mode));
@@ -68,26 +58,11 @@ int CmdSources(int argc, char** argv) {
 }
 
 int CmdFormats(int argc, char** argv) {
-  if (argc < 2 || !std::strcmp(argv[1], "--help")) {
-    std::printf(
-        "usage: kzvideo formats SOURCE [--mode N]\n"
-        "  lists the capture formats of a source (1 to 10) and marks the current one\n"
-        "  --mode 0  the stored formats, probing the driver only when none are stored\n"
-        "  --mode 1  probe the driver again and store the result\n"
-        "  --mode 3  the stored formats only\n"
-        "example: kzvideo formats 1 --mode 1\n");
-    return argc < 2 ? 2 : 0;
-  }
-  char* end = nullptr;
-  long source = std::strtol(argv[1], &end, 10);
-  if (*end != 0 || source < 0 || source > 0xFFFF) {
-    std::fprintf(stderr, "kzvideo formats: SOURCE is a number from 1 to 10\n");
-    return 2;
-  }
-  int mode = 0;
-  if (ModeOption(argc, argv, &mode) != 0) {
-    std::fprintf(stderr, "kzvideo formats: --mode takes 0, 1, 2 or 3\n");
-    return 2;
+  const Args args(kFormats, argc, argv);
+  if (args.Finished()) return args.Exit();
+  long source = 0, mode = 0;
+  if (!args.PositionalLong(0, "SOURCE", 1, 10, &source) || !args.Long("--mode", 0, 3, &mode)) {
+    return kExitBadArgs;
   }
   Session session;
   if (!session.id) return ReportError("KZBegin", KZGetLastError());
@@ -103,7 +78,8 @@ int CmdFormats(int argc, char** argv) {
     const KZFORMAT& f = list[i];
     const bool isCurrent = haveCurrent && f.width == current.width && f.height == current.height &&
                            f.format == current.format;
-    const char* name = f.format >= 1 && f.format <= 14 ? kFormatNames[f.format] : "?";
+    const PixelFormat* known = PixelFormatOfCode(static_cast<uint32_t>(f.format));
+    const char* name = known ? known->name : "?";
     std::printf("%c %5d x %-5d %-5s %2d bits (format %d)\n", isCurrent ? '*' : ' ', f.width,
                 f.height, name, f.bitCount, f.format);
   }

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "args.h"
 #include "commands.h"
 
 namespace kztool {
@@ -14,15 +15,16 @@ namespace {
 const char* const kDayNames[7] = {"Sunday",   "Monday", "Tuesday", "Wednesday",
                                   "Thursday", "Friday", "Saturday"};
 
-int Help() {
-  std::printf(
-      "usage: kzvideo time YYYY-MM-DDTHH:MM:SS[.mmm]   universal time to a Julian date\n"
-      "       kzvideo time JULIAN                      Julian date to UTC and local time\n"
-      "examples:\n"
-      "  kzvideo time 2000-01-01T12:00:00.000   prints 2451545.00000000\n"
-      "  kzvideo time 2451545.0                 prints 2000-01-01 12:00:00.000 UTC and local\n");
-  return 0;
-}
+constexpr CommandSpec kCommand = {
+    "time",
+    "YYYY-MM-DDTHH:MM:SS[.mmm] | JULIAN",
+    "A universal calendar time becomes a Julian date; a Julian date becomes UTC and local\n"
+    "calendar time.",
+    {},
+    1,
+    1,
+    "kzvideo time 2000-01-01T12:00:00.000   (prints 2451545.00000000)\n"
+    "kzvideo time 2451545.0                 (prints 2000-01-01 12:00:00.000 UTC and local)"};
 
 // "2000-01-01T12:00:00.000" (a space may stand for the T; seconds and milliseconds may be
 // left out). False for anything else.
@@ -92,27 +94,22 @@ int FromJulian(double julian) {
 }  // namespace
 
 int CmdTime(int argc, char** argv) {
-  if (argc != 2) {
-    Help();
-    return 2;
-  }
-  if (!std::strcmp(argv[1], "--help")) return Help();
+  const Args args(kCommand, argc, argv);
+  if (args.Finished()) return args.Exit();
   KZSYSTEMTIME calendar{};
-  if (ParseCalendar(argv[1], &calendar)) {
+  if (ParseCalendar(args.Positional(0), &calendar)) {
     double julian = 0.0;
     KZSystemTimeToJulian(&julian, &calendar);
     if (KZGetLastError()) {
-      std::fprintf(stderr, "kzvideo time: '%s' is not a valid calendar time\n", argv[1]);
-      return 2;
+      return args.Bad("'%s' is not a valid calendar time", args.Positional(0));
     }
     std::printf("%.8f\n", julian);
     return 0;
   }
   char* end = nullptr;
-  const double julian = std::strtod(argv[1], &end);
-  if (end == argv[1] || *end || !std::isfinite(julian)) {
-    std::fprintf(stderr, "kzvideo time: '%s' is neither a date nor a Julian date\n", argv[1]);
-    return 2;
+  const double julian = std::strtod(args.Positional(0), &end);
+  if (end == args.Positional(0) || *end || !std::isfinite(julian)) {
+    return args.Bad("'%s' is neither a date nor a Julian date", args.Positional(0));
   }
   return FromJulian(julian);
 }

@@ -3,16 +3,19 @@
 #include <cstdio>
 #include <cstring>
 
+#include "args.h"
 #include "commands.h"
 
 namespace kztool {
 
+namespace {
+constexpr CommandSpec kCommand = {
+    "version", "", "Prints the library's version text and number.", {}, 0, 0, "kzvideo version"};
+}  // namespace
+
 int CmdVersion(int argc, char** argv) {
-  if (argc > 1 && !std::strcmp(argv[1], "--help")) {
-    std::printf("usage: kzvideo version\n  prints the library's version text and number\n"
-                "example: kzvideo version\n");
-    return 0;
-  }
+  const Args args(kCommand, argc, argv);
+  if (args.Finished()) return args.Exit();
   char text[128];
   uint32_t number = KZVersion(text, sizeof text);
   if (!number) return ReportError("KZVersion", KZGetLastError());

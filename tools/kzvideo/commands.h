@@ -21,11 +21,10 @@ int CmdConvert(int argc, char** argv);
 int CmdInfo(int argc, char** argv);
 int CmdPlay(int argc, char** argv);
 int CmdFrame(int argc, char** argv);
-
-// Writes a packed bitmap handle (header, colours, rows) as a BMP file.
-bool WriteBitmapFile(const char* path, void* dib);
+int CmdOptions(int argc, char** argv);
 
 // Prints "error N: meaning" for a library error code; returns the tool's exit code 1.
+// Extra subcommands (export) join the table in main.cpp.
 int ReportError(const char* what, unsigned code);
 // Text of a library error code.
 const char* ErrorText(unsigned code);

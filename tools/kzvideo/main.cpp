@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "args.h"
 #include "commands.h"
 
 namespace kztool {
@@ -12,15 +13,16 @@ namespace {
 // One row per subcommand.
 constexpr Command kCommands[] = {
     {"version", CmdVersion, "print the library's version"},
-    {"show", CmdShow, "show live video of a capture source (headless)"},
+    {"show", CmdShow, "show live video of a capture source (on screen when a display is there)"},
     {"record", CmdRecord, "record a capture source to a file"},
     {"time", CmdTime, "convert between calendar times and Julian dates"},
     {"sources", CmdSources, "list the capture sources"},
     {"formats", CmdFormats, "list the capture formats of a source"},
     {"convert", CmdConvert, "push a BMP through a pixel format and the image pipeline"},
     {"info", CmdInfo, "summarise a recording, a numbered sequence or an AVI file"},
-    {"play", CmdPlay, "play a file headless, optionally saving the last frame as BMP"},
-    {"frame", CmdFrame, "write one frame of a file as a BMP"},
+    {"play", CmdPlay, "play a file back, optionally saving the last frame shown"},
+    {"frame", CmdFrame, "write one frame of a file as a BMP or PNG file"},
+    {"options", CmdOptions, "show or choose the stored AVI compression options"},
 };
 
 int Usage(FILE* to) {
@@ -40,5 +42,6 @@ int main(int argc, char** argv) {
     if (!std::strcmp(argv[1], c.name)) return c.run(argc - 1, argv + 1);
   }
   std::fprintf(stderr, "kzvideo: unknown command '%s'\n", argv[1]);
-  return Usage(stderr);
+  Usage(stderr);
+  return kExitBadArgs;
 }
