@@ -9,12 +9,6 @@
 
 namespace {
 
-// The record is packed to 4 bytes: a slot is read by value, never bound by reference.
-template <class F>
-F Slot(F value) {
-  return value;
-}
-
 // Declared first: run alone or with the rest, it sees a process with no KZBegin yet.
 TEST(Api, SessionZeroIsRefusedBeforeAnyBegin) {
   EXPECT_EQ(KZStopAll(0, 0, nullptr), 0);
@@ -49,30 +43,15 @@ TEST(Api, ThirtyTwoSessionsWithTheirTables) {
   EXPECT_EQ(KZGetLastError(), uint32_t{KZ_ERR_TOO_MANY_SESSIONS});
 
   for (int i = 0; i < 32; ++i) {
-    const KZACCESS& a = tables[i];
-    EXPECT_EQ(a.size, sizeof(KZACCESS));
-    EXPECT_EQ(a.session, ids[i]);
-    EXPECT_EQ(a.version, KZ_VERSION_NUMBER);
+    EXPECT_EQ(tables[i].size, sizeof(KZACCESS));
+    EXPECT_EQ(tables[i].session, ids[i]);
+    EXPECT_EQ(tables[i].version, KZ_VERSION_NUMBER);
   }
   // 49 slots: size, session, version and 46 functions, none of them empty.
   static_assert(sizeof(KZACCESS) == 3 * sizeof(uint32_t) + 46 * sizeof(void*));
   const KZACCESS& a = tables[0];
-  const auto* raw = reinterpret_cast<const unsigned char*>(&a) + 3 * sizeof(uint32_t);
-  for (int i = 0; i < 46; ++i) {
-    void* slot;
-    std::memcpy(&slot, raw + i * sizeof(void*), sizeof slot);
-    EXPECT_NE(slot, nullptr) << "slot " << i + 3;
-  }
-  EXPECT_EQ(Slot(a.KZBegin), &KZBegin);
-  EXPECT_EQ(Slot(a.KZEnd), &KZEnd);
-  EXPECT_EQ(Slot(a.KZGetLastError), &KZGetLastError);
-  EXPECT_EQ(Slot(a.KZJulianToSystemTime), &KZJulianToSystemTime);
-  EXPECT_EQ(Slot(a.KZStopAll), &KZStopAll);
-  EXPECT_EQ(Slot(a.KZStopDisplay), &KZStopDisplay);
-  EXPECT_EQ(Slot(a.KZStopPlayback), &KZStopPlayback);
-  EXPECT_EQ(Slot(a.KZStopRecord), &KZStopRecord);
-  EXPECT_EQ(Slot(a.KZSystemTimeToJulian), &KZSystemTimeToJulian);
-  EXPECT_EQ(Slot(a.KZVersion), &KZVersion);
+  // That no slot is empty and which function each holds is checked in the frame suite;
+  // here calls through the shared library show it.
 
   // The slots work: version, errors, stops, times, rejoin, end.
   char text[64];
@@ -82,20 +61,20 @@ TEST(Api, ThirtyTwoSessionsWithTheirTables) {
   EXPECT_STREQ(text, "1.000");
   EXPECT_EQ(a.KZVersion(text, 0), 0u);
   EXPECT_EQ(a.KZGetLastError(), uint32_t{KZ_ERR_TEXT_LENGTH});
-  EXPECT_EQ(a.KZStopDisplay(ids[0], 0, nullptr), 0);
-  EXPECT_EQ(a.KZGetLastError(), uint32_t{KZ_ERR_NO_DISPLAY});
-  EXPECT_EQ(a.KZStopRecord(ids[0], 0, nullptr), 0);
-  EXPECT_EQ(a.KZGetLastError(), uint32_t{KZ_ERR_NO_RECORD});
-  EXPECT_EQ(a.KZStopPlayback(ids[0], 0, nullptr), 0);
-  EXPECT_EQ(a.KZGetLastError(), uint32_t{KZ_ERR_NO_PLAYBACK});
-  EXPECT_EQ(a.KZStopAll(ids[0], 0, nullptr), 0);
-  EXPECT_EQ(a.KZGetLastError(), uint32_t{KZ_ERR_NOTHING_STOPPED});
+  // Slots copied by value into a plain aggregate: the record is packed.
+  const struct {
+    int(KZAPI* stop)(uint32_t, uint32_t, KZHWND);
+    uint32_t error;
+  } stops[] = {{a.KZStopDisplay, KZ_ERR_NO_DISPLAY},
+               {a.KZStopRecord, KZ_ERR_NO_RECORD},
+               {a.KZStopPlayback, KZ_ERR_NO_PLAYBACK},
+               {a.KZStopAll, KZ_ERR_NOTHING_STOPPED}};
+  for (const auto& [stop, error] : stops) {
+    EXPECT_EQ(stop(ids[0], 0, nullptr), 0);
+    EXPECT_EQ(a.KZGetLastError(), error);
+  }
 
-  KZSYSTEMTIME noon{};
-  noon.wYear = 2000;
-  noon.wMonth = 1;
-  noon.wDay = 1;
-  noon.wHour = 12;
+  KZSYSTEMTIME noon{2000, 1, 0, 1, 12, 0, 0, 0};
   double julian = 0.0;
   EXPECT_EQ(a.KZSystemTimeToJulian(&julian, &noon), &julian);
   EXPECT_EQ(julian, 2451545.0);
