@@ -88,6 +88,17 @@ class CaptureTest : public ::testing::Test {
     kzwinDefaultCamera(&c);
     return c;
   }
+  // A camera that starts in this format.
+  static void StartIn(KZWIN_CAMERA& c, LONG w, LONG h, DWORD compression, WORD bits) {
+    c.startWidth = w, c.startHeight = h, c.startCompression = compression, c.startBitCount = bits;
+  }
+  // Driver `index` as the default camera changed by `edit`.
+  template <class Edit>
+  static void SetCamera(UINT index, Edit edit) {
+    KZWIN_CAMERA c = Camera();
+    edit(c);
+    kzwinSetCamera(index, &c);
+  }
 
   // The raw value "Source %03d" of the formats store, or nullopt-like empty with `found`.
   static std::vector<uint8_t> StoredBytes(uint32_t source, DWORD* type = nullptr,

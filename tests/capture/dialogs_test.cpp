@@ -1,5 +1,6 @@
 // KZCameraDialog and KZFormatDialog with a dialog responder in place of a person.
 #include "capture_fixture.h"
+#include "expect_call.h"
 
 namespace kz::test {
 namespace {
@@ -35,8 +36,7 @@ TEST_F(Dialogs, ChosenFormatIsInForceAndRemembered) {
   answer.height = 480;
   kzwinSetDialogResponder(Respond, &answer);
   KZFORMAT chosen{};
-  EXPECT_EQ(KZFormatDialog(session_, 1, nullptr, 0, &chosen), 3);
-  EXPECT_EQ(KZGetLastError(), 0u);
+  EXPECT_CALL_ERR(KZFormatDialog(session_, 1, nullptr, 0, &chosen), 3, 0u);
   EXPECT_EQ(answer.calls, 1);
   EXPECT_EQ(answer.owner, owner);  // no owner given: the active window
   EXPECT_EQ(chosen.width, 640);
@@ -88,20 +88,14 @@ TEST_F(Dialogs, CancelledFailedMissingAndCheckOnly) {
     answer.width = c.width;
     answer.height = c.width ? 600 : 0;
     KZFORMAT f{};
-    EXPECT_EQ(KZFormatDialog(session_, 1, nullptr, 0, &f), c.result);
-    EXPECT_EQ(KZGetLastError(), c.error);
+    EXPECT_CALL_ERR(KZFormatDialog(session_, 1, nullptr, 0, &f), c.result, c.error);
     EXPECT_EQ(answer.calls, 1);
     EXPECT_EQ(f.width, 320);  // the format in force is still reported
   }
-  KZWIN_CAMERA bare = Camera();
-  bare.noSourceDialog = TRUE;
-  bare.noFormatDialog = TRUE;
-  kzwinSetCamera(0, &bare);
+  SetCamera(0, [](KZWIN_CAMERA& c) { c.noSourceDialog = c.noFormatDialog = TRUE; });
   answer = Answer{};
-  EXPECT_EQ(KZCameraDialog(session_, 1, nullptr, 1), 0);
-  EXPECT_EQ(KZGetLastError(), static_cast<uint32_t>(KZ_ERR_NO_DIALOG));
-  EXPECT_EQ(KZFormatDialog(session_, 1, nullptr, 0, nullptr), 0);
-  EXPECT_EQ(KZGetLastError(), static_cast<uint32_t>(KZ_ERR_NO_DIALOG));
+  EXPECT_CALL_ERR(KZCameraDialog(session_, 1, nullptr, 1), 0, KZ_ERR_NO_DIALOG);
+  EXPECT_CALL_ERR(KZFormatDialog(session_, 1, nullptr, 0, nullptr), 0, KZ_ERR_NO_DIALOG);
   EXPECT_EQ(answer.calls, 0);
 }
 
@@ -112,10 +106,8 @@ TEST_F(Dialogs, RunningStreams) {
   answer.height = 480;
   kzwinSetDialogResponder(Respond, &answer);
   FakeStream(1, session_, kDisplayBit | kGrabBit, true);
-  EXPECT_EQ(KZCameraDialog(other, 1, nullptr, 0), 0);
-  EXPECT_EQ(KZGetLastError(), static_cast<uint32_t>(KZ_ERR_SOURCE_IN_USE));
-  EXPECT_EQ(KZCameraDialog(0, 1, nullptr, 0), 0);
-  EXPECT_EQ(KZGetLastError(), static_cast<uint32_t>(KZ_ERR_SOURCE_IN_USE));
+  EXPECT_CALL_ERR(KZCameraDialog(other, 1, nullptr, 0), 0, KZ_ERR_SOURCE_IN_USE);
+  EXPECT_CALL_ERR(KZCameraDialog(0, 1, nullptr, 0), 0, KZ_ERR_SOURCE_IN_USE);
   EXPECT_EQ(answer.calls, 0);
   // The owning session's dialog runs on the stream's own window (the driver takes no
   // second connection, so a temporary window could not have shown it).

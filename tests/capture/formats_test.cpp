@@ -3,6 +3,7 @@
 
 #include "capture_fixture.h"
 #include "image/pixfmt.h"
+#include "expect_call.h"
 
 namespace kz::test {
 namespace {
@@ -40,13 +41,11 @@ std::vector<std::array<int32_t, 3>> Listed(uint32_t session, uint32_t source, ui
 
 TEST_F(Formats, ProbeOnceThenAnswerFromTheStore) {
   KZFORMAT one;
-  EXPECT_EQ(KZEnumFormats(session_, 1, &one, 1, 3), 0);
-  EXPECT_EQ(KZGetLastError(), static_cast<uint32_t>(KZ_ERR_NOT_STORED));
+  EXPECT_CALL_ERR(KZEnumFormats(session_, 1, &one, 1, 3), 0, KZ_ERR_NOT_STORED);
 
   const auto expected = DefaultCameraList();
   ASSERT_EQ(expected.size(), 112u);
-  EXPECT_EQ(Listed(session_, 1, 0), expected);
-  EXPECT_EQ(KZGetLastError(), 0u);
+  EXPECT_CALL_ERR(Listed(session_, 1, 0), expected, 0u);
   // Stored exactly: 12 little-endian bytes per format, in list order.
   DWORD type = 0;
   std::vector<uint8_t> raw = StoredBytes(1, &type);
@@ -62,13 +61,10 @@ TEST_F(Formats, ProbeOnceThenAnswerFromTheStore) {
   EXPECT_EQ(current.bitCount, 16);
 
   // Modes 0 and 3 now answer without the driver, which cannot even connect any more.
-  KZWIN_CAMERA dead = Camera();
-  dead.failConnect = TRUE;
-  kzwinSetCamera(0, &dead);
+  SetCamera(0, [](KZWIN_CAMERA& c) { c.failConnect = TRUE; });
   EXPECT_EQ(Listed(session_, 1, 0), expected);
   EXPECT_EQ(Listed(session_, 1, 3), expected);
-  EXPECT_EQ(KZEnumFormats(session_, 1, nullptr, 0, 1), 0);  // mode 1 must probe
-  EXPECT_EQ(KZGetLastError(), static_cast<uint32_t>(KZ_ERR_SOURCE));
+  EXPECT_CALL_ERR(KZEnumFormats(session_, 1, nullptr, 0, 1), 0, KZ_ERR_SOURCE);  // mode 1 probes
 }
 
 TEST_F(Formats, CapacitiesOfTheList) {
@@ -109,25 +105,17 @@ TEST_F(Formats, CapacitiesOfTheList) {
 
 TEST_F(Formats, ProbingFollowsWhatTheDriverAccepts) {
   // Only 320x240 YUY2, which is also current: one format, stored as 12 bytes.
-  KZWIN_CAMERA only = Camera();
-  only.onlyCount = 1;
-  only.only[0] = {kYuy2, 16};
-  only.onlyWidth = 320;
-  only.onlyHeight = 240;
-  kzwinSetCamera(1, &only);
+  SetCamera(1, [](KZWIN_CAMERA& c) {
+    c.onlyCount = 1, c.only[0] = {kYuy2, 16}, c.onlyWidth = 320, c.onlyHeight = 240;
+  });
   EXPECT_EQ(Listed(session_, 2, 1), (std::vector<std::array<int32_t, 3>>{{320, 240, 6}}));
   EXPECT_EQ(StoredBytes(2), Entries({{320, 240, 6}}));
 
   // A camera that refuses YUY2 and 24-bit RGB never has them listed.
-  KZWIN_CAMERA picky = Camera();
-  picky.startWidth = 640;
-  picky.startHeight = 480;
-  picky.startCompression = kUyvy;
-  picky.startBitCount = 16;
-  picky.refusedCount = 2;
-  picky.refused[0] = {kYuy2, 16};
-  picky.refused[1] = {BI_RGB, 24};
-  kzwinSetCamera(2, &picky);
+  SetCamera(2, [](KZWIN_CAMERA& c) {
+    StartIn(c, 640, 480, kUyvy, 16);
+    c.refusedCount = 2, c.refused[0] = {kYuy2, 16}, c.refused[1] = {BI_RGB, 24};
+  });
   auto list = Listed(session_, 3, 2);
   EXPECT_EQ(list.size(), 8u * 12);
   EXPECT_EQ(list.front(), (std::array<int32_t, 3>{640, 480, 4}));
@@ -136,12 +124,8 @@ TEST_F(Formats, ProbingFollowsWhatTheDriverAccepts) {
 
 TEST_F(Formats, ProbeOfAnUnreadableDriverRestoresNothingForeign) {
   Listed(session_, 1, 1);  // leaves driver 0's 320x240 YUY2 as the remembered header
-  KZWIN_CAMERA odd = Camera();
-  odd.startWidth = 640;
-  odd.startHeight = 480;
-  odd.startCompression = MAKEFOURCC('M', 'J', 'P', 'G');
-  odd.startBitCount = 24;
-  kzwinSetCamera(1, &odd);
+  auto odd = [](KZWIN_CAMERA& c) { StartIn(c, 640, 480, MAKEFOURCC('M', 'J', 'P', 'G'), 24); };
+  SetCamera(1, odd);
   auto list = Listed(session_, 2, 1);
   ASSERT_EQ(list.size(), 112u);  // the probe's sets only; the first read found nothing
   EXPECT_EQ(list.front(), (std::array<int32_t, 3>{640, 480, 4}));
@@ -155,15 +139,12 @@ TEST_F(Formats, ProbeOfAnUnreadableDriverRestoresNothingForeign) {
 
   // A driver that takes nothing and reports an unknown format: error 10, an empty value,
   // and the next mode-0 call probes again.
-  odd.refuseAllFormats = TRUE;
-  kzwinSetCamera(2, &odd);
-  EXPECT_EQ(KZEnumFormats(session_, 3, nullptr, 0, 0), 0);
-  EXPECT_EQ(KZGetLastError(), static_cast<uint32_t>(KZ_ERR_NO_FORMAT));
+  SetCamera(2, [&](KZWIN_CAMERA& c) { odd(c), c.refuseAllFormats = TRUE; });
+  EXPECT_CALL_ERR(KZEnumFormats(session_, 3, nullptr, 0, 0), 0, KZ_ERR_NO_FORMAT);
   bool found = false;
   EXPECT_TRUE(StoredBytes(3, nullptr, &found).empty());
   EXPECT_TRUE(found);
-  KZWIN_CAMERA plain = Camera();
-  kzwinSetCamera(2, &plain);
+  SetCamera(2, [](KZWIN_CAMERA&) {});
   EXPECT_EQ(KZEnumFormats(session_, 3, nullptr, 0, 0), 112);
 }
 
@@ -198,12 +179,7 @@ TEST_F(Formats, DamagedStoredValues) {
 }
 
 TEST_F(Formats, CurrentFormatOfDriversAndStreams) {
-  KZWIN_CAMERA rgb16 = Camera();
-  rgb16.startWidth = 320;
-  rgb16.startHeight = 240;
-  rgb16.startCompression = BI_RGB;
-  rgb16.startBitCount = 16;
-  kzwinSetCamera(1, &rgb16);
+  SetCamera(1, [](KZWIN_CAMERA& c) { StartIn(c, 320, 240, BI_RGB, 16); });
   KZFORMAT f{};
   ASSERT_EQ(KZGetFormat(session_, 2, &f), 1);
   EXPECT_EQ(f.format, 2);  // 16-bit BI_RGB is RGB16 for a driver, not UYVY
@@ -215,10 +191,8 @@ TEST_F(Formats, CurrentFormatOfDriversAndStreams) {
   ASSERT_EQ(KZGetFormat(session_, 1, &f), 1);
   EXPECT_EQ(f.width, 320);
   EXPECT_EQ(f.format, 6);
-  EXPECT_EQ(KZEnumFormats(session_, 1, nullptr, 0, 1), 0);
-  EXPECT_EQ(KZGetLastError(), static_cast<uint32_t>(KZ_ERR_SOURCE_IN_USE));
-  EXPECT_EQ(KZEnumFormats(session_, 1, nullptr, 0, 0), 1);
-  EXPECT_EQ(KZGetLastError(), 0u);
+  EXPECT_CALL_ERR(KZEnumFormats(session_, 1, nullptr, 0, 1), 0, KZ_ERR_SOURCE_IN_USE);
+  EXPECT_CALL_ERR(KZEnumFormats(session_, 1, nullptr, 0, 0), 1, 0u);
 }
 
 }  // namespace
