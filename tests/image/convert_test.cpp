@@ -233,9 +233,7 @@ TEST(YuvPixel, KnownPoints) {
   for (const Case& c : cases) {
     uint8_t out[3];
     YuvToBgr(c.y, c.u, c.v, out);
-    EXPECT_EQ(out[0], c.b);
-    EXPECT_EQ(out[1], c.g);
-    EXPECT_EQ(out[2], c.r);
+    EXPECT_EQ(std::vector<uint8_t>(out, out + 3), std::vector<uint8_t>({c.b, c.g, c.r})) << c.y;
   }
   // RGB16 words: 0x7FFF is white, 0x0421 is 8 in every channel.
   const uint8_t words[] = {0xFF, 0x7F, 0, 0, 0x21, 0x04, 0, 0};  // two padded rows of one pixel
@@ -243,9 +241,7 @@ TEST(YuvPixel, KnownPoints) {
   uint8_t rows[8];
   ASSERT_TRUE(ConvertDirect(f, rows, 4));
   EXPECT_EQ(rows[0], 255);
-  EXPECT_EQ(rows[4], 8);
-  EXPECT_EQ(rows[5], 8);
-  EXPECT_EQ(rows[6], 8);
+  EXPECT_EQ(std::vector<uint8_t>(rows + 4, rows + 7), std::vector<uint8_t>(3, 8));
 }
 
 TEST(ColourToYuv, GreysAreExactAndColoursTruncate) {

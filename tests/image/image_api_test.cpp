@@ -8,12 +8,14 @@
 #include <cstring>
 #include <random>
 #include <string>
+#include <utility>
 #include <cstddef>
 #include <vector>
 
 #include "frame/stream.h"
 #include "image/convert.h"
 #include "image/pixfmt.h"
+#include "expect_call.h"
 
 namespace {
 
@@ -40,6 +42,21 @@ class ImageApi : public ::testing::Test {
     HGLOBAL h = GlobalAlloc(GMEM_MOVEABLE, bytes.size());
     std::memcpy(GlobalLock(h), bytes.data(), bytes.size());
     GlobalUnlock(h);
+    return h;
+  }
+  // The bytes of a global handle, which is freed (empty for none).
+  static std::vector<uint8_t> Take(HGLOBAL h) {
+    std::vector<uint8_t> out;
+    if (!h) return out;
+    const auto* p = static_cast<const uint8_t*>(GlobalLock(h));
+    out.assign(p, p + GlobalSize(h));
+    GlobalUnlock(h);
+    GlobalFree(h);
+    return out;
+  }
+  static BITMAPINFOHEADER HeaderOf(const std::vector<uint8_t>& packed) {
+    BITMAPINFOHEADER h{};
+    if (packed.size() >= sizeof h) std::memcpy(&h, packed.data(), sizeof h);
     return h;
   }
   static std::vector<uint8_t> Random(int code, int w, int h, uint32_t seed = 7) {
@@ -163,12 +180,9 @@ TEST_F(ImageApi, CallbacksRunInOrderOnPrivateCopies) {
   ASSERT_TRUE(kzwinReadSurface(mem, nullptr, &w, &h, px, 24));
   for (DWORD p : px) ASSERT_EQ(p, 0x123456u);
   // KZImageToBitmap then hands out a bitmap of zeros, never stale memory.
-  HGLOBAL bitmap = KZImageToBitmap(image, &d);
-  ASSERT_NE(bitmap, nullptr);
-  const auto* packed = static_cast<const uint8_t*>(GlobalLock(bitmap));
-  for (int i = 0; i < 8; ++i) EXPECT_EQ(packed[40 + 1024 + i], 0);
-  GlobalUnlock(bitmap);
-  GlobalFree(bitmap);
+  const std::vector<uint8_t> bitmap = Take(KZImageToBitmap(image, &d));
+  ASSERT_EQ(bitmap.size(), 40u + 1024 + 8);
+  for (int i = 0; i < 8; ++i) EXPECT_EQ(bitmap[40 + 1024 + i], 0);
   DeleteDC(mem);
   GlobalFree(image);
 }
@@ -178,33 +192,24 @@ TEST_F(ImageApi, ImageToBitmapSizesPaddingAndGreyGv8) {
   d.drawFlags = KZ_DRAW_ZOOM;
   d.zoom = 2;
   HGLOBAL image = Image(Random(4, 6, 4));
-  HGLOBAL bitmap = KZImageToBitmap(image, &d);
-  ASSERT_NE(bitmap, nullptr);
-  auto* bh = static_cast<BITMAPINFOHEADER*>(GlobalLock(bitmap));
-  EXPECT_EQ(bh->biWidth, 12);
-  EXPECT_EQ(bh->biHeight, 8);
-  EXPECT_EQ(GlobalSize(bitmap), 40u + 36u * 8u);
-  GlobalUnlock(bitmap);
-  GlobalFree(bitmap);
+  std::vector<uint8_t> bitmap = Take(KZImageToBitmap(image, &d));
+  EXPECT_EQ(HeaderOf(bitmap).biWidth, 12);
+  EXPECT_EQ(HeaderOf(bitmap).biHeight, 8);
+  EXPECT_EQ(bitmap.size(), 40u + 36u * 8u);
   d.drawFlags = 0;
   d.orientation = 1;
-  bitmap = KZImageToBitmap(image, &d);
-  bh = static_cast<BITMAPINFOHEADER*>(GlobalLock(bitmap));
-  EXPECT_EQ(bh->biWidth, 4);
-  EXPECT_EQ(bh->biHeight, 6);
-  // Rows of 12 bytes pad to 12: no padding; a width of 5 pads 15 to 16 with zeros.
-  GlobalUnlock(bitmap);
-  GlobalFree(bitmap);
+  bitmap = Take(KZImageToBitmap(image, &d));
+  EXPECT_EQ(HeaderOf(bitmap).biWidth, 4);
+  EXPECT_EQ(HeaderOf(bitmap).biHeight, 6);
   GlobalFree(image);
 
+  // A width of 5 pads rows of 15 bytes to 16 with zeros.
   KZDISPLAY p = Block(13, 5, 3);
   p.orientation = 2;
   image = Image(Random(13, 5, 3));
-  bitmap = KZImageToBitmap(image, &p);
-  const auto* packed = static_cast<const uint8_t*>(GlobalLock(bitmap));
-  for (int r = 0; r < 3; ++r) EXPECT_EQ(packed[40 + r * 16 + 15], 0) << r;
-  GlobalUnlock(bitmap);
-  GlobalFree(bitmap);
+  bitmap = Take(KZImageToBitmap(image, &p));
+  ASSERT_EQ(bitmap.size(), 40u + 16 * 3);
+  for (int r = 0; r < 3; ++r) EXPECT_EQ(bitmap[40 + r * 16 + 15], 0) << r;
   GlobalFree(image);
 
   // GV8 with the grey ramp stays 8-bit; one changed palette byte makes it 24-bit colour.
@@ -216,13 +221,10 @@ TEST_F(ImageApi, ImageToBitmapSizesPaddingAndGreyGv8) {
   for (int coloured = 0; coloured < 2; ++coloured) {
     if (coloured) gv8[3 * 9] = 200;
     image = Image(gv8);
-    bitmap = KZImageToBitmap(image, &g);
-    ASSERT_NE(bitmap, nullptr);
-    packed = static_cast<const uint8_t*>(GlobalLock(bitmap));
-    EXPECT_EQ(reinterpret_cast<const BITMAPINFOHEADER*>(packed)->biBitCount, coloured ? 24 : 8);
-    EXPECT_EQ(BitmapPixel(packed, 0, 0), coloured ? 0xC80909u : 0x090909u);
-    GlobalUnlock(bitmap);
-    GlobalFree(bitmap);
+    bitmap = Take(KZImageToBitmap(image, &g));
+    ASSERT_FALSE(bitmap.empty());
+    EXPECT_EQ(HeaderOf(bitmap).biBitCount, coloured ? 24 : 8);
+    EXPECT_EQ(BitmapPixel(bitmap.data(), 0, 0), coloured ? 0xC80909u : 0x090909u);
     GlobalFree(image);
   }
 }
@@ -248,34 +250,28 @@ TEST_F(ImageApi, AccessTableHoldsTheImageFunctions) {
   KZEnd(id);
 }
 
+// Window (direction 0) or frame (direction 1) coordinates of a point, {-1, -1} on failure.
+std::pair<int32_t, int32_t> Coord(const KZDISPLAY& d, int32_t x, int32_t y, int32_t direction) {
+  int32_t ox = -1, oy = -1;
+  if (KZDisplayCoord2(&d, x, y, &ox, &oy, direction) != 1) return {-1, -1};
+  return {ox, oy};
+}
+
 TEST_F(ImageApi, DisplayCoord2FollowsZoomTurnsMirrorAndCrop) {
+  using P = std::pair<int32_t, int32_t>;
   KZDISPLAY d = Block(11, 100, 80);
   d.left = 10, d.top = 20;
-  int32_t x = -1, y = -1;
-  EXPECT_EQ(KZDisplayCoord2(&d, 0, 0, &x, &y, 0), 1);
-  EXPECT_EQ(x, 10);
-  EXPECT_EQ(y, 20);
-  EXPECT_EQ(KZDisplayCoord2(&d, 10, 20, &x, &y, 1), 1);
-  EXPECT_EQ(x, 0);
-  EXPECT_EQ(y, 0);
+  EXPECT_EQ(Coord(d, 0, 0, 0), P(10, 20));
+  EXPECT_EQ(Coord(d, 10, 20, 1), P(0, 0));
   d.zoom = 2;  // takes part even with the zoom flag clear
-  EXPECT_EQ(KZDisplayCoord2(&d, 3, 5, &x, &y, 0), 1);
-  EXPECT_EQ(x, 17);
-  EXPECT_EQ(y, 31);
-  KZDisplayCoord2(&d, 16, 30, &x, &y, 1);
-  EXPECT_EQ(x, 3);
-  EXPECT_EQ(y, 5);
-  KZDisplayCoord2(&d, 17, 31, &x, &y, 1);
-  EXPECT_EQ(x, 4);
-  EXPECT_EQ(y, 6);
+  EXPECT_EQ(Coord(d, 3, 5, 0), P(17, 31));
+  EXPECT_EQ(Coord(d, 16, 30, 1), P(3, 5));
+  EXPECT_EQ(Coord(d, 17, 31, 1), P(4, 6));
   d.zoom = 0;
   d.orientation = KZ_ORIENT_MIRROR;
-  KZDisplayCoord2(&d, 0, 0, &x, &y, 0);
-  EXPECT_EQ(x, 10 + 99);
-  EXPECT_EQ(y, 20);
-  KZDisplayCoord2(&d, 109, 20, &x, &y, 1);
-  EXPECT_EQ(x, 0);
-  EXPECT_EQ(y, 0);
+  EXPECT_EQ(Coord(d, 0, 0, 0), P(10 + 99, 20));
+  EXPECT_EQ(Coord(d, 109, 20, 1), P(0, 0));
+  int32_t x = -1, y = -1;
   d.orientation = 0;
   d.drawFlags = KZ_DRAW_CROP;
   d.cropLeft = d.cropTop = 10, d.cropWidth = d.cropHeight = 50;
@@ -290,11 +286,8 @@ TEST_F(ImageApi, DisplayCoord2FollowsZoomTurnsMirrorAndCrop) {
     b.left = -3, b.top = 8;
     for (int py = 0; py < 5; ++py) {
       for (int px = 0; px < 7; ++px) {
-        int32_t wx, wy, fx, fy;
-        ASSERT_EQ(KZDisplayCoord2(&b, px, py, &wx, &wy, 0), 1);
-        ASSERT_EQ(KZDisplayCoord2(&b, wx, wy, &fx, &fy, 1), 1);
-        ASSERT_EQ(fx, px) << o;
-        ASSERT_EQ(fy, py) << o;
+        const P w = Coord(b, px, py, 0);
+        ASSERT_EQ(Coord(b, w.first, w.second, 1), P(px, py)) << o;
       }
     }
   }
@@ -302,9 +295,7 @@ TEST_F(ImageApi, DisplayCoord2FollowsZoomTurnsMirrorAndCrop) {
   d.drawFlags = 0;
   d.zoom = INFINITY;
   d.aspect = NAN;
-  EXPECT_EQ(KZDisplayCoord2(&d, 3, 5, &x, &y, 0), 1);
-  EXPECT_EQ(x, 13);
-  EXPECT_EQ(y, 25);
+  EXPECT_EQ(Coord(d, 3, 5, 0), P(13, 25));
 }
 
 TEST_F(ImageApi, EveryErrorCode) {
@@ -378,28 +369,18 @@ TEST_F(ImageApi, EveryErrorCode) {
   }
   // A plan too large to allocate falls back to the frame's own size.
   KZDISPLAY huge = with([](KZDISPLAY& d) { d.drawFlags = KZ_DRAW_ZOOM, d.zoom = 1e9; });
-  HGLOBAL fallback = KZImageToBitmap(image, &huge);
-  ASSERT_NE(fallback, nullptr);
-  EXPECT_EQ(static_cast<BITMAPINFOHEADER*>(GlobalLock(fallback))->biWidth, 5);
-  GlobalUnlock(fallback);
-  GlobalFree(fallback);
+  EXPECT_EQ(HeaderOf(Take(KZImageToBitmap(image, &huge))).biWidth, 5);
 
   // A DC that belongs to no window while the block names one.
   KZDISPLAY named = with([&](KZDISPLAY& d) { d.window = window; });
-  EXPECT_EQ(KZShowImage(image, &named, mem), 0);
-  EXPECT_EQ(KZGetLastError(), static_cast<uint32_t>(KZ_ERR_DC_WINDOW));
-  EXPECT_EQ(KZShowImage(image, &ok, mem), 1);  // the same DC with no window named
-  EXPECT_EQ(KZGetLastError(), 0u);
+  EXPECT_CALL_ERR(KZShowImage(image, &named, mem), 0, KZ_ERR_DC_WINDOW);
+  EXPECT_CALL_ERR(KZShowImage(image, &ok, mem), 1, 0u);  // the same DC with no window named
 
   int32_t x, y;
-  EXPECT_EQ(KZDisplayCoord2(nullptr, 0, 0, &x, &y, 0), 0);
-  EXPECT_EQ(KZGetLastError(), static_cast<uint32_t>(KZ_ERR_NULL));
-  EXPECT_EQ(KZDisplayCoord2(&ok, 0, 0, nullptr, nullptr, 0), 0);
-  EXPECT_EQ(KZGetLastError(), static_cast<uint32_t>(KZ_ERR_NULL));
-  EXPECT_EQ(KZDisplayCoord(0x7777777, 1, nullptr, 0, 0, &x, &y, 0), 0);
-  EXPECT_EQ(KZGetLastError(), static_cast<uint32_t>(KZ_ERR_SESSION));
-  EXPECT_EQ(KZDisplayCoord(session_, 3, nullptr, 0, 0, &x, &y, 0), 0);
-  EXPECT_EQ(KZGetLastError(), static_cast<uint32_t>(KZ_ERR_NO_DISPLAY));
+  EXPECT_CALL_ERR(KZDisplayCoord2(nullptr, 0, 0, &x, &y, 0), 0, KZ_ERR_NULL);
+  EXPECT_CALL_ERR(KZDisplayCoord2(&ok, 0, 0, nullptr, nullptr, 0), 0, KZ_ERR_NULL);
+  EXPECT_CALL_ERR(KZDisplayCoord(0x7777777, 1, nullptr, 0, 0, &x, &y, 0), 0, KZ_ERR_SESSION);
+  EXPECT_CALL_ERR(KZDisplayCoord(session_, 3, nullptr, 0, 0, &x, &y, 0), 0, KZ_ERR_NO_DISPLAY);
 
   // A display stream entry of this session in `window`: found, another session's refused,
   // another window's refused; a pending block is the one used.
@@ -423,14 +404,12 @@ TEST_F(ImageApi, EveryErrorCode) {
   e->pending = kz::kDisplayBit;
   EXPECT_EQ(KZDisplayCoord(0, 0, nullptr, 1, 2, &x, &y, 0), 1);
   EXPECT_EQ(x, 51);
-  EXPECT_EQ(KZDisplayCoord(session_, 3, reinterpret_cast<HWND>(uintptr_t{0x4444}), 1, 2, &x, &y, 0),
-            0);
-  EXPECT_EQ(KZGetLastError(), static_cast<uint32_t>(KZ_ERR_OTHER_WINDOW));
+  EXPECT_CALL_ERR(
+      KZDisplayCoord(session_, 3, reinterpret_cast<HWND>(uintptr_t{0x4444}), 1, 2, &x, &y, 0), 0,
+      KZ_ERR_OTHER_WINDOW);
   const uint32_t other = KZBegin(nullptr);
-  EXPECT_EQ(KZDisplayCoord(other, 3, nullptr, 1, 2, &x, &y, 0), 0);
-  EXPECT_EQ(KZGetLastError(), static_cast<uint32_t>(KZ_ERR_OTHER_SESSION));
-  EXPECT_EQ(KZDisplayCoord(session_, 3, nullptr, 1, 2, nullptr, nullptr, 0), 0);
-  EXPECT_EQ(KZGetLastError(), static_cast<uint32_t>(KZ_ERR_NULL));
+  EXPECT_CALL_ERR(KZDisplayCoord(other, 3, nullptr, 1, 2, &x, &y, 0), 0, KZ_ERR_OTHER_SESSION);
+  EXPECT_CALL_ERR(KZDisplayCoord(session_, 3, nullptr, 1, 2, nullptr, nullptr, 0), 0, KZ_ERR_NULL);
   e->running = 0;
   kz::ReleaseEntry(e);
   KZEnd(other);

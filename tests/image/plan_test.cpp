@@ -35,8 +35,6 @@ struct Out {
   int64_t stride = 0;
   // Pixel (x, y), y = 0 the top image row; channel k of B, G, R (or the grey byte).
   int At(int x, int y, int k = 0) const {
-    const bool eight = stride == BitmapStride(w, true) && stride != BitmapStride(w, false);
-    (void)eight;
     return rows[static_cast<size_t>((h - 1 - y) * stride + x * bpp + k)];
   }
   int bpp = 3;
