@@ -45,6 +45,10 @@ TEST_F(LiveConcurrency, DisplayRequestsKeepTheirPaceAsTheClockPassesTwoToThe31An
     ASSERT_TRUE(PumpUntil(
         [&] {
           std::lock_guard lock(seenMutex);
+          // Once frames flow, the clock is put a second before the mark: however few passes
+          // loaded threads make, the mark comes within a dozen frames.
+          const DWORD passed = timeGetTime() - start;
+          if (!seen.empty() && passed < 49000) kzwinAdvanceClock(49000 - passed);
           return seen.size() >= 3 && seen.back().first - start >= 50000 + 200;
         },
         60));

@@ -6,6 +6,7 @@
 #include "image/show.h"
 #include "live/ring.h"
 #include "live_fixture.h"
+#include "expect_call.h"
 
 namespace kz::test {
 namespace {
@@ -66,6 +67,13 @@ BITMAPINFOHEADER HeaderOf(const std::vector<uint8_t>& dib) {
 
 class LiveDisplay : public LiveTest {
  protected:
+  // Driver `index` as the default camera with `edit` applied.
+  static void SetCamera(UINT index, void (*edit)(KZWIN_CAMERA&) = nullptr) {
+    KZWIN_CAMERA c;
+    kzwinDefaultCamera(&c);
+    if (edit) edit(c);
+    ASSERT_TRUE(kzwinSetCamera(index, &c));
+  }
   // Frame number of the raw frame on screen now, and the drawn image with it.
   bool Shown(uint32_t source, uint32_t* n, std::vector<uint8_t>* dib, const KZDISPLAY& b) {
     if (!Settle(source)) return false;
@@ -111,8 +119,8 @@ TEST_F(LiveDisplay, ShowsTheCameraFramesPixelExact) {
   EXPECT_EQ(double{rate.meanRate}, 0.0);
   EXPECT_EQ(double{rate.latestRate}, 0.0);
   EXPECT_EQ(double{rate.recentRate}, 0.0);
-  EXPECT_EQ(KZGetDisplayImage(session_, 1, window_, KZ_IMAGE_NOW, 100), nullptr);
-  EXPECT_EQ(KZGetLastError(), static_cast<uint32_t>(KZ_ERR_NO_IMAGE));
+  EXPECT_CALL_ERR(KZGetDisplayImage(session_, 1, window_, KZ_IMAGE_NOW, 100), nullptr,
+                  KZ_ERR_NO_IMAGE);
 
   std::vector<uint8_t> raw =
       TakeHandle(KZGetDisplayImage(session_, 1, window_, KZ_IMAGE_NEXT, 10000));
@@ -226,10 +234,8 @@ TEST_F(LiveDisplay, RatesFollowTheFramesShown) {
   EXPECT_GT(double{r.startTime}, 2400000.0);
   EXPECT_LE(r.msSinceFrame, r.msSinceStart + 1);
   EXPECT_GE(double{r.meanRate}, 0.0);
-  EXPECT_EQ(KZGetDisplayRate(session_, 1, window_, nullptr), 0);
-  EXPECT_EQ(KZGetLastError(), static_cast<uint32_t>(KZ_ERR_NULL));
-  EXPECT_EQ(KZGetDisplayRate(session_, 2, window_, &r), 0);
-  EXPECT_EQ(KZGetLastError(), static_cast<uint32_t>(KZ_ERR_NO_DISPLAY));
+  EXPECT_CALL_ERR(KZGetDisplayRate(session_, 1, window_, nullptr), 0, KZ_ERR_NULL);
+  EXPECT_CALL_ERR(KZGetDisplayRate(session_, 2, window_, &r), 0, KZ_ERR_NO_DISPLAY);
 }
 
 TEST_F(LiveDisplay, StopReleasesEverythingAndTheSourceStartsAgain) {
@@ -243,23 +249,19 @@ TEST_F(LiveDisplay, StopReleasesEverythingAndTheSourceStartsAgain) {
     ExpectExact(1, &n);
     EXPECT_EQ(KZWaitForDisplay(session_, 1, window_, 1000), 1);
     ASSERT_EQ(KZStopDisplay(session_, 1, window_), 1);
-    EXPECT_EQ(KZIsSourceInUse(session_, 1, window_), 0u);
-    EXPECT_EQ(KZGetLastError(), 0u);
+    EXPECT_CALL_ERR(KZIsSourceInUse(session_, 1, window_), 0u, 0u);
     EXPECT_EQ(SourceBits(1), 0u);
     EXPECT_FALSE(SourceEntryExists(1));
     EXPECT_EQ(kzwinCameraConnections(0), 0);
     EXPECT_EQ(kzwinCountWindows(), before_.windows + 1);
     EXPECT_EQ(kzwinCountGlobalBlocks(), before_.blocks);
     EXPECT_EQ(kzwinCountOpenHandles(), before_.handles);
-    EXPECT_EQ(KZStopDisplay(session_, 1, window_), 0);
-    EXPECT_EQ(KZGetLastError(), static_cast<uint32_t>(KZ_ERR_NO_DISPLAY));
+    EXPECT_CALL_ERR(KZStopDisplay(session_, 1, window_), 0, KZ_ERR_NO_DISPLAY);
   }
 }
 
 TEST_F(LiveDisplay, TwoSourcesIntoTwoWindows) {
-  KZWIN_CAMERA second;
-  kzwinDefaultCamera(&second);
-  ASSERT_TRUE(kzwinSetCamera(1, &second));
+  SetCamera(1);
   HWND other = MakeWindow();
   KZDISPLAY a = Block(1, 320, 240);
   KZDISPLAY c = Block(2, 160, 120, KZ_FORMAT_RGB24);
@@ -272,8 +274,7 @@ TEST_F(LiveDisplay, TwoSourcesIntoTwoWindows) {
   ExpectExact(1);
   ExpectExact(2);
   // Each stream answers only for its own window.
-  EXPECT_EQ(KZWaitForDisplay(session_, 2, window_, 100), 0);
-  EXPECT_EQ(KZGetLastError(), static_cast<uint32_t>(KZ_ERR_OTHER_WINDOW));
+  EXPECT_CALL_ERR(KZWaitForDisplay(session_, 2, window_, 100), 0, KZ_ERR_OTHER_WINDOW);
   EXPECT_EQ(KZStopDisplay(session_, 0, other), 1);
   EXPECT_EQ(SourceBits(2), 0u);
   EXPECT_NE(SourceBits(1), 0u);
@@ -287,10 +288,9 @@ TEST_F(LiveDisplay, AWindowDestroyedUnderARunningDisplayEndsIt) {
   ASSERT_TRUE(WaitFrames(1, 2));
   ASSERT_TRUE(DestroyWindow(window_));
   ASSERT_TRUE(PumpUntil([] { return SourceBits(1) == 0; }));
-  EXPECT_EQ(KZGetDisplayImage(session_, 1, nullptr, KZ_IMAGE_NEXT, 50), nullptr);
-  EXPECT_EQ(KZGetLastError(), static_cast<uint32_t>(KZ_ERR_NO_DISPLAY));
-  EXPECT_EQ(KZWaitForDisplay(session_, 1, nullptr, 50), 0);
-  EXPECT_EQ(KZGetLastError(), static_cast<uint32_t>(KZ_ERR_NO_DISPLAY));
+  EXPECT_CALL_ERR(KZGetDisplayImage(session_, 1, nullptr, KZ_IMAGE_NEXT, 50), nullptr,
+                  KZ_ERR_NO_DISPLAY);
+  EXPECT_CALL_ERR(KZWaitForDisplay(session_, 1, nullptr, 50), 0, KZ_ERR_NO_DISPLAY);
   // The idle entry goes with the next start on its source.
   window_ = MakeWindow();
   b.window = window_;
@@ -304,9 +304,7 @@ TEST_F(LiveDisplay, AWindowDestroyedUnderARunningDisplayEndsIt) {
 }
 
 TEST_F(LiveDisplay, EndAndStopAllStopDisplaysOfEverySession) {
-  KZWIN_CAMERA second;
-  kzwinDefaultCamera(&second);
-  ASSERT_TRUE(kzwinSetCamera(1, &second));
+  SetCamera(1);
   const uint32_t other = KZBegin(nullptr);
   ASSERT_NE(other, 0u);
   HWND otherWindow = MakeWindow();
@@ -330,10 +328,7 @@ TEST_F(LiveDisplay, EndAndStopAllStopDisplaysOfEverySession) {
 }
 
 TEST_F(LiveDisplay, BadStartsAreRefusedAndLeaveNothing) {
-  KZWIN_CAMERA failing;
-  kzwinDefaultCamera(&failing);
-  failing.failConnect = TRUE;
-  ASSERT_TRUE(kzwinSetCamera(2, &failing));
+  SetCamera(2, [](KZWIN_CAMERA& c) { c.failConnect = TRUE; });
   struct Case {
     const char* what;
     void (*edit)(KZDISPLAY&);
@@ -359,8 +354,7 @@ TEST_F(LiveDisplay, BadStartsAreRefusedAndLeaveNothing) {
        KZ_ERR_FORMAT_REFUSED},
       {"size the camera refuses", [](KZDISPLAY& d) { d.width = 100; }, KZ_ERR_FORMAT_REFUSED},
   };
-  EXPECT_EQ(KZStartDisplay(nullptr), 0);
-  EXPECT_EQ(KZGetLastError(), static_cast<uint32_t>(KZ_ERR_NULL));
+  EXPECT_CALL_ERR(KZStartDisplay(nullptr), 0, KZ_ERR_NULL);
   for (const Case& c : cases) {
     KZDISPLAY d = Block();
     c.edit(d);
@@ -374,8 +368,7 @@ TEST_F(LiveDisplay, BadStartsAreRefusedAndLeaveNothing) {
   for (LONG threads : {0, 1}) {
     kzwinFailThreadsAfter(threads);
     KZDISPLAY d = Block();
-    EXPECT_EQ(KZStartDisplay(&d), 0);
-    EXPECT_EQ(KZGetLastError(), static_cast<uint32_t>(KZ_ERR_THREAD));
+    EXPECT_CALL_ERR(KZStartDisplay(&d), 0, KZ_ERR_THREAD);
     kzwinFailThreadsAfter(-1);
     EXPECT_EQ(EntriesInUse(), 0);
     EXPECT_EQ(kzwinCountOpenHandles(), before_.handles);
@@ -383,8 +376,7 @@ TEST_F(LiveDisplay, BadStartsAreRefusedAndLeaveNothing) {
   }
   kzwinFailAllocAfter(0);
   KZDISPLAY d = Block();
-  EXPECT_EQ(KZStartDisplay(&d), 0);
-  EXPECT_EQ(KZGetLastError(), static_cast<uint32_t>(KZ_ERR_MEMORY));
+  EXPECT_CALL_ERR(KZStartDisplay(&d), 0, KZ_ERR_MEMORY);
   kzwinFailAllocAfter(-1);
   EXPECT_EQ(EntriesInUse(), 0);
 }
@@ -392,60 +384,45 @@ TEST_F(LiveDisplay, BadStartsAreRefusedAndLeaveNothing) {
 TEST_F(LiveDisplay, ASourceInUseIsRefused) {
   KZDISPLAY d = Block();
   ASSERT_EQ(KZStartDisplay(&d), 1);
-  EXPECT_EQ(KZStartDisplay(&d), 0);
-  EXPECT_EQ(KZGetLastError(), static_cast<uint32_t>(KZ_ERR_ALREADY_DISPLAYING));
+  EXPECT_CALL_ERR(KZStartDisplay(&d), 0, KZ_ERR_ALREADY_DISPLAYING);
   const uint32_t other = KZBegin(nullptr);
   KZDISPLAY o = d;
   o.session = other;
-  EXPECT_EQ(KZStartDisplay(&o), 0);
-  EXPECT_EQ(KZGetLastError(), static_cast<uint32_t>(KZ_ERR_SOURCE_IN_USE));
+  EXPECT_CALL_ERR(KZStartDisplay(&o), 0, KZ_ERR_SOURCE_IN_USE);
   // The other session sees the stream but may not touch it.
-  EXPECT_EQ(KZChangeDisplay(&o), 0);
-  EXPECT_EQ(KZGetLastError(), static_cast<uint32_t>(KZ_ERR_OTHER_SESSION));
-  EXPECT_EQ(KZGetDisplayImage(other, 1, nullptr, 0, 10), nullptr);
-  EXPECT_EQ(KZGetLastError(), static_cast<uint32_t>(KZ_ERR_OTHER_SESSION));
-  EXPECT_EQ(KZStopDisplay(other, 1, nullptr), 0);
-  EXPECT_EQ(KZGetLastError(), static_cast<uint32_t>(KZ_ERR_OTHER_SESSION));
+  EXPECT_CALL_ERR(KZChangeDisplay(&o), 0, KZ_ERR_OTHER_SESSION);
+  EXPECT_CALL_ERR(KZGetDisplayImage(other, 1, nullptr, 0, 10), nullptr, KZ_ERR_OTHER_SESSION);
+  EXPECT_CALL_ERR(KZStopDisplay(other, 1, nullptr), 0, KZ_ERR_OTHER_SESSION);
   EXPECT_NE(SourceBits(1) & kDisplayBit, 0u);
   KZDISPLAY moved = d;
   moved.window = MakeWindow();
-  EXPECT_EQ(KZChangeDisplay(&moved), 0);
-  EXPECT_EQ(KZGetLastError(), static_cast<uint32_t>(KZ_ERR_OTHER_WINDOW));
+  EXPECT_CALL_ERR(KZChangeDisplay(&moved), 0, KZ_ERR_OTHER_WINDOW);
   KZDISPLAY out{};
-  EXPECT_EQ(KZGetDisplay(session_, 1, nullptr, nullptr), 0);
-  EXPECT_EQ(KZGetLastError(), static_cast<uint32_t>(KZ_ERR_NULL));
-  EXPECT_EQ(KZGetDisplay(session_, 1, nullptr, &out), 0);
-  EXPECT_EQ(KZGetLastError(), static_cast<uint32_t>(KZ_ERR_RECORD_SIZE));
-  EXPECT_EQ(KZWaitForDisplay(session_, 0, nullptr, 10), 0);
-  EXPECT_EQ(KZGetLastError(), static_cast<uint32_t>(KZ_ERR_NO_DISPLAY));
+  EXPECT_CALL_ERR(KZGetDisplay(session_, 1, nullptr, nullptr), 0, KZ_ERR_NULL);
+  EXPECT_CALL_ERR(KZGetDisplay(session_, 1, nullptr, &out), 0, KZ_ERR_RECORD_SIZE);
+  EXPECT_CALL_ERR(KZWaitForDisplay(session_, 0, nullptr, 10), 0, KZ_ERR_NO_DISPLAY);
   KZDISPLAY none = d;
   none.source = 2;
-  EXPECT_EQ(KZChangeDisplay(&none), 0);
-  EXPECT_EQ(KZGetLastError(), static_cast<uint32_t>(KZ_ERR_NO_DISPLAY));
-  EXPECT_EQ(KZChangeDisplay(nullptr), 0);
-  EXPECT_EQ(KZGetLastError(), static_cast<uint32_t>(KZ_ERR_NULL));
+  EXPECT_CALL_ERR(KZChangeDisplay(&none), 0, KZ_ERR_NO_DISPLAY);
+  EXPECT_CALL_ERR(KZChangeDisplay(nullptr), 0, KZ_ERR_NULL);
   EXPECT_EQ(KZEnd(other), 1);  // stops every stream, this one too
   EXPECT_EQ(SourceBits(1), 0u);
 }
 
 TEST_F(LiveDisplay, ADriverThatStopsDeliveringFramesNeverHangs) {
-  KZWIN_CAMERA camera;
-  kzwinDefaultCamera(&camera);
-  camera.framesBeforeFailure = 0;
-  ASSERT_TRUE(kzwinSetCamera(0, &camera));
+  SetCamera(0, [](KZWIN_CAMERA& c) { c.framesBeforeFailure = 0; });
   KZDISPLAY d = Block();
   ASSERT_EQ(KZStartDisplay(&d), 1);
-  EXPECT_EQ(KZGetDisplayImage(session_, 1, nullptr, KZ_IMAGE_NEXT, 30), nullptr);
-  EXPECT_EQ(KZGetLastError(), static_cast<uint32_t>(KZ_ERR_TIMEOUT));
-  EXPECT_EQ(KZGetDisplayImage(session_, 1, nullptr, KZ_IMAGE_NEXT_UNPACED, -1), nullptr);
-  EXPECT_EQ(KZGetLastError(), static_cast<uint32_t>(KZ_ERR_TIMEOUT));
+  EXPECT_CALL_ERR(KZGetDisplayImage(session_, 1, nullptr, KZ_IMAGE_NEXT, 30), nullptr,
+                  KZ_ERR_TIMEOUT);
+  EXPECT_CALL_ERR(KZGetDisplayImage(session_, 1, nullptr, KZ_IMAGE_NEXT_UNPACED, -1), nullptr,
+                  KZ_ERR_TIMEOUT);
   EXPECT_EQ(EntryOf(1)->live.unpacedWaiters.load(), 0u);
-  EXPECT_EQ(KZGetDisplayImage(session_, 1, nullptr, KZ_IMAGE_NOW, 30), nullptr);
-  EXPECT_EQ(KZGetLastError(), static_cast<uint32_t>(KZ_ERR_NO_IMAGE));
+  EXPECT_CALL_ERR(KZGetDisplayImage(session_, 1, nullptr, KZ_IMAGE_NOW, 30), nullptr,
+                  KZ_ERR_NO_IMAGE);
   ASSERT_EQ(KZStopDisplay(session_, 1, nullptr), 1);
 
-  camera.framesBeforeFailure = 4;
-  ASSERT_TRUE(kzwinSetCamera(0, &camera));
+  SetCamera(0, [](KZWIN_CAMERA& c) { c.framesBeforeFailure = 4; });
   ASSERT_EQ(KZStartDisplay(&d), 1);
   uint32_t last = 0;
   ASSERT_TRUE(PumpUntil([&] {
@@ -455,16 +432,10 @@ TEST_F(LiveDisplay, ADriverThatStopsDeliveringFramesNeverHangs) {
                                 &last) &&
            last == 3;
   }));
-  EXPECT_EQ(KZGetDisplayImage(session_, 1, nullptr, KZ_IMAGE_NEXT, 50), nullptr);
-  EXPECT_EQ(KZGetLastError(), static_cast<uint32_t>(KZ_ERR_TIMEOUT));
+  EXPECT_CALL_ERR(KZGetDisplayImage(session_, 1, nullptr, KZ_IMAGE_NEXT, 50), nullptr,
+                  KZ_ERR_TIMEOUT);
   ASSERT_EQ(KZStopDisplay(session_, 1, nullptr), 1);
 }
-
-}  // namespace
-}  // namespace kz::test
-
-namespace kz::test {
-namespace {
 
 TEST_F(LiveDisplay, AnUnpacedImageRequestLiftsTheRateOnlyForItsWait) {
   KZDISPLAY b = Block(1, 160, 120);
@@ -472,8 +443,8 @@ TEST_F(LiveDisplay, AnUnpacedImageRequestLiftsTheRateOnlyForItsWait) {
   ASSERT_EQ(KZStartDisplay(&b), 1);
   // The first request is never held back.
   ASSERT_FALSE(TakeHandle(KZGetDisplayImage(session_, 1, nullptr, KZ_IMAGE_NEXT, 10000)).empty());
-  EXPECT_EQ(KZGetDisplayImage(session_, 1, nullptr, KZ_IMAGE_NEXT, 100), nullptr);
-  EXPECT_EQ(KZGetLastError(), static_cast<uint32_t>(KZ_ERR_TIMEOUT));
+  EXPECT_CALL_ERR(KZGetDisplayImage(session_, 1, nullptr, KZ_IMAGE_NEXT, 100), nullptr,
+                  KZ_ERR_TIMEOUT);
   for (int i = 0; i < 3; ++i) {
     EXPECT_FALSE(
         TakeHandle(KZGetDisplayImage(session_, 1, nullptr, KZ_IMAGE_NEXT_UNPACED, 10000)).empty());
@@ -492,12 +463,6 @@ TEST_F(LiveDisplay, AnUnpacedImageRequestLiftsTheRateOnlyForItsWait) {
   EXPECT_LE(late, 2);
   EXPECT_EQ(KZGetLastError(), static_cast<uint32_t>(KZ_ERR_TIMEOUT));
 }
-
-}  // namespace
-}  // namespace kz::test
-
-namespace kz::test {
-namespace {
 
 TEST_F(LiveDisplay, EndReleasesADisplayThatEndedWithItsWindow) {
   KZDISPLAY b = Block();

@@ -5,6 +5,7 @@
 #include "live/live_stream.h"
 #include "live/ring.h"
 #include "live_fixture.h"
+#include "expect_call.h"
 
 namespace kz::test {
 namespace {
@@ -36,13 +37,12 @@ DWORD WINAPI StandInRecord(LPVOID parameter) {
 class LiveSharedRing : public LiveTest {
  protected:
   StreamRecord* StartRecording(bool begun) {
-    LiveOpenRequest q;
-    q.session = session_;
-    q.source = 1;
-    q.width = 320;
-    q.height = 240;
-    q.format = KZ_FORMAT_YUY2;
-    q.window = window_;
+    const LiveOpenRequest q{.session = session_,
+                            .source = 1,
+                            .width = 320,
+                            .height = 240,
+                            .format = KZ_FORMAT_YUY2,
+                            .window = window_};
     const PixelFormat* row = nullptr;
     uint32_t error = 0;
     StreamRecord* e = OpenLiveStream(q, &row, &error);
@@ -50,15 +50,8 @@ class LiveSharedRing : public LiveTest {
     if (!e) return nullptr;
     {
       std::lock_guard lock(e->blockMutex);
-      KZDISPLAY& d = e->display;
-      d.size = sizeof d;
-      d.session = session_;
-      d.source = 1;
-      d.width = 320;
-      d.height = 240;
-      d.format = static_cast<uint32_t>(row->code);
-      d.bitCount = row->bits;
-      d.window = window_;
+      e->display = Block(1, 320, 240, static_cast<uint32_t>(row->code));
+      e->display.bitCount = row->bits;
     }
     e->live.recordBegun.store(begun ? 1 : 0);
     EXPECT_TRUE(StartLiveThreads(*e, kRecordBit, StandInRecord, &e->recordThread, true));
@@ -92,16 +85,14 @@ TEST_F(LiveSharedRing, ADisplayJoinsAndLeavesARunningRecording) {
   for (const Case& c : refused) {
     KZDISPLAY d = b;
     c.edit(d);
-    EXPECT_EQ(KZStartDisplay(&d), 0);
-    EXPECT_EQ(KZGetLastError(), c.error);
+    EXPECT_CALL_ERR(KZStartDisplay(&d), 0, c.error);
     EXPECT_EQ(SourceBits(1), kRecordBit | kGrabBit);
   }
   b.format = 0;  // any format of the stream's bit count
   b.rate = 0.0;
   ASSERT_EQ(KZStartDisplay(&b), 1) << KZGetLastError();
   EXPECT_EQ(SourceBits(1), kDisplayBit | kRecordBit | kGrabBit);
-  EXPECT_EQ(KZStartDisplay(&b), 0);
-  EXPECT_EQ(KZGetLastError(), static_cast<uint32_t>(KZ_ERR_ALREADY_DISPLAYING));
+  EXPECT_CALL_ERR(KZStartDisplay(&b), 0, KZ_ERR_ALREADY_DISPLAYING);
 
   // Both take frames from the one ring.
   const uint32_t before = recorded.load();
