@@ -78,36 +78,53 @@ inline AVISTREAMINFOA VideoInfo(int w, int h, DWORD rate) {
   return info;
 }
 
+// A file being written: its plain video stream and, when `options` are given, the
+// compressed stream on it; the format is set on the stream written to.
+struct AviWriter {
+  PAVIFILE file = nullptr;
+  PAVISTREAM video = nullptr, compressed = nullptr;
+  HRESULT hr = 0;
+  int w, h;
+  AviWriter(const std::string& path, int width, int height, const AVICOMPRESSOPTIONS* options,
+            DWORD rate = 25000)
+      : w(width), h(height) {
+    hr = AVIFileOpenA(&file, path.c_str(), OF_CREATE | OF_SHARE_DENY_NONE, nullptr);
+    AVISTREAMINFOA info = VideoInfo(w, h, rate);
+    if (hr == 0) hr = AVIFileCreateStreamA(file, &video, &info);
+    AVICOMPRESSOPTIONS o = options ? *options : AVICOMPRESSOPTIONS{};
+    if (hr == 0 && options) hr = AVIMakeCompressedStream(&compressed, video, &o, nullptr);
+    BITMAPINFOHEADER b = Rgb24Header(w, h);
+    if (hr == 0) hr = AVIStreamSetFormat(stream(), 0, &b, sizeof b);
+  }
+  ~AviWriter() { Close(); }
+  PAVISTREAM stream() const { return compressed ? compressed : video; }
+  // Writes pattern frame n at position n.
+  HRESULT Write(int n, DWORD flags = 0) {
+    std::vector<uint8_t> bits = Pattern(w, h, n);
+    return AVIStreamWrite(stream(), n, 1, bits.data(), static_cast<LONG>(bits.size()), flags,
+                          nullptr, nullptr);
+  }
+  void Close() {
+    if (compressed) AVIStreamRelease(compressed);
+    if (video) AVIStreamRelease(video);
+    if (file) AVIFileRelease(file);
+    compressed = video = nullptr;
+    file = nullptr;
+  }
+};
+
 // Writes `frames` pattern frames through the handler; returns the first failure code.
 inline HRESULT WriteAvi(const std::string& path, DWORD handler, int w, int h, int frames,
                         DWORD rate = 25000, DWORD keyEvery = 0, DWORD quality = 0xFFFFFFFFu) {
-  PAVIFILE file = nullptr;
-  HRESULT hr = AVIFileOpenA(&file, path.c_str(), OF_CREATE | OF_SHARE_DENY_NONE, nullptr);
-  if (hr != 0) return hr;
-  PAVISTREAM video = nullptr, compressed = nullptr;
-  AVISTREAMINFOA info = VideoInfo(w, h, rate);
-  hr = AVIFileCreateStreamA(file, &video, &info);
-  if (hr == 0) {
-    AVICOMPRESSOPTIONS o{};
-    o.fccType = streamtypeVIDEO;
-    o.fccHandler = handler;
-    o.dwQuality = quality;
-    o.dwKeyFrameEvery = keyEvery;
-    o.dwFlags = keyEvery ? AVICOMPRESSF_KEYFRAMES : 0;
-    hr = AVIMakeCompressedStream(&compressed, video, &o, nullptr);
-  }
-  if (hr == 0) {
-    BITMAPINFOHEADER b = Rgb24Header(w, h);
-    hr = AVIStreamSetFormat(compressed, 0, &b, sizeof b);
-  }
-  for (int n = 0; hr == 0 && n < frames; ++n) {
-    std::vector<uint8_t> bits = Pattern(w, h, n);
-    hr = AVIStreamWrite(compressed, n, 1, bits.data(), static_cast<LONG>(bits.size()),
-                        AVIIF_KEYFRAME, nullptr, nullptr);
-  }
-  if (compressed) AVIStreamRelease(compressed);
-  if (video) AVIStreamRelease(video);
-  AVIFileRelease(file);
+  AVICOMPRESSOPTIONS o{};
+  o.fccType = streamtypeVIDEO;
+  o.fccHandler = handler;
+  o.dwQuality = quality;
+  o.dwKeyFrameEvery = keyEvery;
+  o.dwFlags = keyEvery ? AVICOMPRESSF_KEYFRAMES : 0;
+  AviWriter writer(path, w, h, &o, rate);
+  HRESULT hr = writer.hr;
+  for (int n = 0; hr == 0 && n < frames; ++n) hr = writer.Write(n, AVIIF_KEYFRAME);
   return hr;
 }
 

@@ -109,19 +109,11 @@ TEST(AviRead, FfmpegFilesReadInOrderAndAtRandom) {
 TEST(AviRead, DropChunksRepeatThePreviousPicture) {
   const int w = 32, h = 16;
   std::string path = Path("drops.avi");
-  PAVIFILE f = nullptr;
-  ASSERT_EQ(AVIFileOpenA(&f, path.c_str(), OF_CREATE, nullptr), 0);
-  PAVISTREAM v = nullptr;
-  AVISTREAMINFOA info = VideoInfo(w, h, 10000);
-  ASSERT_EQ(AVIFileCreateStreamA(f, &v, &info), 0);
-  BITMAPINFOHEADER b = Rgb24Header(w, h);
-  ASSERT_EQ(AVIStreamSetFormat(v, 0, &b, sizeof b), 0);
-  for (int n = 0; n < 3; ++n) {
-    auto bits = Pattern(w, h, n);
-    ASSERT_EQ(AVIStreamWrite(v, n, 1, bits.data(), LONG(bits.size()), 0, nullptr, nullptr), 0);
+  {
+    AviWriter writer(path, w, h, nullptr, 10000);
+    ASSERT_EQ(writer.hr, 0);
+    for (int n = 0; n < 3; ++n) ASSERT_EQ(writer.Write(n), 0);
   }
-  AVIStreamRelease(v);
-  AVIFileRelease(f);
   // Turn chunk 1 into a drop chunk: its size becomes 0 and its index entry follows.
   auto bytes = ReadBytes(path);
   size_t movi = 0;

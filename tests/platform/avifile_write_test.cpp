@@ -24,19 +24,9 @@ struct AviEnv : ::testing::Environment {
 const auto* const kEnv = ::testing::AddGlobalTestEnvironment(new AviEnv);
 
 bool HasH264() {
-  PAVIFILE f = nullptr;
-  std::string p = Path("probe-h264.avi");
-  if (AVIFileOpenA(&f, p.c_str(), OF_CREATE, nullptr) != 0) return false;
-  PAVISTREAM v = nullptr, c = nullptr;
-  AVISTREAMINFOA info = VideoInfo(16, 16, 25000);
-  AVIFileCreateStreamA(f, &v, &info);
   AVICOMPRESSOPTIONS o{};
   o.fccHandler = mmioFOURCC('H', '2', '6', '4');
-  bool ok = AVIMakeCompressedStream(&c, v, &o, nullptr) == 0;
-  if (c) AVIStreamRelease(c);
-  AVIStreamRelease(v);
-  AVIFileRelease(f);
-  return ok;
+  return AviWriter(Path("probe-h264.avi"), 16, 16, &o).compressed != nullptr;
 }
 
 TEST(AviWrite, EveryHandlerRoundTrips) {
@@ -273,42 +263,23 @@ TEST(AviWrite, AppendContinuesTheStreamOrRefuses) {
 
 TEST(AviWrite, FullDiskFailsAndTheFileClaimsOnlyWhatItHolds) {
   // Nothing fits: the first frame fails.
-  PAVIFILE f = nullptr;
-  if (AVIFileOpenA(&f, "/dev/full", OF_CREATE, nullptr) == 0) {
-    PAVISTREAM v = nullptr;
-    AVISTREAMINFOA info = VideoInfo(16, 16, 25000);
-    ASSERT_EQ(AVIFileCreateStreamA(f, &v, &info), 0);
-    BITMAPINFOHEADER b = Rgb24Header(16, 16);
-    ASSERT_EQ(AVIStreamSetFormat(v, 0, &b, sizeof b), 0);
-    auto bits = Pattern(16, 16, 0);
-    EXPECT_EQ(AVIStreamWrite(v, 0, 1, bits.data(), LONG(bits.size()), 0, nullptr, nullptr),
-              AVIERR_FILEWRITE);
-    AVIStreamRelease(v);
-    AVIFileRelease(f);
+  AviWriter full("/dev/full", 16, 16, nullptr);
+  if (full.file) {
+    ASSERT_EQ(full.hr, 0);
+    EXPECT_EQ(full.Write(0), AVIERR_FILEWRITE);
   }
+  full.Close();
 
   // The kernel's disk-full seam: the disk fills up after a few frames.
   {
     const int w = 40, h = 30;
     std::string seam = Path("seam.avi");
-    PAVIFILE sf = nullptr;
-    ASSERT_EQ(AVIFileOpenA(&sf, seam.c_str(), OF_CREATE, nullptr), 0);
-    PAVISTREAM sv = nullptr;
-    AVISTREAMINFOA si = VideoInfo(w, h, 25000);
-    ASSERT_EQ(AVIFileCreateStreamA(sf, &sv, &si), 0);
-    BITMAPINFOHEADER sb = Rgb24Header(w, h);
-    ASSERT_EQ(AVIStreamSetFormat(sv, 0, &sb, sizeof sb), 0);
+    AviWriter writer(seam, w, h, nullptr);
+    ASSERT_EQ(writer.hr, 0);
     kzwinFailWritesAfter(30000);
     int ok = 0;
-    for (int n = 0; n < 20; ++n) {
-      auto bits = Pattern(w, h, n);
-      if (AVIStreamWrite(sv, n, 1, bits.data(), LONG(bits.size()), 0, nullptr, nullptr) != 0) {
-        break;
-      }
-      ++ok;
-    }
-    AVIStreamRelease(sv);
-    AVIFileRelease(sf);
+    while (ok < 20 && writer.Write(ok) == 0) ++ok;
+    writer.Close();
     kzwinFailWritesAfter(-1);
     EXPECT_GT(ok, 0);
     EXPECT_LT(ok, 20);
@@ -329,23 +300,11 @@ TEST(AviWrite, FullDiskFailsAndTheFileClaimsOnlyWhatItHolds) {
   ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
   int written = 0;
   HRESULT last = 0;
-  ASSERT_EQ(AVIFileOpenA(&f, path.c_str(), OF_CREATE, nullptr), 0);
-  PAVISTREAM v = nullptr, c = nullptr;
-  AVISTREAMINFOA info = VideoInfo(w, h, 25000);
-  ASSERT_EQ(AVIFileCreateStreamA(f, &v, &info), 0);
-  AVICOMPRESSOPTIONS o{};
-  ASSERT_EQ(AVIMakeCompressedStream(&c, v, &o, nullptr), 0);
-  BITMAPINFOHEADER b = Rgb24Header(w, h);
-  ASSERT_EQ(AVIStreamSetFormat(c, 0, &b, sizeof b), 0);
-  for (int n = 0; n < 20; ++n) {
-    auto bits = Pattern(w, h, n);
-    last = AVIStreamWrite(c, n, 1, bits.data(), LONG(bits.size()), 0, nullptr, nullptr);
-    if (last != 0) break;
-    ++written;
-  }
-  AVIStreamRelease(c);
-  AVIStreamRelease(v);
-  AVIFileRelease(f);
+  const AVICOMPRESSOPTIONS o{};
+  AviWriter writer(path, w, h, &o);
+  ASSERT_EQ(writer.hr, 0);
+  while (written < 20 && (last = writer.Write(written)) == 0) ++written;
+  writer.Close();
   setrlimit(RLIMIT_FSIZE, &old);
   signal(SIGXFSZ, oldHandler);
   EXPECT_EQ(last, AVIERR_FILEWRITE);

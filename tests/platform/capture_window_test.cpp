@@ -8,6 +8,7 @@
 #include <cstring>
 #include <thread>
 #include <vector>
+#include "expect_call.h"
 
 namespace {
 
@@ -392,8 +393,7 @@ TEST_F(CaptureWindow, ClosedByAPostedCloseOrWithItsThread) {
     while (IsWindow(w) && GetMessageA(&msg, nullptr, 0, 0) > 0) DispatchMessageA(&msg);
   });
   while (!cap.load()) std::this_thread::yield();
-  EXPECT_FALSE(DestroyWindow(cap.load()));  // not from this thread
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+  EXPECT_WIN_ERR(DestroyWindow(cap.load()), FALSE, ERROR_ACCESS_DENIED);  // not from this thread
   EXPECT_TRUE(PostMessageA(cap.load(), WM_CLOSE, 0, 0));
   owner.join();  // its loop ends only once the window is gone
   EXPECT_FALSE(IsWindow(cap.load()));

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "platform/scratch.h"
+#include "expect_call.h"
 
 namespace {
 
@@ -104,9 +105,8 @@ TEST_F(Files, OpenFailures) {
     EXPECT_EQ(Open(c.name, c.access, c.creation), INVALID_HANDLE_VALUE) << c.name;
     EXPECT_EQ(GetLastError(), c.error) << c.name;
   }
-  EXPECT_EQ(CreateFileA(nullptr, GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr),
-            INVALID_HANDLE_VALUE);
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+  EXPECT_WIN_ERR(CreateFileA(nullptr, GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr),
+                 INVALID_HANDLE_VALUE, ERROR_INVALID_PARAMETER);
 }
 
 TEST_F(Files, BackslashesSeparateFolders) {
@@ -146,20 +146,15 @@ TEST_F(Files, ReadsWritesAndShortReads) {
   HANDLE reader = Open(path, GENERIC_READ, OPEN_EXISTING);
   HANDLE writer = Open(path, GENERIC_WRITE, OPEN_EXISTING);
   char byte = 0;
-  EXPECT_FALSE(WriteFile(reader, "x", 1, &done, nullptr));
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
-  EXPECT_FALSE(ReadFile(writer, &byte, 1, &done, nullptr));
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
-  EXPECT_FALSE(SetEndOfFile(reader));
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+  EXPECT_WIN_ERR(WriteFile(reader, "x", 1, &done, nullptr), FALSE, ERROR_ACCESS_DENIED);
+  EXPECT_WIN_ERR(ReadFile(writer, &byte, 1, &done, nullptr), FALSE, ERROR_ACCESS_DENIED);
+  EXPECT_WIN_ERR(SetEndOfFile(reader), FALSE, ERROR_ACCESS_DENIED);
   EXPECT_TRUE(CloseHandle(reader));
   EXPECT_TRUE(CloseHandle(writer));
 
   // A closed handle is refused, and closing twice fails.
-  EXPECT_FALSE(ReadFile(reader, &byte, 1, &done, nullptr));
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
-  EXPECT_FALSE(CloseHandle(reader));
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+  EXPECT_WIN_ERR(ReadFile(reader, &byte, 1, &done, nullptr), FALSE, ERROR_INVALID_HANDLE);
+  EXPECT_WIN_ERR(CloseHandle(reader), FALSE, ERROR_INVALID_HANDLE);
   EXPECT_FALSE(CloseHandle(INVALID_HANDLE_VALUE));
 }
 
@@ -216,8 +211,8 @@ TEST_F(Files, Seeks) {
   EXPECT_EQ(GetFileSize(file, &high), 100u);
   EXPECT_EQ(high, 0u);
   EXPECT_TRUE(CloseHandle(file));
-  EXPECT_EQ(SetFilePointer(file, 0, nullptr, FILE_BEGIN), INVALID_SET_FILE_POINTER);
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+  EXPECT_WIN_ERR(SetFilePointer(file, 0, nullptr, FILE_BEGIN), INVALID_SET_FILE_POINTER,
+                 ERROR_INVALID_HANDLE);
 }
 
 TEST_F(Files, SetEndOfFileTruncatesAndExtends) {
@@ -278,9 +273,8 @@ TEST_F(Files, RealFullDiskIsDiskFull) {
   HANDLE file = Open("/dev/full", GENERIC_WRITE, OPEN_EXISTING);
   if (file == INVALID_HANDLE_VALUE) GTEST_SKIP() << "no /dev/full";
   DWORD written = 99;
-  EXPECT_FALSE(WriteFile(file, "abc", 3, &written, nullptr));
+  EXPECT_WIN_ERR(WriteFile(file, "abc", 3, &written, nullptr), FALSE, ERROR_DISK_FULL);
   EXPECT_EQ(written, 0u);
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_DISK_FULL));
   EXPECT_TRUE(CloseHandle(file));
 }
 
@@ -323,24 +317,21 @@ TEST_F(Files, DeleteAndMove) {
   WriteText(a, "AAA");
   WriteText(b, "BBB");
   HANDLE open = Open(a, GENERIC_READ, OPEN_EXISTING, kShareAll);
-  EXPECT_FALSE(DeleteFileA(a.c_str()));
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
-  EXPECT_FALSE(MoveFileExA(a.c_str(), (dir / "c").c_str(), 0));
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+  EXPECT_WIN_ERR(DeleteFileA(a.c_str()), FALSE, ERROR_SHARING_VIOLATION);
+  EXPECT_WIN_ERR(MoveFileExA(a.c_str(), (dir / "c").c_str(), 0), FALSE, ERROR_SHARING_VIOLATION);
   CloseHandle(open);
   open = Open(a, GENERIC_READ, OPEN_EXISTING, kShareAll | FILE_SHARE_DELETE);
   EXPECT_TRUE(MoveFileExA(a.c_str(), (dir / "c").c_str(), 0));
   EXPECT_TRUE(MoveFileExA((dir / "c").c_str(), a.c_str(), 0));
   CloseHandle(open);
 
-  EXPECT_FALSE(MoveFileExA(a.c_str(), b.c_str(), 0));
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
+  EXPECT_WIN_ERR(MoveFileExA(a.c_str(), b.c_str(), 0), FALSE, ERROR_ALREADY_EXISTS);
   EXPECT_EQ(ReadText(b), "BBB");
   EXPECT_TRUE(MoveFileExA(a.c_str(), b.c_str(), MOVEFILE_REPLACE_EXISTING));
   EXPECT_EQ(ReadText(b), "AAA");
   EXPECT_FALSE(Exists(a));
-  EXPECT_FALSE(MoveFileExA(a.c_str(), b.c_str(), MOVEFILE_REPLACE_EXISTING));
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+  EXPECT_WIN_ERR(MoveFileExA(a.c_str(), b.c_str(), MOVEFILE_REPLACE_EXISTING), FALSE,
+                 ERROR_FILE_NOT_FOUND);
 
   ASSERT_EQ(mkdir((dir / "folder").c_str(), 0700), 0);
   struct Case {
@@ -394,8 +385,7 @@ TEST_F(Files, TimesAndIdentity) {
   EXPECT_EQ(ticks(one.ftLastWriteTime), ticks(write));
   CloseHandle(second);
   CloseHandle(file);
-  EXPECT_FALSE(GetFileTime(file, &creation, nullptr, nullptr));
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+  EXPECT_WIN_ERR(GetFileTime(file, &creation, nullptr, nullptr), FALSE, ERROR_INVALID_HANDLE);
 }
 
 }  // namespace

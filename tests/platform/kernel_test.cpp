@@ -9,6 +9,7 @@
 #include <atomic>
 #include <cstring>
 #include <string>
+#include "expect_call.h"
 
 namespace {
 
@@ -26,10 +27,8 @@ TEST(GlobalMemory, ResizeKeepsContentsAndLocksCount) {
   // Lock count: two unlocks, the last one reports FALSE with no error; a third is refused.
   EXPECT_TRUE(GlobalUnlock(block));
   SetLastError(55);
-  EXPECT_FALSE(GlobalUnlock(block));
-  EXPECT_EQ(GetLastError(), 0u);
-  EXPECT_FALSE(GlobalUnlock(block));
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NOT_LOCKED));
+  EXPECT_WIN_ERR(GlobalUnlock(block), FALSE, 0u);
+  EXPECT_WIN_ERR(GlobalUnlock(block), FALSE, ERROR_NOT_LOCKED);
 
   struct Step {
     SIZE_T size;
@@ -55,8 +54,7 @@ TEST(GlobalMemory, ResizeKeepsContentsAndLocksCount) {
   EXPECT_EQ(GlobalHandle(locked), block);
 
   EXPECT_EQ(GlobalFree(block), nullptr);
-  EXPECT_EQ(GlobalSize(block), 0u);
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+  EXPECT_WIN_ERR(GlobalSize(block), 0u, ERROR_INVALID_HANDLE);
   EXPECT_EQ(GlobalLock(block), nullptr);
   EXPECT_EQ(GlobalHandle(locked), nullptr);
   EXPECT_EQ(GlobalFree(block), block);  // freeing twice fails
@@ -79,8 +77,7 @@ TEST(GlobalMemory, ZeroInitAndFailureSeam) {
   EXPECT_NE(a, nullptr);
   EXPECT_NE(b, nullptr);
   SetLastError(0);
-  EXPECT_EQ(GlobalAlloc(GMEM_MOVEABLE, 8), nullptr);
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NOT_ENOUGH_MEMORY));
+  EXPECT_WIN_ERR(GlobalAlloc(GMEM_MOVEABLE, 8), nullptr, ERROR_NOT_ENOUGH_MEMORY);
   // A refused resize leaves the block as it was.
   std::memcpy(GlobalLock(zeroed), "kept", 4);
   GlobalUnlock(zeroed);
@@ -91,8 +88,8 @@ TEST(GlobalMemory, ZeroInitAndFailureSeam) {
   kzwinFailAllocAfter(-1);
   // A size no block of the library comes near is refused, not handed to the allocator.
   SetLastError(0);
-  EXPECT_EQ(GlobalAlloc(GMEM_MOVEABLE, static_cast<SIZE_T>(-1)), nullptr);
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NOT_ENOUGH_MEMORY));
+  EXPECT_WIN_ERR(GlobalAlloc(GMEM_MOVEABLE, static_cast<SIZE_T>(-1)), nullptr,
+                 ERROR_NOT_ENOUGH_MEMORY);
   EXPECT_EQ(GlobalReAlloc(zeroed, static_cast<SIZE_T>(-1), GMEM_MOVEABLE), nullptr);
   EXPECT_EQ(GlobalSize(zeroed), 100u);
   EXPECT_EQ(GlobalReAlloc(zeroed, 5000, GMEM_MOVEABLE), zeroed);
@@ -142,8 +139,7 @@ TEST(Threads, WaitExitCodeAndIds) {
     EXPECT_TRUE(CloseHandle(threads[i]));
   }
   EXPECT_NE(ids[0], ids[1]);
-  EXPECT_EQ(WaitForSingleObject(threads[0], 0), WAIT_FAILED);
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+  EXPECT_WIN_ERR(WaitForSingleObject(threads[0], 0), WAIT_FAILED, ERROR_INVALID_HANDLE);
   EXPECT_EQ(kzwinCountOpenHandles(), handlesBefore);
 }
 
@@ -154,8 +150,8 @@ TEST(Threads, CreationFailureSeamAndEarlyClose) {
   HANDLE first = CreateThread(nullptr, 0, RunJob, &job, 0, nullptr);
   ASSERT_NE(first, nullptr);
   SetLastError(0);
-  EXPECT_EQ(CreateThread(nullptr, 0, RunJob, &job, 0, nullptr), nullptr);
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NOT_ENOUGH_MEMORY));
+  EXPECT_WIN_ERR(CreateThread(nullptr, 0, RunJob, &job, 0, nullptr), nullptr,
+                 ERROR_NOT_ENOUGH_MEMORY);
   kzwinFailThreadsAfter(-1);
   HANDLE second = CreateThread(nullptr, 0, RunJob, &job, 0, nullptr);
   ASSERT_NE(second, nullptr);

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "platform/scratch.h"
+#include "expect_call.h"
 
 namespace {
 
@@ -70,10 +71,9 @@ TEST(FullPath, TooSmallBuffersGetTheNeededSize) {
   EXPECT_EQ(GetFullPathNameA("/a/b/../c/d", 7, buffer, nullptr), 6u);
   EXPECT_STREQ(buffer, "/a/c/d");
   EXPECT_EQ(GetFullPathNameA("/a", 0, nullptr, nullptr), 3u);
-  EXPECT_EQ(GetFullPathNameA("", sizeof buffer, buffer, nullptr), 0u);
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_NAME));
-  EXPECT_EQ(GetFullPathNameA(nullptr, sizeof buffer, buffer, nullptr), 0u);
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+  EXPECT_WIN_ERR(GetFullPathNameA("", sizeof buffer, buffer, nullptr), 0u, ERROR_INVALID_NAME);
+  EXPECT_WIN_ERR(GetFullPathNameA(nullptr, sizeof buffer, buffer, nullptr), 0u,
+                 ERROR_INVALID_PARAMETER);
 }
 
 TEST(TempPath, FromTmpdirWithSeparator) {

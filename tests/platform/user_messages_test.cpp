@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <thread>
+#include "expect_call.h"
 
 namespace {
 
@@ -229,10 +230,9 @@ TEST(UserWindows, DestructionOwnershipAndQueries) {
   EXPECT_TRUE(IsWindow(plain));
   EXPECT_EQ(SendMessageA(plain, kAsk, 1, 0), 0);  // DefWindowProcA
   EXPECT_TRUE(DestroyWindow(plain));
-  EXPECT_EQ(
+  EXPECT_WIN_ERR(
       CreateWindowExA(0, "NoSuchClass", "x", 0, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr),
-      nullptr);
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_CANNOT_FIND_WND_CLASS));
+      nullptr, ERROR_CANNOT_FIND_WND_CLASS);
   EXPECT_EQ(MakeWindow(reinterpret_cast<HWND>(0x12345)), nullptr);  // no such parent
 }
 
