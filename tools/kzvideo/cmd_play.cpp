@@ -84,8 +84,17 @@ int CmdPlay(int argc, char** argv) {
   for (;;) {
     if (finished || live.Closed()) break;
     if (KZGetPlaybackRate(0, id, nullptr, &r)) {
-      progress.Update(r.framesDone, total);
-      if (frames > 0 && r.framesDone >= static_cast<uint32_t>(frames)) break;
+      if (frames > 0) {
+        progress.Update(r.framesDone, total);
+        if (r.framesDone >= static_cast<uint32_t>(frames)) break;
+      } else {
+        // Through the file by position: frames dropped to keep the pace count as passed.
+        KZPLAYBACKFRAME at{};
+        at.size = sizeof at;
+        char detail[48];
+        std::snprintf(detail, sizeof detail, "(%u shown)", r.framesDone);
+        if (KZGetPlaybackFrame(0, id, nullptr, &at)) progress.Update(at.index + 1, total, detail);
+      }
     }
     live.Present();
     live.Pump(5);
@@ -117,7 +126,11 @@ int CmdPlay(int argc, char** argv) {
     if (dib) GlobalFree(dib);
   }
   if (finishStatus) status = ReportError("playback", finishStatus);
-  std::printf("%u frames shown\n", shown);
+  if (running) {
+    std::printf("%u frames shown\n", shown);
+  } else {
+    std::printf("played to the end (%d frames)\n", info.frameCount);
+  }
   if (status == kExitOk && snapshot) std::printf("snapshot: %s\n", snapshot);
   return status;
 }
