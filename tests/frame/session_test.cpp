@@ -139,6 +139,10 @@ TEST(Sessions, AccessTableSlots) {
   EXPECT_EQ(Slot(a.KZStopRecord), &KZStopRecord);
   EXPECT_EQ(Slot(a.KZSystemTimeToJulian), &KZSystemTimeToJulian);
   EXPECT_EQ(Slot(a.KZVersion), &KZVersion);
+  EXPECT_EQ(Slot(a.KZShowImage), &KZShowImage);
+  EXPECT_EQ(Slot(a.KZImageToBitmap), &KZImageToBitmap);
+  EXPECT_EQ(Slot(a.KZDisplayCoord), &KZDisplayCoord);
+  EXPECT_EQ(Slot(a.KZDisplayCoord2), &KZDisplayCoord2);
 
   // The stub of any slot: a message, error 16, result 0.
   SetError(0);

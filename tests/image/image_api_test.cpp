@@ -9,7 +9,6 @@
 #include <random>
 #include <string>
 #include <utility>
-#include <cstddef>
 #include <vector>
 
 #include "frame/stream.h"
@@ -227,27 +226,6 @@ TEST_F(ImageApi, ImageToBitmapSizesPaddingAndGreyGv8) {
     EXPECT_EQ(BitmapPixel(bitmap.data(), 0, 0), coloured ? 0xC80909u : 0x090909u);
     GlobalFree(image);
   }
-}
-
-TEST_F(ImageApi, AccessTableHoldsTheImageFunctions) {
-  KZACCESS a{};
-  a.size = sizeof a;
-  const uint32_t id = KZBegin(&a);
-  ASSERT_NE(id, 0u);
-  // The record is packed: its pointers are copied out of its bytes, never bound by reference.
-  auto bytes = reinterpret_cast<const char*>(&a);
-#define KZ_TEST_SLOT(f, want)                                 \
-  {                                                           \
-    decltype(KZACCESS::f) v;                                  \
-    std::memcpy(&v, bytes + offsetof(KZACCESS, f), sizeof v); \
-    EXPECT_EQ(v, &want);                                      \
-  }
-  KZ_TEST_SLOT(KZShowImage, KZShowImage)
-  KZ_TEST_SLOT(KZImageToBitmap, KZImageToBitmap)
-  KZ_TEST_SLOT(KZDisplayCoord, KZDisplayCoord)
-  KZ_TEST_SLOT(KZDisplayCoord2, KZDisplayCoord2)
-#undef KZ_TEST_SLOT
-  KZEnd(id);
 }
 
 // Window (direction 0) or frame (direction 1) coordinates of a point, {-1, -1} on failure.
