@@ -77,8 +77,7 @@ TEST(FullPath, TooSmallBuffersGetTheNeededSize) {
 }
 
 TEST(TempPath, FromTmpdirWithSeparator) {
-  const char* old = getenv("TMPDIR");
-  std::string saved = old ? old : "";
+  kzwin_test::ScopedEnv tmpdir("TMPDIR", getenv("TMPDIR"));
   struct Case {
     const char* tmpdir;  // null: unset
     std::string path;
@@ -89,10 +88,7 @@ TEST(TempPath, FromTmpdirWithSeparator) {
       {"", "/tmp/"},
   };
   for (const Case& c : cases) {
-    if (c.tmpdir)
-      setenv("TMPDIR", c.tmpdir, 1);
-    else
-      unsetenv("TMPDIR");
+    tmpdir.Set(c.tmpdir);
     char buffer[256];
     EXPECT_EQ(GetTempPathA(sizeof buffer, buffer), c.path.size());
     EXPECT_EQ(std::string(buffer), c.path);
@@ -100,10 +96,6 @@ TEST(TempPath, FromTmpdirWithSeparator) {
     EXPECT_EQ(GetTempPathA(sizeof tiny, tiny), c.path.size() + 1);
     EXPECT_STREQ(tiny, "##");
   }
-  if (old)
-    setenv("TMPDIR", saved.c_str(), 1);
-  else
-    unsetenv("TMPDIR");
 }
 
 TEST(FindFile, NamesAndPatterns) {

@@ -21,6 +21,7 @@ namespace {
 
 using kzwin_test::Exists;
 using kzwin_test::ReadText;
+using kzwin_test::ScopedEnv;
 using kzwin_test::Scratch;
 using kzwin_test::WriteText;
 
@@ -30,19 +31,9 @@ class Registry : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_FALSE(dir.path().empty());
-    const char* old = getenv("XDG_CONFIG_HOME");
-    hadConfig = old != nullptr;
-    if (old) savedConfig = old;
-    setenv("XDG_CONFIG_HOME", dir.path().c_str(), 1);
     keysBefore = kzwinCountOpenKeys();
   }
-  void TearDown() override {
-    EXPECT_EQ(kzwinCountOpenKeys(), keysBefore) << "a key handle leaked";
-    if (hadConfig)
-      setenv("XDG_CONFIG_HOME", savedConfig.c_str(), 1);
-    else
-      unsetenv("XDG_CONFIG_HOME");
-  }
+  void TearDown() override { EXPECT_EQ(kzwinCountOpenKeys(), keysBefore) << "a key handle leaked"; }
 
   HKEY Create(const char* path, DWORD* disposition = nullptr) {
     HKEY key = nullptr;
@@ -80,8 +71,7 @@ class Registry : public ::testing::Test {
   }
 
   Scratch dir;
-  bool hadConfig = false;
-  std::string savedConfig;
+  ScopedEnv config{"XDG_CONFIG_HOME", dir.path().c_str()};
   LONG keysBefore = 0;
 };
 
@@ -343,20 +333,14 @@ TEST_F(Registry, ConcurrentWritersLoseNothing) {
 }
 
 TEST_F(Registry, FallsBackToHomeConfig) {
-  const char* oldHome = getenv("HOME");
-  std::string savedHome = oldHome ? oldHome : "";
-  setenv("HOME", dir.path().c_str(), 1);
-  for (const char* config : {static_cast<const char*>(nullptr), "", "relative/dir"}) {
-    if (config)
-      setenv("XDG_CONFIG_HOME", config, 1);
-    else
-      unsetenv("XDG_CONFIG_HOME");
+  ScopedEnv home("HOME", dir.path().c_str());
+  for (const char* value : {static_cast<const char*>(nullptr), "", "relative/dir"}) {
+    config.Set(value);
     HKEY key = Create("Software\\Fallback");
     EXPECT_EQ(Set(key, "v", "1"), ERROR_SUCCESS);
     RegCloseKey(key);
     EXPECT_TRUE(Exists(dir / ".config/kzvideo/hkcu.software.fallback.key"));
   }
-  if (oldHome) setenv("HOME", savedHome.c_str(), 1);
 }
 
 }  // namespace
