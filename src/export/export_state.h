@@ -18,6 +18,8 @@ struct ExportState {
   uint32_t clockHigh = 0;
   uint32_t nextFrameNumber = 0;
   std::atomic<uint32_t> status{0};
+  // The export's own copy of the caller's compression options (a global memory handle).
+  HGLOBAL options = nullptr;
 };
 
 struct AviOutputState {

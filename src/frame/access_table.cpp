@@ -68,7 +68,7 @@ void FillAccess(KZACCESS* a, uint32_t session) {
   KZ_SLOT(KZLoadFrame, KZLoadFrame);
   KZ_SLOT(KZRefreshPlayback, KZRefreshPlayback);
   KZ_SLOT(KZSaveImage, KZSaveImage);
-  KZ_SLOT(KZSaveVideo, nullptr);
+  KZ_SLOT(KZSaveVideo, KZSaveVideo);
   KZ_SLOT(KZShowImage, KZShowImage);
   KZ_SLOT(KZStartDisplay, KZStartDisplay);
   KZ_SLOT(KZStartPlayback, KZStartPlayback);

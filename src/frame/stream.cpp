@@ -134,6 +134,7 @@ bool ReleaseEntry(StreamRecord* entry, uint32_t generation) {
   BlockFree(entry->show.shownFrame);
   BlockFree(entry->show.pinnedFrame);
   BlockFree(entry->exp.ranges);
+  if (entry->exp.options) GlobalFree(entry->exp.options);
   CloseThread(entry->grabThread);
   CloseThread(entry->displayThread);
   CloseThread(entry->recordThread);

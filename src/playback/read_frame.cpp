@@ -59,7 +59,9 @@ bool ReadChunks(StreamRecord* e, const FrameHeader& h) {
         CopyDrawingFields(&e->pendingPlayback, c.display);
       }
     }
-    if (c.hasRecord) {
+    // An export's record block describes its output: a source's stored block never
+    // replaces it.
+    if (c.hasRecord && !(e->running.load(std::memory_order_acquire) & kSaveBit)) {
       // Callbacks and handles of a stored block come back null from the decoder.
       e->record = c.record;
       e->record.size = sizeof(KZRECORD);

@@ -35,51 +35,6 @@ void ApplyPendingRecord(StreamRecord& e) {
   Schedule(e, CurrentJulian());
 }
 
-// Opens the next numbered file of the recording and makes it the current one.
-uint32_t ContinueInNextFile(StreamRecord& e) {
-  RecordState& s = e.rec;
-  FileClose(s.recordFile);
-  s.recordFile = nullptr;
-  char name[sizeof e.record.fileName];
-  std::memcpy(name, e.record.fileName, sizeof name);
-  name[sizeof name - 1] = '\0';
-  if (!NeighbourName(name, sizeof name, 1)) return KZ_ERR_APPEND;
-  if ((e.record.fileFlags & KZ_OPEN_MASK) != KZ_OPEN_OVERWRITE) {
-    File existing = FileOpen(name, "rb");
-    if (existing) {
-      FileClose(existing);
-      return KZ_ERR_FILE_EXISTS;
-    }
-  }
-  s.recordFile = FileOpen(name, "wb");
-  if (!s.recordFile) return KZ_ERR_APPEND;
-  // KZGetRecord reads the name under the same lock, so it never sees half of it.
-  std::lock_guard lock(e.blockMutex);
-  std::memcpy(e.record.fileName, name, sizeof name);
-  return 0;
-}
-
-// One frame in the library's own format. 0, or the code the recording ends with.
-uint32_t WriteOwnKind(StreamRecord& e, uint32_t r) {
-  RecordState& s = e.rec;
-  if (!s.recordFile) {
-    s.recordFile = FileOpen(e.record.fileName, "ab");
-    if (!s.recordFile) return KZ_ERR_APPEND;
-  }
-  int64_t position = FileLength(s.recordFile);
-  if (position < 0) position = 0;
-  const uint64_t bytes = BuildFrameRecord(e, position == 0, r, position);
-  if (bytes == 0) return KZ_ERR_MEMORY;
-  const int64_t limit = FileSizeLimit(e.record.maxFileMB);
-  if (position != 0 && static_cast<uint64_t>(position) + bytes > static_cast<uint64_t>(limit)) {
-    UnbuildFrameRecord(e);
-    const uint32_t code = ContinueInNextFile(e);
-    if (code) return code;
-    if (BuildFrameRecord(e, true, r, 0) == 0) return KZ_ERR_MEMORY;
-  }
-  return WriteFrameRecord(e, r) ? 0 : KZ_ERR_WRITE;
-}
-
 // The clock reading of the frame `back` places before the newest one written.
 uint32_t RecordTime(const StreamRecord& e, uint32_t back) {
   uint32_t t = 0;
@@ -170,7 +125,7 @@ void WriteStep(StreamRecord& e, uint32_t r) {
       return;
     }
   }
-  const uint32_t code = WriteOwnKind(e, r);
+  const uint32_t code = WriteOwnKindFrame(e, SlotFrame(e, r), RecordFrameTime(e, r));
   if (code) {
     EndRecording(e, code);
     return;

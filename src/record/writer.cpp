@@ -73,7 +73,8 @@ FrameTime RecordFrameTime(StreamRecord& e, uint32_t r) {
   return t;
 }
 
-uint64_t BuildFrameRecord(StreamRecord& e, bool withChunks, uint32_t r, int64_t position) {
+uint64_t BuildFrameRecord(StreamRecord& e, bool withChunks, const uint8_t* frame,
+                          const FrameTime& t, int64_t position) {
   RecordState& s = e.rec;
   const uint32_t kind = e.record.fileFlags & KZ_KIND_MASK;
   bool justAllocated = false;
@@ -97,7 +98,6 @@ uint64_t BuildFrameRecord(StreamRecord& e, bool withChunks, uint32_t r, int64_t 
                                  s.recordWork + kFrameHeaderBytes);
   }
 
-  const FrameTime t = RecordFrameTime(e, r);
   FrameHeader& h = s.built;
   h = FrameHeader{};
   h.kind = KindFourcc(kind);
@@ -116,7 +116,7 @@ uint64_t BuildFrameRecord(StreamRecord& e, bool withChunks, uint32_t r, int64_t 
   } else {
     const bool forceKey = withChunks || justAllocated;
     const EncodedFrame coded =
-        EncodeFrame(s.encoder, SlotFrame(e, r), h.frameNumber, position, forceKey);
+        EncodeFrame(s.encoder, frame, h.frameNumber, position, forceKey);
     h.dataBytes = coded.bytes;
     s.builtData = coded.data;
   }
@@ -130,11 +130,11 @@ void UnbuildFrameRecord(StreamRecord& e) {
   --e.rec.nextFrameNumber;
 }
 
-bool WriteFrameRecord(StreamRecord& e, uint32_t r) {
+bool WriteFrameRecord(StreamRecord& e, const uint8_t* frame) {
   RecordState& s = e.rec;
   File file = s.recordFile;
   const FrameHeader& h = s.built;
-  const uint8_t* data = s.builtData ? s.builtData : SlotFrame(e, r);
+  const uint8_t* data = s.builtData ? s.builtData : frame;
   uint8_t trailer[kTrailerBytes];
   // The record's own length, never a difference of positions: a record that starts a
   // continuation file measures the same as anywhere else.
@@ -146,6 +146,54 @@ bool WriteFrameRecord(StreamRecord& e, uint32_t r) {
   // Half a record would make the file unwalkable from its end: it goes.
   FileTruncate(file, s.builtPosition);
   return false;
+}
+
+namespace {
+
+// Opens the next numbered file of the recording and makes it the current one.
+uint32_t ContinueInNextFile(StreamRecord& e) {
+  RecordState& s = e.rec;
+  FileClose(s.recordFile);
+  s.recordFile = nullptr;
+  char name[sizeof e.record.fileName];
+  std::memcpy(name, e.record.fileName, sizeof name);
+  name[sizeof name - 1] = '\0';
+  if (!NeighbourName(name, sizeof name, 1)) return KZ_ERR_APPEND;
+  if ((e.record.fileFlags & KZ_OPEN_MASK) != KZ_OPEN_OVERWRITE) {
+    File existing = FileOpen(name, "rb");
+    if (existing) {
+      FileClose(existing);
+      return KZ_ERR_FILE_EXISTS;
+    }
+  }
+  s.recordFile = FileOpen(name, "wb");
+  if (!s.recordFile) return KZ_ERR_APPEND;
+  // KZGetRecord reads the name under the same lock, so it never sees half of it.
+  std::lock_guard lock(e.blockMutex);
+  std::memcpy(e.record.fileName, name, sizeof name);
+  return 0;
+}
+
+}  // namespace
+
+uint32_t WriteOwnKindFrame(StreamRecord& e, const uint8_t* frame, const FrameTime& t) {
+  RecordState& s = e.rec;
+  if (!s.recordFile) {
+    s.recordFile = FileOpen(e.record.fileName, "ab");
+    if (!s.recordFile) return KZ_ERR_APPEND;
+  }
+  int64_t position = FileLength(s.recordFile);
+  if (position < 0) position = 0;
+  const uint64_t bytes = BuildFrameRecord(e, position == 0, frame, t, position);
+  if (bytes == 0) return KZ_ERR_MEMORY;
+  const int64_t limit = FileSizeLimit(e.record.maxFileMB);
+  if (position != 0 && static_cast<uint64_t>(position) + bytes > static_cast<uint64_t>(limit)) {
+    UnbuildFrameRecord(e);
+    const uint32_t code = ContinueInNextFile(e);
+    if (code) return code;
+    if (BuildFrameRecord(e, true, frame, t, 0) == 0) return KZ_ERR_MEMORY;
+  }
+  return WriteFrameRecord(e, frame) ? 0 : KZ_ERR_WRITE;
 }
 
 void FinishRecordingFile(StreamRecord& e) {

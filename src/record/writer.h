@@ -8,11 +8,18 @@ namespace kz {
 
 struct StreamRecord;
 
-// Builds the record of the frame at ring count `r` for a file position `position`: header,
-// chunk part (with `withChunks`) and, for the coded kinds, the frame data. Takes the next
-// frame number. Returns the whole record's size (header, chunks, data, trailer), or 0 when
-// the work memory cannot be had.
-uint64_t BuildFrameRecord(StreamRecord& e, bool withChunks, uint32_t r, int64_t position);
+// Milliseconds and Julian time stamp of a frame to write.
+struct FrameTime {
+  uint64_t ms = 0;  // 48 bits used: append base included
+  double julian = 0.0;
+};
+
+// Builds the record of `frame` (e.frameBytes bytes) stamped `t` for a file position
+// `position`: header, chunk part (with `withChunks`) and, for the coded kinds, the frame
+// data. Takes the next frame number. Returns the whole record's size (header, chunks,
+// data, trailer), or 0 when the work memory cannot be had.
+uint64_t BuildFrameRecord(StreamRecord& e, bool withChunks, const uint8_t* frame,
+                          const FrameTime& t, int64_t position);
 
 // Gives back the frame number the last build took, so a record built again (at a file
 // split) keeps its number.
@@ -20,7 +27,13 @@ void UnbuildFrameRecord(StreamRecord& e);
 
 // Writes the built record to the open file. On a short or failed write the file is cut
 // back to the record's start, so it ends with its last whole record; false then.
-bool WriteFrameRecord(StreamRecord& e, uint32_t r);
+bool WriteFrameRecord(StreamRecord& e, const uint8_t* frame);
+
+// Writes one frame to the output of the library's own kinds named by the record block:
+// opens it at the first frame, continues into the next numbered file at the size limit.
+// The live recording passes its ring slot, an export the frame it read; neither the
+// schedule nor the frame filter is involved. 0, or the code the writing ends with.
+uint32_t WriteOwnKindFrame(StreamRecord& e, const uint8_t* frame, const FrameTime& t);
 
 // Closes the recording's output file, if one is open, and frees the writer's memory.
 void FinishRecordingFile(StreamRecord& e);
@@ -30,10 +43,6 @@ void FinishRecordingFile(StreamRecord& e);
 int64_t FileSizeLimit(int32_t maxFileMB);
 
 // Milliseconds and Julian time stamp of a ring slot in the current recording.
-struct FrameTime {
-  uint64_t ms = 0;  // 48 bits used: append base included
-  double julian = 0.0;
-};
 FrameTime RecordFrameTime(StreamRecord& e, uint32_t r);
 
 }  // namespace kz
