@@ -1,0 +1,142 @@
+// KZSaveVideo into compressed AVI files and from AVI files made by the ffmpeg program.
+#include <vfw.h>
+
+#include <cstdio>
+
+#include "export/avi_options.h"
+#include "save_video_fixture.h"
+
+namespace kz::exptest {
+namespace {
+
+HGLOBAL OptionsFor(DWORD handler) {
+  AVICOMPRESSOPTIONS o{};
+  o.fccType = streamtypeVIDEO;
+  o.fccHandler = handler;
+  o.dwQuality = 0xFFFFFFFFu;
+  HGLOBAL h = GlobalAlloc(GMEM_MOVEABLE, AviOptionsBlockSize(o));
+  EncodeAviOptions(o, static_cast<uint8_t*>(GlobalLock(h)));
+  GlobalUnlock(h);
+  return h;
+}
+
+// The frames of an AVI file as 24-bit bottom-up rows, and its rate.
+struct AviFrames {
+  double rate = 0;
+  DWORD handler = 0;
+  std::vector<std::vector<uint8_t>> frames;
+};
+AviFrames ReadAvi(const std::string& path, size_t frameBytes) {
+  AviFrames r;
+  PAVISTREAM s = nullptr;
+  if (AVIStreamOpenFromFileA(&s, path.c_str(), streamtypeVIDEO, 0, 0, nullptr) != 0) return r;
+  AVISTREAMINFOA info{};
+  AVIStreamInfoA(s, &info, sizeof info);
+  r.rate = info.dwScale ? double(info.dwRate) / info.dwScale : 0;
+  r.handler = info.fccHandler;
+  PGETFRAME g = AVIStreamGetFrameOpen(s, nullptr);
+  for (LONG i = 0; g && i < LONG(info.dwLength); ++i) {
+    auto* p = static_cast<const uint8_t*>(AVIStreamGetFrame(g, i));
+    if (p) r.frames.emplace_back(p + 40, p + 40 + frameBytes);
+  }
+  if (g) AVIStreamGetFrameClose(g);
+  AVIStreamRelease(s);
+  return r;
+}
+
+// What ffprobe says of the first video stream ("" without the program).
+std::string Probe(const std::string& path, const char* entry) {
+  const std::string cmd = "ffprobe -v error -count_frames -select_streams v:0 -show_entries "
+                          "stream=" + std::string(entry) + " -of csv=p=0 '" + path + "' 2>/dev/null";
+  std::string out;
+  if (FILE* p = popen(cmd.c_str(), "r")) {
+    char line[128];
+    while (std::fgets(line, sizeof line, p)) out += line;
+    pclose(p);
+  }
+  while (!out.empty() && (out.back() == '\n' || out.back() == ',')) out.pop_back();
+  return out;
+}
+
+bool HaveFfmpeg() {
+  return std::system("ffmpeg -version >/dev/null 2>&1") == 0;
+}
+
+TEST_F(ExportTest, AviOutputHoldsTheChosenFramesAtTheOutputRate) {
+  struct Case {
+    DWORD handler;  // 0: the stored options (none: uncompressed)
+    bool asShown;
+    double speed, fixedRate;
+    std::vector<int32_t> ranges, positions;
+    const char* rate;  // as ffprobe states it
+  };
+  const Case cases[] = {
+      {mmioFOURCC('D', 'I', 'B', ' '), false, 1, 0, {3, 5, 8, -1}, {3, 4, 5, 8}, "25/1"},
+      {mmioFOURCC('F', 'F', 'V', '1'), false, 1, 30, {9, 7}, {9, 8, 7}, "30/1"},
+      {mmioFOURCC('F', 'F', 'V', '1'), true, 2, 0, {0, 2}, {0, 1, 2}, "25/2"},
+      {0, false, 1, 0, {6, -1}, {6}, "25/1"},
+  };
+  const size_t frameBytes = kztest::FrameBytesOf(spec_);
+  int n = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(n);
+    const std::string out = Path("out" + std::to_string(n++) + ".avi");
+    KZEXPORT j = Job(out, KZ_KIND_AVI | (c.asShown ? KZ_AVI_AS_SHOWN : 0), c.ranges);
+    std::snprintf(j.fileName, sizeof j.fileName, "%s", out.c_str());
+    j.speed = c.speed;
+    j.fixedRate = c.fixedRate;
+    if (c.fixedRate != 0) j.exportFlags |= KZ_EXPORT_FIXED_RATE;
+    if (c.handler) {
+      j.aviOptions = OptionsFor(c.handler);
+      handles_.push_back(HGLOBAL{j.aviOptions});
+    }
+    ASSERT_EQ(KZSaveVideo(&j), KZ_EXPORT_DONE) << KZGetLastError();
+    EXPECT_EQ(calls.endCode.load(), 0u);
+    const AviFrames got = ReadAvi(out, frameBytes);
+    if (c.handler) {
+      EXPECT_EQ(got.handler, c.handler);
+    }
+    ASSERT_EQ(got.frames.size(), c.positions.size());
+    for (size_t i = 0; i < got.frames.size(); ++i) {
+      EXPECT_EQ(got.frames[i], kztest::FramePixels(spec_, c.positions[i])) << i;
+    }
+    const std::string frames = Probe(out, "nb_read_frames");
+    if (frames.empty()) continue;  // no ffprobe program
+    EXPECT_EQ(frames, std::to_string(c.positions.size()));
+    EXPECT_EQ(Probe(out, "r_frame_rate"), c.rate);
+  }
+}
+
+TEST_F(ExportTest, FfmpegAviThroughLosslessKindAndBackKeepsEveryPixel) {
+  if (!HaveFfmpeg()) GTEST_SKIP() << "no ffmpeg program";
+  const std::string made = Path("made.avi");
+  ASSERT_EQ(std::system(("ffmpeg -y -loglevel error -f lavfi -i testsrc=size=64x48:rate=10 "
+                         "-frames:v 12 -c:v rawvideo -pix_fmt bgr24 '" + made + "'").c_str()),
+            0);
+  KZEXPORT j = Job("mid.kzv", KZ_KIND_LOSSLESS);
+  std::snprintf(j.sourceName, sizeof j.sourceName, "%s", made.c_str());
+  ASSERT_EQ(KZSaveVideo(&j), KZ_EXPORT_DONE) << KZGetLastError();
+  KZEXPORT back = Job("back.avi", KZ_KIND_AVI);
+  std::snprintf(back.sourceName, sizeof back.sourceName, "%s", Path("mid.kzv").c_str());
+  back.aviOptions = OptionsFor(mmioFOURCC('F', 'F', 'V', '1'));
+  handles_.push_back(HGLOBAL{back.aviOptions});
+  ASSERT_EQ(KZSaveVideo(&back), KZ_EXPORT_DONE) << KZGetLastError();
+  const size_t bytes = 64 * 48 * 3;
+  const AviFrames original = ReadAvi(made, bytes), copy = ReadAvi(Path("back.avi"), bytes);
+  ASSERT_EQ(original.frames.size(), 12u);
+  EXPECT_EQ(copy.frames, original.frames);
+  EXPECT_EQ(copy.rate, 10.0);
+}
+
+TEST_F(ExportTest, AviWriterFailureEndsTheExportWithItsCode) {
+  KZEXPORT j = Job("bad.avi", KZ_KIND_AVI);
+  j.aviOptions = OptionsFor(mmioFOURCC('Z', 'Z', 'Z', 'Z'));
+  handles_.push_back(HGLOBAL{j.aviOptions});
+  EXPECT_EQ(KZSaveVideo(&j), 0u);
+  EXPECT_EQ(KZGetLastError(), uint32_t{KZ_ERR_COMPRESSOR});
+  EXPECT_EQ(calls.endCode.load(), uint32_t{KZ_ERR_COMPRESSOR});
+  EXPECT_FALSE(std::filesystem::exists(Path("bad.avi")));
+}
+
+}  // namespace
+}  // namespace kz::exptest
