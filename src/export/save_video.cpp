@@ -274,6 +274,12 @@ extern "C" uint32_t KZAPI KZSaveVideo(KZEXPORT* job) {
   // releases the entry itself; a stop that released it first means "stopped by the caller".
   uint32_t status = 0;
   for (;;) {
+    // The atomics alone say when to look; the look itself is made under the table lock.
+    if ((e->running.load(std::memory_order_acquire) & kSaveBit) &&
+        e->generation.load(std::memory_order_acquire) == generation) {
+      Sleep(0);
+      continue;
+    }
     {
       std::lock_guard lock(StreamTableMutex());
       if (e->generation.load(std::memory_order_acquire) != generation ||
