@@ -115,8 +115,7 @@ uint64_t BuildFrameRecord(StreamRecord& e, bool withChunks, const uint8_t* frame
     s.builtData = nullptr;
   } else {
     const bool forceKey = withChunks || justAllocated;
-    const EncodedFrame coded =
-        EncodeFrame(s.encoder, frame, h.frameNumber, position, forceKey);
+    const EncodedFrame coded = EncodeFrame(s.encoder, frame, h.frameNumber, position, forceKey);
     h.dataBytes = coded.bytes;
     s.builtData = coded.data;
   }

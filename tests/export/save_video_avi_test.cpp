@@ -46,8 +46,10 @@ AviFrames ReadAvi(const std::string& path, size_t frameBytes) {
 
 // What ffprobe says of the first video stream ("" without the program).
 std::string Probe(const std::string& path, const char* entry) {
-  const std::string cmd = "ffprobe -v error -count_frames -select_streams v:0 -show_entries "
-                          "stream=" + std::string(entry) + " -of csv=p=0 '" + path + "' 2>/dev/null";
+  const std::string cmd =
+      "ffprobe -v error -count_frames -select_streams v:0 -show_entries "
+      "stream=" +
+      std::string(entry) + " -of csv=p=0 '" + path + "' 2>/dev/null";
   std::string out;
   if (FILE* p = popen(cmd.c_str(), "r")) {
     char line[128];
@@ -111,7 +113,9 @@ TEST_F(ExportTest, FfmpegAviThroughLosslessKindAndBackKeepsEveryPixel) {
   if (!HaveFfmpeg()) GTEST_SKIP() << "no ffmpeg program";
   const std::string made = Path("made.avi");
   ASSERT_EQ(std::system(("ffmpeg -y -loglevel error -f lavfi -i testsrc=size=64x48:rate=10 "
-                         "-frames:v 12 -c:v rawvideo -pix_fmt bgr24 '" + made + "'").c_str()),
+                         "-frames:v 12 -c:v rawvideo -pix_fmt bgr24 '" +
+                         made + "'")
+                            .c_str()),
             0);
   KZEXPORT j = Job("mid.kzv", KZ_KIND_LOSSLESS);
   std::snprintf(j.sourceName, sizeof j.sourceName, "%s", made.c_str());

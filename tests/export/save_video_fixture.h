@@ -115,8 +115,8 @@ class ExportTest : public ::testing::Test {
   // Walks the output: every record whole, frames exact (lossy frames only by time stamp).
   std::vector<Frame> ReadOutput(const std::string& out, uint32_t kind) {
     std::vector<Frame> got;
-    for (const rectest::Record& r : rectest::WalkFile(Path(out), spec_.width, spec_.height, 0,
-                                                       24, 3, kind != KZ_KIND_LOSSY)) {
+    for (const rectest::Record& r :
+         rectest::WalkFile(Path(out), spec_.width, spec_.height, 0, 24, 3, kind != KZ_KIND_LOSSY)) {
       const double step = spec_.msStep / 86400000.0;
       const auto position =
           static_cast<int32_t>(std::lround((r.header.julian - spec_.firstJulian) / step));

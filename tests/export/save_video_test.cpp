@@ -206,8 +206,8 @@ TEST_F(ExportTest, BadInputIsRefusedAndTouchesNothing) {
     KZEXPORT j = Job("out.kzv", KZ_KIND_LOSSLESS);
     c.edit(j, dir_);
     if (j.ranges) handles_.push_back(HGLOBAL{j.ranges});
-    const std::vector<uint8_t> before = c.untouched ? rectest::ReadAll(Path(c.untouched))
-                                                    : std::vector<uint8_t>{};
+    const std::vector<uint8_t> before =
+        c.untouched ? rectest::ReadAll(Path(c.untouched)) : std::vector<uint8_t>{};
     EXPECT_EQ(KZSaveVideo(&j), 0u);
     EXPECT_EQ(KZGetLastError(), c.error);
     EXPECT_FALSE(std::filesystem::exists(Path("out.kzv")));
