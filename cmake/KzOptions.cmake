@@ -10,6 +10,12 @@ else()
   endif()
 endif()
 
+# 32-bit hosts: directory reads and file sizes fail with EOVERFLOW on big inode numbers or
+# files over 2 GiB unless every target, not only the platform layer, uses 64-bit offsets.
+if(NOT WIN32)
+  target_compile_definitions(kz_options INTERFACE _FILE_OFFSET_BITS=64)
+endif()
+
 # Fuzz builds trace coverage in the library and the platform layer too, not only in the
 # targets themselves; the targets link libFuzzer.
 if(KZ_BUILD_FUZZ)
