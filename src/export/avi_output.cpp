@@ -15,9 +15,11 @@
 namespace kz {
 namespace {
 
+// The stop request goes first: a caller's stop arriving now then finds it set and leaves
+// the status alone, so a failure is never reported as a stop by the caller.
 bool Stop(StreamRecord* entry, uint32_t status) {
-  entry->rec.recordEndCode.store(status);
   entry->stopRequest.fetch_or(kRecordBit);
+  entry->rec.recordEndCode.store(status);
   return false;
 }
 

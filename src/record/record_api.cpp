@@ -195,8 +195,6 @@ int KZAPI KZStartRecord(KZRECORD* block) {
     }
   }
   if (!IsKind(copy.fileFlags & KZ_KIND_MASK)) return Fail(KZ_ERR_KIND);
-  // Recording to AVI writes through the stream's AVI output, which is not built yet.
-  if ((copy.fileFlags & KZ_KIND_MASK) == KZ_KIND_AVI) return Fail(KZ_ERR_NOT_IMPLEMENTED);
   AppendValues append;
   const uint32_t prepared = PrepareRecordFile(copy, &append);
   if (prepared) return Fail(prepared);

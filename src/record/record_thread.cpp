@@ -125,7 +125,9 @@ void WriteStep(StreamRecord& e, uint32_t r) {
       return;
     }
   }
-  const uint32_t code = WriteOwnKindFrame(e, SlotFrame(e, r), RecordFrameTime(e, r));
+  const uint32_t code = (e.record.fileFlags & KZ_KIND_MASK) == KZ_KIND_AVI
+                            ? WriteAviRecordFrame(e, r)
+                            : WriteOwnKindFrame(e, SlotFrame(e, r), RecordFrameTime(e, r));
   if (code) {
     EndRecording(e, code);
     return;
@@ -163,6 +165,7 @@ DWORD WINAPI RecordThread(LPVOID parameter) {
     if (!wrote) Sleep(1);
   }
 
+  if ((e.record.fileFlags & KZ_KIND_MASK) == KZ_KIND_AVI) FinishAviRecording(e);
   FinishRecordingFile(e);
   e.live.recordBegun.store(0, std::memory_order_release);
   KZRECORD snapshot;

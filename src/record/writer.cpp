@@ -4,10 +4,13 @@
 #include <cstring>
 #include <mutex>
 
+#include "export/avi_output.h"
 #include "frame/blocks.h"
 #include "frame/files.h"
 #include "frame/stream.h"
 #include "live/pacing.h"
+#include "image/convert.h"
+#include "image/pixfmt.h"
 #include "live/ring.h"
 #include "record/frame_coding.h"
 #include "record/frame_format.h"
@@ -53,7 +56,51 @@ bool EnsureEncoder(StreamRecord& e, uint32_t kind) {
   return true;
 }
 
+// The show step's writer of the picture as shown (display thread).
+void WriteShownPicture(void* stream, const uint8_t* rows, int64_t bytes) {
+  auto* e = static_cast<StreamRecord*>(stream);
+  WriteAviFrame(e, rows, static_cast<uint32_t>(std::min<int64_t>(bytes, 0xFFFFFFFF)),
+                e->show.shownWidth, e->show.shownHeight);
+}
+
 }  // namespace
+
+uint32_t WriteAviRecordFrame(StreamRecord& e, uint32_t r) {
+  RecordState& s = e.rec;
+  if (!e.avi.compressed.load(std::memory_order_acquire)) {
+    // OpenAviOutput has stored the code (36, 37, 66) already.
+    if (!OpenAviOutput(&e)) return s.recordEndCode.load(std::memory_order_acquire);
+    if (e.record.fileFlags & KZ_AVI_AS_SHOWN) {
+      e.live.aviWriter.store(WriteShownPicture, std::memory_order_release);
+    }
+  }
+  // The picture as shown is written by the show step, not here.
+  if (e.record.fileFlags & KZ_AVI_AS_SHOWN) return 0;
+  const int64_t bytes = int64_t{BitmapStride(e.record.width, false)} * e.record.height;
+  if (!s.recordWork) {
+    s.recordWork = static_cast<uint8_t*>(BlockAlloc(static_cast<size_t>(bytes)));
+    if (!s.recordWork) return KZ_ERR_MEMORY;
+  }
+  SourceFrame frame;
+  frame.code = static_cast<int32_t>(e.record.format);
+  frame.width = e.record.width;
+  frame.height = e.record.height;
+  frame.bytes = {SlotFrame(e, r), e.frameBytes};
+  frame.palette = e.show.palette;
+  std::span<uint8_t> rows(s.recordWork, static_cast<size_t>(bytes));
+  if (!ConvertTo24(frame, rows)) return KZ_ERR_AVI_WRITE;
+  return WriteAviFrame(&e, rows.data(), static_cast<uint32_t>(bytes), frame.width, frame.height)
+             ? 0
+             : KZ_ERR_AVI_WRITE;
+}
+
+void FinishAviRecording(StreamRecord& e) {
+  e.live.aviWriter.store(nullptr, std::memory_order_release);
+  const bool open = e.avi.file != nullptr;
+  CloseAviOutput(&e);
+  // The stream's rate becomes the one the frames were really written at.
+  if (open) CorrectAviHeader(e.record.fileName, e.avi.frames, e.avi.firstTime, e.avi.lastTime);
+}
 
 int64_t FileSizeLimit(int32_t maxFileMB) {
   const int64_t mb = maxFileMB > 0 ? maxFileMB : kDefaultFileMB;

@@ -35,6 +35,14 @@ bool WriteFrameRecord(StreamRecord& e, const uint8_t* frame);
 // schedule nor the frame filter is involved. 0, or the code the writing ends with.
 uint32_t WriteOwnKindFrame(StreamRecord& e, const uint8_t* frame, const FrameTime& t);
 
+// AVI output (kind 256): opens the stream's AVI output at the first frame, then writes the
+// frame at ring count `r` as 24-bit bottom-up rows (unless the show step writes the picture
+// as shown). 0, or the code the recording ends with.
+uint32_t WriteAviRecordFrame(StreamRecord& e, uint32_t r);
+
+// Closes a recording's AVI output, if open, and restates its rate from the frames written.
+void FinishAviRecording(StreamRecord& e);
+
 // Closes the recording's output file, if one is open, and frees the writer's memory.
 void FinishRecordingFile(StreamRecord& e);
 

@@ -1,0 +1,155 @@
+// Recording the test-pattern camera to AVI: every frame the filter let through comes back
+// exactly through the AVI layer with a lossless compressor; failures end with their code.
+#include <gtest/gtest.h>
+#include <vfw.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "export/avi_options.h"
+#include "image/convert.h"
+#include "recording_fixture.h"
+
+namespace kz::rectest {
+namespace {
+
+constexpr uint32_t kYuy2 = Fourcc('Y', 'U', 'Y', '2');
+constexpr int kStride = (3 * 160 + 3) & ~3;
+
+HGLOBAL OptionsHandle(DWORD handler) {
+  AVICOMPRESSOPTIONS o{};
+  o.fccType = streamtypeVIDEO;
+  o.fccHandler = handler;
+  o.dwQuality = 0xFFFFFFFFu;
+  HGLOBAL h = GlobalAlloc(GHND, AviOptionsBlockSize(o));
+  EncodeAviOptions(o, static_cast<uint8_t*>(GlobalLock(h)));
+  GlobalUnlock(h);
+  return h;
+}
+
+// The camera's frame `n` as the AVI stream must hold it: 24-bit bottom-up rows.
+std::vector<uint8_t> Expected(uint32_t n) {
+  std::vector<uint8_t> yuy2(160 * 120 * 2), rows(size_t{kStride} * 120);
+  kzwinRenderTestFrame(yuy2.data(), static_cast<DWORD>(yuy2.size()), 160, 120, kYuy2, 16, n);
+  SourceFrame f{KZ_FORMAT_YUY2, 160, 120, yuy2, nullptr};
+  EXPECT_TRUE(ConvertTo24(f, rows));
+  return rows;
+}
+
+// Frame count of the file's video stream as ffprobe decodes it; -1 without ffprobe.
+int ProbeFrames(const std::string& path) {
+  if (std::system("command -v ffprobe > /dev/null 2>&1") != 0) return -1;
+  const std::string command = "ffprobe -v error -count_frames -select_streams v:0 -show_entries "
+                              "stream=nb_read_frames -of csv=p=0 '" + path + "'";
+  FILE* pipe = popen(command.c_str(), "r");
+  int frames = -2;
+  if (pipe && std::fscanf(pipe, "%d", &frames) != 1) frames = -2;
+  if (pipe) pclose(pipe);
+  return frames;
+}
+
+class RecordAviTest : public RecordTest {
+ protected:
+  // Starts an AVI recording of frames that the filter lets through up to `frames`.
+  KZRECORD Start(const std::string& file, HGLOBAL options, uint32_t frames) {
+    ResetSeen();
+    seen.limit = frames;
+    KZRECORD block = Block(file, KZ_KIND_AVI);
+    block.aviOptions = options;
+    block.rate = 25;
+    block.frameFilter = CountingFilter;
+    block.endNotify = NoteEnd;
+    EXPECT_EQ(KZStartRecord(&block), 1) << KZGetLastError();
+    return block;
+  }
+};
+
+TEST_F(RecordAviTest, LosslessCompressorsGiveBackEveryFrameExactly) {
+  // The manual clock starts just below its wrap, which comes during the recording.
+  kzwinUseManualClock(TRUE, 0xFFFFFF00u);
+  constexpr uint32_t kFrames = 12;
+  for (DWORD handler : {mmioFOURCC('F', 'F', 'V', '1'), mmioFOURCC('D', 'I', 'B', ' ')}) {
+    SCOPED_TRACE(handler);
+    const std::string file = Path("take" + std::to_string(handler) + ".avi");
+    HGLOBAL options = OptionsHandle(handler);
+    Start(file, options, kFrames);
+    ASSERT_TRUE(PumpUntil([] { return seen.filtered.load() >= kFrames; }));
+    ASSERT_EQ(KZStopRecord(session_, 1, nullptr), 1) << KZGetLastError();
+    ASSERT_TRUE(WaitUntil([] { return seen.ends.load() == 1; }));
+    EXPECT_EQ(seen.endCode.load(), 0u);
+    GlobalFree(options);
+
+    const int probed = ProbeFrames(file);
+    if (probed == -1) {
+      std::printf("ffprobe is not installed: its frame count is not checked\n");
+    } else {
+      EXPECT_EQ(probed, static_cast<int>(kFrames));
+    }
+    PAVISTREAM s = nullptr;
+    ASSERT_EQ(AVIStreamOpenFromFileA(&s, file.c_str(), streamtypeVIDEO, 0, 0, nullptr), 0);
+    AVISTREAMINFOA info{};
+    AVIStreamInfoA(s, &info, sizeof info);
+    EXPECT_EQ(info.fccHandler, handler);
+    EXPECT_EQ(info.dwLength, kFrames);
+    PGETFRAME g = AVIStreamGetFrameOpen(s, nullptr);
+    ASSERT_NE(g, nullptr);
+    DWORD previous = 0;
+    for (LONG i = 0; i < LONG(kFrames); ++i) {
+      SCOPED_TRACE(i);
+      const auto* p = static_cast<const uint8_t*>(AVIStreamGetFrame(g, i));
+      ASSERT_NE(p, nullptr);
+      const std::vector<uint8_t> got(p + 40, p + 40 + size_t{kStride} * 120);
+      DWORD n = 0;
+      ASSERT_TRUE(kzwinDecodeTestFrame(got.data(), DWORD(got.size()), 160, 120, 0, 24, &n));
+      if (i > 0) {
+        EXPECT_GT(n, previous);
+      }
+      previous = n;
+      EXPECT_EQ(got, Expected(n));
+    }
+    AVIStreamGetFrameClose(g);
+    AVIStreamRelease(s);
+    // The rate was restated from the frames' times: scale 1000 and the frame time to match.
+    const std::vector<uint8_t> head = ReadAll(file);
+    ASSERT_GT(head.size(), 136u);
+    const uint32_t rate = GetU32(&head[132]);
+    EXPECT_EQ(GetU32(&head[128]), 1000u);
+    ASSERT_NE(rate, 0u);
+    EXPECT_EQ(GetU32(&head[32]), 1000000000u / rate);
+  }
+}
+
+TEST_F(RecordAviTest, WriterFailuresEndWithTheirCodeNeverWithSuccess) {
+  struct Case {
+    const char* what;
+    DWORD handler;
+    LONGLONG writable;  // bytes the disk takes, -1: no limit
+    uint32_t code;
+  };
+  const Case cases[] = {
+      {"missing compressor", mmioFOURCC('Z', 'Z', 'Z', 'Z'), -1, KZ_ERR_COMPRESSOR},
+      {"full disk", mmioFOURCC('D', 'I', 'B', ' '), 150000, KZ_ERR_AVI_WRITE},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    HGLOBAL options = OptionsHandle(c.handler);
+    kzwinFailWritesAfter(c.writable);
+    Start(Path(std::string(c.what) + ".avi"), options, 0xFFFFFFFFu);
+    ASSERT_TRUE(PumpUntil([] { return seen.ends.load() == 1; }));
+    // A stop asked after the failure changes nothing.
+    KZStopRecord(session_, 1, nullptr);
+    EXPECT_EQ(seen.endCode.load(), c.code);
+    kzwinFailWritesAfter(-1);
+    GlobalFree(options);
+    // The idle stream the failure left goes with the next stop call.
+    ASSERT_TRUE(PumpUntil([&] {
+      KZStopRecord(session_, 1, nullptr);
+      return EntriesInUse() == 0;
+    }));
+  }
+}
+
+}  // namespace
+}  // namespace kz::rectest
