@@ -1,6 +1,7 @@
 #include "record/frame_coding.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <new>
@@ -101,7 +102,24 @@ LevelTable LevelTable::Build(int32_t quantStep, int32_t levels) {
   const double r = p * L / 256.0;
   const int32_t x = std::min(static_cast<int32_t>(r * r * p), 256);  // keeps x - v <= 767
   for (int32_t v = -511; v < 0; ++v) at(v) = static_cast<int16_t>(-at(x - v));
+  std::array<bool, 256> seen{};
+  for (int16_t level : m.values_) seen[static_cast<uint8_t>(level)] = true;
+  for (uint32_t b = 0; b < 256; ++b) {
+    if (seen[b]) m.levelBytes_[m.levelCount_++] = static_cast<uint8_t>(b);
+  }
   return m;
+}
+
+int32_t LevelTable::Nearest(int32_t prev, int32_t target) const {
+  int32_t best = 0, bestError = 256;
+  for (uint32_t k = 0; k < levelCount_; ++k) {
+    const int32_t error = std::abs(target - ((prev + levelBytes_[k]) & 255));
+    if (error < bestError) {
+      best = levelBytes_[k];
+      bestError = error;
+    }
+  }
+  return best;
 }
 
 bool InitFrameEncoder(FrameEncoderState& s, uint32_t kind, const CodingParams& params,
@@ -250,12 +268,13 @@ EncodedFrame EncodeFrame(FrameEncoderState& s, const uint8_t* frame, uint32_t fr
   std::array<int8_t, kMaxSampleDistance> acc{};
   const uint32_t head = std::min(g, n);
   for (uint32_t i = 0; i < head; ++i) {
-    r[i] = static_cast<uint8_t>(m[frame[i] - base[i]]);
+    r[i] = static_cast<uint8_t>(m.Level(frame[i] - base[i], base[i], frame[i]));
     acc[i] = static_cast<int8_t>(r[i]);
     ref[i] = static_cast<uint8_t>(base[i] + r[i]);
   }
   for (uint32_t i = head, j = 0; i < n; ++i) {
-    r[i] = static_cast<uint8_t>(m[(frame[i] - base[i]) - acc[j]]);
+    const int32_t prev = static_cast<uint8_t>(base[i] + acc[j]);
+    r[i] = static_cast<uint8_t>(m.Level((frame[i] - base[i]) - acc[j], prev, frame[i]));
     acc[j] = static_cast<int8_t>(static_cast<uint8_t>(acc[j] + r[i]));
     ref[i] = static_cast<uint8_t>(base[i] + acc[j]);
     if (++j == g) j = 0;

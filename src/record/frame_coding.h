@@ -56,8 +56,24 @@ class LevelTable {
   }
   static LevelTable Build(int32_t quantStep, int32_t levels);
 
+  // The residue for index `v` of a sample that comes out as `prev` without one and should
+  // come out as `target`: M[v], unless that sample lands nearer `target` round the byte than
+  // straight (plainly more than 128 off): it wrapped past 0 or 255 to the far end. The
+  // negative mirror of the table overshoots by up to X, and an index below -255 reads the
+  // table's periodic part, so a white-to-black edge stayed white. Then the level whose sample
+  // lies nearest `target` is taken instead; readers add residues as ever.
+  int32_t Level(int32_t v, int32_t prev, int32_t target) const {
+    const int32_t e = (*this)[v];
+    const int32_t off = ((prev + e) & 255) - target;
+    return off >= -128 && off <= 128 ? e : Nearest(prev, target);
+  }
+
  private:
+  int32_t Nearest(int32_t prev, int32_t target) const;
+
   std::array<int16_t, 1279> values_{};
+  std::array<uint8_t, 256> levelBytes_{};  // the distinct residues M can give, as bytes
+  uint32_t levelCount_ = 0;
 };
 
 // The process-wide phase of the key quantiser: shifts the quantisation grid of each key

@@ -143,6 +143,51 @@ TEST(CodingParams, LevelTable) {
   }
 }
 
+// Predicted frames over hard edges: every decoded byte stays within the rounding of the
+// level table, never wrapped round to the far end of 0..255. The bound is the documented
+// table's widest step between neighbouring levels (q 1 has steps of 1 but rounds negative
+// steps by X = 4).
+TEST(FrameCoding, PredictedEdgesStayWithinTheLevelRounding) {
+  using Picture = uint8_t (*)(uint32_t i);
+  const Picture pictures[] = {
+      [](uint32_t) -> uint8_t { return 255; },                       // key: white
+      [](uint32_t) -> uint8_t { return 0; },                         // white to black
+      [](uint32_t) -> uint8_t { return 255; },                       // black to white
+      [](uint32_t i) -> uint8_t { return i / 8 % 2 ? 0 : 255; },     // edges in a row
+      [](uint32_t i) -> uint8_t { return i / 8 % 2 ? 255 : 0; },     // every edge turned
+      [](uint32_t) -> uint8_t { return 128; },                       // mid grey
+      [](uint32_t i) -> uint8_t { return i / 12 % 2 ? 64 : 192; },   // grey steps
+      [](uint32_t i) -> uint8_t { return static_cast<uint8_t>(i % 7); },          // near 0
+      [](uint32_t i) -> uint8_t { return static_cast<uint8_t>(255 - i % 7); },  // near 255
+      [](uint32_t i) -> uint8_t { return static_cast<uint8_t>(i % 5 * 60); },
+  };
+  const struct {
+    int32_t q, levels, bound;
+  } cases[] = {{8, 15, 24}, {32, 17, 16}, {16, 9, 32}, {1, 513, 4}, {32, 3, 192}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.q);
+    MemoryRecording file(kKindLossyFourcc);
+    FrameEncoderState enc;
+    ASSERT_TRUE(InitFrameEncoder(enc, kStreamLossy, {1000, 1000, c.q, c.levels}, kWidth, kG,
+                                 kFrameBytes));
+    FrameDecoderState d;
+    ASSERT_TRUE(InitFrameDecoder(d, kFrameBytes, kG));
+    std::vector<uint8_t> in(kFrameBytes), out;
+    for (uint32_t n = 0; n < std::size(pictures); ++n) {
+      SCOPED_TRACE(n);
+      for (uint32_t i = 0; i < kFrameBytes; ++i) in[i] = pictures[n](i);
+      const EncodedFrame e =
+          EncodeFrame(enc, in.data(), n, static_cast<int64_t>(file.bytes.size()), n == 0);
+      EXPECT_EQ(e.form, n == 0 ? FrameForm::kKey : FrameForm::kPredicted);
+      file.Append(n, e);
+      ASSERT_EQ(Decode(d, file, n, &out), DecodeResult::kOk);
+      int worst = 0;
+      for (uint32_t i = 0; i < kFrameBytes; ++i) worst = std::max(worst, std::abs(out[i] - in[i]));
+      EXPECT_LE(worst, n == 0 ? c.q : c.bound);
+    }
+  }
+}
+
 TEST(FrameCoding, LosslessSequenceDecodesExactly) {
   MemoryRecording file(kKindLosslessFourcc);
   const Coded c = Record(file, kStreamLossless, {30, 0, 0, 0}, 65);
