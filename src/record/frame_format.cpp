@@ -1,54 +1,9 @@
 #include "record/frame_format.h"
 
+#include <cstddef>
 #include <cstring>
 
 namespace kz {
-namespace {
-
-template <typename T>
-uint32_t Low32(T pointer) {
-  return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(pointer));
-}
-
-void PutI32(uint8_t* p, int32_t v) {
-  PutU32(p, static_cast<uint32_t>(v));
-}
-int32_t GetI32(const uint8_t* p) {
-  return static_cast<int32_t>(GetU32(p));
-}
-
-// The adjustments block: the same 52 bytes wherever it appears.
-void EncodeAdjustments(const KZADJUSTMENTS& a, uint8_t* p) {
-  PutU32(p + 0, a.blackLevel);
-  PutU32(p + 4, a.whiteLevel);
-  PutU32(p + 8, a.whiteBalance);
-  PutI32(p + 12, a.radialStrength);
-  PutI32(p + 16, a.radialSkew);
-  PutI32(p + 20, a.radialCentreX);
-  PutI32(p + 24, a.radialCentreY);
-  PutI32(p + 28, a.contrast);
-  PutI32(p + 32, a.brightness);
-  PutF64(p + 36, a.gamma);
-  PutI32(p + 44, a.saturation);
-  PutI32(p + 48, a.chromaBalance);
-}
-
-void DecodeAdjustments(const uint8_t* p, KZADJUSTMENTS* a) {
-  a->blackLevel = GetU32(p + 0);
-  a->whiteLevel = GetU32(p + 4);
-  a->whiteBalance = GetU32(p + 8);
-  a->radialStrength = GetI32(p + 12);
-  a->radialSkew = GetI32(p + 16);
-  a->radialCentreX = GetI32(p + 20);
-  a->radialCentreY = GetI32(p + 24);
-  a->contrast = GetI32(p + 28);
-  a->brightness = GetI32(p + 32);
-  a->gamma = GetF64(p + 36);
-  a->saturation = GetI32(p + 44);
-  a->chromaBalance = GetI32(p + 48);
-}
-
-}  // namespace
 
 void PutF64(uint8_t* p, double v) {
   uint64_t bits;
@@ -94,111 +49,151 @@ FrameHeader DecodeFrameHeader(const uint8_t in[kFrameHeaderBytes]) {
   return h;
 }
 
+namespace {
+
+// The chunk blocks in their 32-bit layout, one row a field: where it sits in the file, what
+// it is and where it sits in this build's record (offsetof). Handles are written as their
+// low 32 bits and read back as null: they mean nothing in another process.
+enum class FieldKind : uint8_t { kInt32, kFloat64, kHandle, kName };
+struct Field {
+  uint16_t at;
+  FieldKind kind;
+  uint16_t member;
+};
+constexpr size_t kNameBytes = 256;
+
+#define KZ_FIELD(block, at, kind, name) {at, FieldKind::kind, offsetof(block, name)}
+constexpr Field kRecordFields[] = {
+    KZ_FIELD(KZRECORD, 4, kInt32, session),        KZ_FIELD(KZRECORD, 8, kInt32, source),
+    KZ_FIELD(KZRECORD, 12, kInt32, width),         KZ_FIELD(KZRECORD, 16, kInt32, height),
+    KZ_FIELD(KZRECORD, 20, kInt32, format),        KZ_FIELD(KZRECORD, 24, kInt32, bitCount),
+    KZ_FIELD(KZRECORD, 28, kHandle, window),       KZ_FIELD(KZRECORD, 32, kInt32, sourceSetting),
+    KZ_FIELD(KZRECORD, 36, kName, fileName),       KZ_FIELD(KZRECORD, 292, kInt32, fileFlags),
+    KZ_FIELD(KZRECORD, 296, kInt32, maxFileMB),    KZ_FIELD(KZRECORD, 300, kFloat64, startTime),
+    KZ_FIELD(KZRECORD, 308, kFloat64, stopTime),   KZ_FIELD(KZRECORD, 316, kFloat64, duration),
+    KZ_FIELD(KZRECORD, 324, kFloat64, rate),       KZ_FIELD(KZRECORD, 332, kInt32, reserved),
+    KZ_FIELD(KZRECORD, 336, kInt32, keyInterval),  KZ_FIELD(KZRECORD, 340, kInt32, refInterval),
+    KZ_FIELD(KZRECORD, 344, kInt32, quantStep),    KZ_FIELD(KZRECORD, 348, kInt32, levels),
+    KZ_FIELD(KZRECORD, 352, kHandle, aviOptions),  KZ_FIELD(KZRECORD, 356, kHandle, frameFilter),
+    KZ_FIELD(KZRECORD, 360, kHandle, endNotify),   KZ_FIELD(KZRECORD, 364, kInt32, recordFlags),
+};
+constexpr Field kDisplayFields[] = {
+    KZ_FIELD(KZDISPLAY, 4, kInt32, session),
+    KZ_FIELD(KZDISPLAY, 8, kInt32, source),
+    KZ_FIELD(KZDISPLAY, 12, kInt32, width),
+    KZ_FIELD(KZDISPLAY, 16, kInt32, height),
+    KZ_FIELD(KZDISPLAY, 20, kInt32, format),
+    KZ_FIELD(KZDISPLAY, 24, kInt32, bitCount),
+    KZ_FIELD(KZDISPLAY, 28, kHandle, window),
+    KZ_FIELD(KZDISPLAY, 32, kInt32, sourceSetting),
+    KZ_FIELD(KZDISPLAY, 36, kInt32, left),
+    KZ_FIELD(KZDISPLAY, 40, kInt32, top),
+    KZ_FIELD(KZDISPLAY, 44, kFloat64, rate),
+    KZ_FIELD(KZDISPLAY, 52, kInt32, cropLeft),
+    KZ_FIELD(KZDISPLAY, 56, kInt32, cropTop),
+    KZ_FIELD(KZDISPLAY, 60, kInt32, cropWidth),
+    KZ_FIELD(KZDISPLAY, 64, kInt32, cropHeight),
+    KZ_FIELD(KZDISPLAY, 68, kInt32, orientation),
+    KZ_FIELD(KZDISPLAY, 72, kFloat64, zoom),
+    KZ_FIELD(KZDISPLAY, 80, kFloat64, aspect),
+    KZ_FIELD(KZDISPLAY, 88, kInt32, resampling),
+    KZ_FIELD(KZDISPLAY, 92, kInt32, adjust.blackLevel),
+    KZ_FIELD(KZDISPLAY, 96, kInt32, adjust.whiteLevel),
+    KZ_FIELD(KZDISPLAY, 100, kInt32, adjust.whiteBalance),
+    KZ_FIELD(KZDISPLAY, 104, kInt32, adjust.radialStrength),
+    KZ_FIELD(KZDISPLAY, 108, kInt32, adjust.radialSkew),
+    KZ_FIELD(KZDISPLAY, 112, kInt32, adjust.radialCentreX),
+    KZ_FIELD(KZDISPLAY, 116, kInt32, adjust.radialCentreY),
+    KZ_FIELD(KZDISPLAY, 120, kInt32, adjust.contrast),
+    KZ_FIELD(KZDISPLAY, 124, kInt32, adjust.brightness),
+    KZ_FIELD(KZDISPLAY, 128, kFloat64, adjust.gamma),
+    KZ_FIELD(KZDISPLAY, 136, kInt32, adjust.saturation),
+    KZ_FIELD(KZDISPLAY, 140, kInt32, adjust.chromaBalance),
+    KZ_FIELD(KZDISPLAY, 144, kHandle, beforeDrawCallback),
+    KZ_FIELD(KZDISPLAY, 148, kHandle, afterConvertCallback),
+    KZ_FIELD(KZDISPLAY, 152, kHandle, afterDrawCallback),
+    KZ_FIELD(KZDISPLAY, 156, kInt32, drawFlags),
+};
+#undef KZ_FIELD
+
+template <class Block, size_t N>
+void EncodeFields(const Block& block, const Field (&fields)[N], size_t bytes, uint8_t* out) {
+  PutU32(out, static_cast<uint32_t>(bytes));
+  const auto* from = reinterpret_cast<const uint8_t*>(&block);
+  for (const Field& f : fields) {
+    const uint8_t* member = from + f.member;
+    uint8_t* to = out + f.at;
+    switch (f.kind) {
+      case FieldKind::kInt32: {
+        uint32_t v;
+        std::memcpy(&v, member, sizeof v);
+        PutU32(to, v);
+        break;
+      }
+      case FieldKind::kFloat64: {
+        double v;
+        std::memcpy(&v, member, sizeof v);
+        PutF64(to, v);
+        break;
+      }
+      case FieldKind::kHandle: {
+        uintptr_t v;
+        std::memcpy(&v, member, sizeof v);
+        PutU32(to, static_cast<uint32_t>(v));
+        break;
+      }
+      case FieldKind::kName:
+        std::memcpy(to, member, kNameBytes);
+        break;
+    }
+  }
+}
+
+template <class Block, size_t N>
+void DecodeFields(const uint8_t* in, const Field (&fields)[N], Block* block) {
+  *block = Block{};
+  block->size = sizeof(Block);
+  auto* to = reinterpret_cast<uint8_t*>(block);
+  for (const Field& f : fields) {
+    uint8_t* member = to + f.member;
+    const uint8_t* from = in + f.at;
+    switch (f.kind) {
+      case FieldKind::kInt32: {
+        const uint32_t v = GetU32(from);
+        std::memcpy(member, &v, sizeof v);
+        break;
+      }
+      case FieldKind::kFloat64: {
+        const double v = GetF64(from);
+        std::memcpy(member, &v, sizeof v);
+        break;
+      }
+      case FieldKind::kHandle:
+        break;
+      case FieldKind::kName:
+        std::memcpy(member, from, kNameBytes);
+        member[kNameBytes - 1] = '\0';  // a name from a file is always terminated
+        break;
+    }
+  }
+}
+
+}  // namespace
+
 void EncodeRecordBlock(const KZRECORD& r, uint8_t out[kRecordBlockBytes]) {
-  PutU32(out + 0, static_cast<uint32_t>(kRecordBlockBytes));
-  PutU32(out + 4, r.session);
-  PutU32(out + 8, r.source);
-  PutI32(out + 12, r.width);
-  PutI32(out + 16, r.height);
-  PutU32(out + 20, r.format);
-  PutU32(out + 24, r.bitCount);
-  PutU32(out + 28, Low32(r.window));
-  PutU32(out + 32, r.sourceSetting);
-  std::memcpy(out + 36, r.fileName, 256);
-  PutU32(out + 292, r.fileFlags);
-  PutI32(out + 296, r.maxFileMB);
-  PutF64(out + 300, r.startTime);
-  PutF64(out + 308, r.stopTime);
-  PutF64(out + 316, r.duration);
-  PutF64(out + 324, r.rate);
-  PutU32(out + 332, r.reserved);
-  PutI32(out + 336, r.keyInterval);
-  PutI32(out + 340, r.refInterval);
-  PutI32(out + 344, r.quantStep);
-  PutI32(out + 348, r.levels);
-  PutU32(out + 352, Low32(r.aviOptions));
-  PutU32(out + 356, Low32(r.frameFilter));
-  PutU32(out + 360, Low32(r.endNotify));
-  PutU32(out + 364, r.recordFlags);
+  EncodeFields(r, kRecordFields, kRecordBlockBytes, out);
 }
 
 void DecodeRecordBlock(const uint8_t in[kRecordBlockBytes], KZRECORD* r) {
-  *r = KZRECORD{};
-  r->size = sizeof(KZRECORD);
-  r->session = GetU32(in + 4);
-  r->source = GetU32(in + 8);
-  r->width = GetI32(in + 12);
-  r->height = GetI32(in + 16);
-  r->format = GetU32(in + 20);
-  r->bitCount = GetU32(in + 24);
-  r->sourceSetting = GetU32(in + 32);
-  std::memcpy(r->fileName, in + 36, 256);
-  r->fileName[255] = '\0';  // a name from a file is always terminated
-  r->fileFlags = GetU32(in + 292);
-  r->maxFileMB = GetI32(in + 296);
-  r->startTime = GetF64(in + 300);
-  r->stopTime = GetF64(in + 308);
-  r->duration = GetF64(in + 316);
-  r->rate = GetF64(in + 324);
-  r->reserved = GetU32(in + 332);
-  r->keyInterval = GetI32(in + 336);
-  r->refInterval = GetI32(in + 340);
-  r->quantStep = GetI32(in + 344);
-  r->levels = GetI32(in + 348);
-  r->recordFlags = GetU32(in + 364);
+  DecodeFields(in, kRecordFields, r);
 }
 
 void EncodeDisplayBlock(const KZDISPLAY& d, uint8_t out[kDisplayBlockBytes]) {
-  PutU32(out + 0, static_cast<uint32_t>(kDisplayBlockBytes));
-  PutU32(out + 4, d.session);
-  PutU32(out + 8, d.source);
-  PutI32(out + 12, d.width);
-  PutI32(out + 16, d.height);
-  PutU32(out + 20, d.format);
-  PutU32(out + 24, d.bitCount);
-  PutU32(out + 28, Low32(d.window));
-  PutU32(out + 32, d.sourceSetting);
-  PutI32(out + 36, d.left);
-  PutI32(out + 40, d.top);
-  PutF64(out + 44, d.rate);
-  PutI32(out + 52, d.cropLeft);
-  PutI32(out + 56, d.cropTop);
-  PutI32(out + 60, d.cropWidth);
-  PutI32(out + 64, d.cropHeight);
-  PutU32(out + 68, d.orientation);
-  PutF64(out + 72, d.zoom);
-  PutF64(out + 80, d.aspect);
-  PutU32(out + 88, d.resampling);
-  EncodeAdjustments(d.adjust, out + 92);
-  PutU32(out + 144, Low32(d.beforeDrawCallback));
-  PutU32(out + 148, Low32(d.afterConvertCallback));
-  PutU32(out + 152, Low32(d.afterDrawCallback));
-  PutU32(out + 156, d.drawFlags);
+  EncodeFields(d, kDisplayFields, kDisplayBlockBytes, out);
 }
 
 void DecodeDisplayBlock(const uint8_t in[kDisplayBlockBytes], KZDISPLAY* d) {
-  *d = KZDISPLAY{};
-  d->size = sizeof(KZDISPLAY);
-  d->session = GetU32(in + 4);
-  d->source = GetU32(in + 8);
-  d->width = GetI32(in + 12);
-  d->height = GetI32(in + 16);
-  d->format = GetU32(in + 20);
-  d->bitCount = GetU32(in + 24);
-  d->sourceSetting = GetU32(in + 32);
-  d->left = GetI32(in + 36);
-  d->top = GetI32(in + 40);
-  d->rate = GetF64(in + 44);
-  d->cropLeft = GetI32(in + 52);
-  d->cropTop = GetI32(in + 56);
-  d->cropWidth = GetI32(in + 60);
-  d->cropHeight = GetI32(in + 64);
-  d->orientation = GetU32(in + 68);
-  d->zoom = GetF64(in + 72);
-  d->aspect = GetF64(in + 80);
-  d->resampling = GetU32(in + 88);
-  DecodeAdjustments(in + 92, &d->adjust);
-  d->drawFlags = GetU32(in + 156);
+  DecodeFields(in, kDisplayFields, d);
 }
 
 size_t EncodeChunkPart(const KZRECORD& record, const KZDISPLAY* display, uint8_t* out) {
