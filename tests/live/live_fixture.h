@@ -32,6 +32,28 @@ bool PumpUntil(Done done, int seconds = 20) {
   return true;
 }
 
+// Waits without pumping, so no grab (which needs this thread's capture window) can finish
+// meanwhile; the seconds bound a hang only.
+template <class Done>
+bool WaitUntil(Done done, int seconds = 20) {
+  const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > limit) return false;
+    Sleep(1);
+  }
+  return true;
+}
+
+// The table entry of a source, or null.
+inline StreamRecord* SourceEntry(uint32_t source) {
+  std::lock_guard lock(StreamTableMutex());
+  for (int i = 0; i < StreamCount(); ++i) {
+    StreamRecord& e = StreamTable()[i];
+    if (e.streamId.load() == source) return &e;
+  }
+  return nullptr;
+}
+
 // Activity bits of the stream on a source (0 when none), read from the table.
 inline uint32_t SourceBits(uint32_t source) {
   std::lock_guard lock(StreamTableMutex());

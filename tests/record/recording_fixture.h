@@ -1,70 +1,32 @@
-// A caller of the record API on the test thread (session, window, test camera, pumping
-// waits, leak counts) and a reader that walks recording files and decodes their frames.
+// A caller of the record API on the test thread (the live fixture with a folder for its
+// files) and a reader that walks recording files and decodes their frames.
 #pragma once
 
 #include <gtest/gtest.h>
 #include <kzvideo.h>
 #include <kzwin_test.h>
 #include <windows.h>
-#include <kzwin/test_camera.h>
 
 #include <atomic>
-#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <mutex>
 #include <string>
 #include <vector>
 
-#include "frame/blocks.h"
-#include "frame/stream.h"
+#include "../live/live_fixture.h"
 #include "record/frame_coding.h"
 #include "record/frame_format.h"
 
 namespace kz::rectest {
 
-template <class Done>
-bool PumpUntil(Done done, int seconds = 30) {
-  const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-  MSG msg;
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > limit) return false;
-    PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE);
-    Sleep(1);
-  }
-  return true;
-}
-
-// Waits without pumping, so no frame can arrive meanwhile.
-template <class Done>
-bool WaitUntil(Done done, int seconds = 30) {
-  const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > limit) return false;
-    Sleep(1);
-  }
-  return true;
-}
-
-inline StreamRecord* SourceEntry(uint32_t source) {
-  std::lock_guard lock(StreamTableMutex());
-  for (int i = 0; i < StreamCount(); ++i) {
-    StreamRecord& e = StreamTable()[i];
-    if (e.streamId.load() == source) return &e;
-  }
-  return nullptr;
-}
-
-inline int EntriesInUse() {
-  std::lock_guard lock(StreamTableMutex());
-  int n = 0;
-  for (int i = 0; i < StreamCount(); ++i) n += StreamTable()[i].streamId.load() != 0;
-  return n;
-}
+using test::EntriesInUse;
+using test::PumpUntil;
+using test::SourceEntry;
+using test::WaitUntil;
 
 inline std::vector<uint8_t> ReadAll(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -158,49 +120,25 @@ inline std::vector<Record> WalkFile(const std::string& path, uint32_t width, uin
   return out;
 }
 
-struct Counts {
-  LONG blocks = kzwinCountGlobalBlocks();
-  LONG handles = kzwinCountOpenHandles();
-  LONG windows = kzwinCountWindows();
-  int tableBlocks = BlockCount();
-};
-
-class RecordTest : public ::testing::Test {
+class RecordTest : public test::LiveTest {
  protected:
   void SetUp() override {
-    kzwinUseManualClock(FALSE, 0);
-    kzwinResetCameras();
-    BlockFree(BlockAlloc(16));
     dir_ = std::filesystem::temp_directory_path() /
            ("kzrec_" + std::to_string(::getpid()) + "_" +
             ::testing::UnitTest::GetInstance()->current_test_info()->name());
     std::filesystem::remove_all(dir_);
     std::filesystem::create_directories(dir_);
-    before_ = Counts();
-    session_ = KZBegin(nullptr);
-    ASSERT_NE(session_, 0u);
-    window_ = CreateWindowExA(0, nullptr, "caller", WS_OVERLAPPEDWINDOW, 0, 0, 640, 480, nullptr,
-                              nullptr, nullptr, nullptr);
-    ASSERT_NE(window_, nullptr);
+    LiveTest::SetUp();
   }
   void TearDown() override {
-    KZStopAll(0, 0, nullptr);
-    if (IsWindow(window_)) DestroyWindow(window_);
-    KZEnd(session_);
     kzwinFailWritesAfter(-1);
-    kzwinFailThreadsAfter(-1);
-    kzwinResetCameras();
-    const Counts now;
-    EXPECT_EQ(now.windows, before_.windows);
-    EXPECT_EQ(now.blocks, before_.blocks);
-    EXPECT_EQ(now.handles, before_.handles);
-    EXPECT_EQ(now.tableBlocks, before_.tableBlocks);
-    EXPECT_EQ(EntriesInUse(), 0);
+    LiveTest::TearDown();
     std::filesystem::remove_all(dir_);
   }
 
   std::string Path(const std::string& name) const { return (dir_ / name).string(); }
 
+  // A 160 x 120 YUY2 recording of source 1 into `file`.
   KZRECORD Block(const std::string& file, uint32_t kind, uint32_t mode = KZ_OPEN_NEW) {
     KZRECORD r{};
     r.size = sizeof r;
@@ -216,23 +154,9 @@ class RecordTest : public ::testing::Test {
     return r;
   }
 
-  KZDISPLAY Display() {
-    KZDISPLAY d{};
-    d.size = sizeof d;
-    d.session = session_;
-    d.source = 1;
-    d.width = 160;
-    d.height = 120;
-    d.format = KZ_FORMAT_YUY2;
-    d.bitCount = 16;
-    d.window = window_;
-    return d;
-  }
+  KZDISPLAY Display() { return LiveTest::Block(1, 160, 120); }
 
-  uint32_t session_ = 0;
-  HWND window_ = nullptr;
   std::filesystem::path dir_;
-  Counts before_;
 };
 
 // What the callbacks of a recording saw (they run on the record thread).
