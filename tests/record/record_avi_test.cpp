@@ -53,10 +53,10 @@ int ProbeFrames(const std::string& path) {
 class RecordAviTest : public RecordTest {
  protected:
   // Starts an AVI recording of frames that the filter lets through up to `frames`.
-  KZRECORD Start(const std::string& file, HGLOBAL options, uint32_t frames) {
+  KZRECORD Start(const std::string& file, HGLOBAL options, uint32_t frames, uint32_t flags = 0) {
     ResetSeen();
     seen.limit = frames;
-    KZRECORD block = Block(file, KZ_KIND_AVI);
+    KZRECORD block = Block(file, KZ_KIND_AVI | flags);
     block.aviOptions = options;
     block.rate = 25;
     block.frameFilter = CountingFilter;
@@ -119,6 +119,29 @@ TEST_F(RecordAviTest, LosslessCompressorsGiveBackEveryFrameExactly) {
     ASSERT_NE(rate, 0u);
     EXPECT_EQ(GetU32(&head[32]), 1000000000u / rate);
   }
+}
+
+// With the picture as shown, the display's show step writes the pictures it shows.
+TEST_F(RecordAviTest, PictureAsShownComesFromTheDisplay) {
+  KZDISPLAY d = Display();
+  ASSERT_EQ(KZStartDisplay(&d), 1) << KZGetLastError();
+  const std::string file = Path("shown.avi");
+  HGLOBAL options = OptionsHandle(mmioFOURCC('F', 'F', 'V', '1'));
+  Start(file, options, 0xFFFFFFFFu, KZ_AVI_AS_SHOWN);
+  ASSERT_TRUE(PumpUntil([] { return seen.filtered.load() >= 1; }));  // the output is open
+  ASSERT_TRUE(WaitFrames(1, 3));
+  ASSERT_EQ(KZStopAll(session_, 0, nullptr), 1);
+  ASSERT_TRUE(WaitUntil([] { return seen.ends.load() == 1; }));
+  EXPECT_EQ(seen.endCode.load(), 0u);
+  GlobalFree(options);
+  PAVISTREAM s = nullptr;
+  ASSERT_EQ(AVIStreamOpenFromFileA(&s, file.c_str(), streamtypeVIDEO, 0, 0, nullptr), 0);
+  AVISTREAMINFOA info{};
+  AVIStreamInfoA(s, &info, sizeof info);
+  AVIStreamRelease(s);
+  EXPECT_EQ(info.rcFrame.right, 160);  // shown at the captured size
+  EXPECT_EQ(info.rcFrame.bottom, 120);
+  EXPECT_GE(info.dwLength, 2u);
 }
 
 TEST_F(RecordAviTest, WriterFailuresEndWithTheirCodeNeverWithSuccess) {

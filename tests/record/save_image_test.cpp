@@ -1,51 +1,21 @@
 // KZSaveImage: one image as a one-frame raw recording, byte for byte, and its refusals.
 #include <gtest/gtest.h>
-#include <kzvideo.h>
-#include <kzwin_test.h>
-#include <unistd.h>
-#include <windows.h>
 
 #include <algorithm>
 #include <cstdint>
-#include <filesystem>
-#include <fstream>
 #include <iterator>
 #include <string>
 #include <vector>
 
-#include "image/pixfmt.h"
-#include "record/frame_format.h"
+#include "recording_fixture.h"
 #include "time/julian.h"
 
-namespace kz {
+namespace kz::rectest {
 namespace {
 
 constexpr int32_t kDisplaySize = sizeof(KZDISPLAY);
 
-std::vector<uint8_t> ReadAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
-}
-
-class SaveImageTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    dir_ = std::filesystem::temp_directory_path() / ("kzsave_" + std::to_string(::getpid()));
-    std::filesystem::remove_all(dir_);
-    std::filesystem::create_directories(dir_);
-    session_ = KZBegin(nullptr);
-    ASSERT_NE(session_, 0u);
-  }
-  void TearDown() override {
-    kzwinFailWritesAfter(-1);
-    KZEnd(session_);
-    std::filesystem::remove_all(dir_);
-  }
-  std::string Path(const std::string& name) const { return (dir_ / name).string(); }
-
-  uint32_t session_ = 0;
-  std::filesystem::path dir_;
-};
+using SaveImageTest = RecordTest;
 
 TEST_F(SaveImageTest, WritesOneRawRecordWithTheDisplayChunk) {
   constexpr size_t kData = 640 * 480 * 2;
@@ -123,4 +93,4 @@ TEST_F(SaveImageTest, WritesOneRawRecordWithTheDisplayChunk) {
 }
 
 }  // namespace
-}  // namespace kz
+}  // namespace kz::rectest
