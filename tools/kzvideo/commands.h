@@ -22,6 +22,7 @@ int CmdInfo(int argc, char** argv);
 int CmdPlay(int argc, char** argv);
 int CmdFrame(int argc, char** argv);
 int CmdOptions(int argc, char** argv);
+int CmdExport(int argc, char** argv);
 
 // Prints "error N: meaning" for a library error code; returns the tool's exit code 1.
 // Extra subcommands (export) join the table in main.cpp.

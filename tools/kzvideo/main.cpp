@@ -23,6 +23,7 @@ constexpr Command kCommands[] = {
     {"play", CmdPlay, "play a file back, optionally saving the last frame shown"},
     {"frame", CmdFrame, "write one frame of a file as a BMP or PNG file"},
     {"options", CmdOptions, "show or choose the stored AVI compression options"},
+    {"export", CmdExport, "copy frame ranges of a file into a recording or compressed AVI"},
 };
 
 int Usage(FILE* to) {
