@@ -36,5 +36,17 @@ function(kz_add_test name)
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main kz_options)
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/src ${PROJECT_SOURCE_DIR}/tests)
-  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES LABELS "${T_LABELS}")
+  target_compile_definitions(${name} PRIVATE KZ_TEST_DATA="${PROJECT_SOURCE_DIR}/tests/data")
+  kz_register_test(${name} "${T_LABELS}")
+endfunction()
+
+# Windows test programs are run by scripts/wine-tests, one process per suite: listing their
+# cases at build time would start wine for every program. Static runtimes let them run
+# without the cross compiler's own DLLs on the path.
+function(kz_register_test name labels)
+  if(WIN32)
+    target_link_options(${name} PRIVATE -static -static-libgcc -static-libstdc++)
+  else()
+    gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES LABELS "${labels}")
+  endif()
 endfunction()

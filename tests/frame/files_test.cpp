@@ -80,9 +80,9 @@ TEST(Files, WholeItemsSeekAndTell) {
   // Positions beyond 32 bits travel through the high part.
   f = FileOpen(path.c_str(), "r+b");
   ASSERT_NE(f, nullptr);
-  const int64_t far = (int64_t{1} << 32) + 12;
-  EXPECT_EQ(FileSeek(f, far, 0), 0);
-  EXPECT_EQ(FileTell(f), far);
+  const int64_t beyond4G = (int64_t{1} << 32) + 12;
+  EXPECT_EQ(FileSeek(f, beyond4G, 0), 0);
+  EXPECT_EQ(FileTell(f), beyond4G);
   FileClose(f);
   std::remove(path.c_str());
 

@@ -144,7 +144,9 @@ TEST(Sessions, AccessTableSlots) {
   EXPECT_EQ(Slot(a.KZDisplayCoord), &KZDisplayCoord);
   EXPECT_EQ(Slot(a.KZDisplayCoord2), &KZDisplayCoord2);
 
-  // The stub of any slot: a message, error 16, result 0.
+#ifndef _WIN32
+  // The stub of any slot: a message, error 16, result 0. On Windows the message box waits
+  // for a user, so only the platform layer, which answers it at once, runs this part.
   SetError(0);
   EXPECT_CALL_ERR((SlotStub<decltype(a.KZCameraDialog)>::Call(1, 2, nullptr, 3)), 0,
                   KZ_ERR_NOT_IMPLEMENTED);
@@ -156,6 +158,7 @@ TEST(Sessions, AccessTableSlots) {
     SetError(0);
     EXPECT_CALL_ERR(a.KZEnumSources(id, nullptr, 0, 0), 0, KZ_ERR_NOT_IMPLEMENTED);
   }
+#endif
   // Calls through the table reach the library.
   EXPECT_EQ(a.KZVersion(nullptr, 0), KZ_VERSION_NUMBER);
   EXPECT_EQ(a.KZEnd(0xFFFFFFF0u), 0);

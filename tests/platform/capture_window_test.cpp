@@ -2,6 +2,7 @@
 // exact frames, failing drivers and driver dialogs through the dialog host.
 #include <gtest/gtest.h>
 #include <kzwin_test.h>
+#include <windows.h>
 #include <vfw.h>
 
 #include <atomic>

@@ -201,4 +201,8 @@ KZPLAYBACK PlaybackTest::Block(double rate, uint32_t flags, const char* file) co
   return b;
 }
 
+std::string InFolder(const std::string& folder, const char* name) {
+  return (std::filesystem::path(folder) / name).string();
+}
+
 }  // namespace kztest

@@ -41,6 +41,8 @@ void WriteRecording(const std::string& path, const RecordingSpec& s, uint32_t fr
 
 // A fresh empty folder for one test.
 std::string TempFolder(const char* name);
+// `name` in `folder`, joined with the host's own separator, as full path names spell it.
+std::string InFolder(const std::string& folder, const char* name);
 
 // What the playback callbacks saw: each frame drawn (its position, the clock then), and
 // the end report.
@@ -79,7 +81,7 @@ class PlaybackTest : public ::testing::Test {
  protected:
   void SetUp() override;
   void TearDown() override;
-  std::string Path(const std::string& name) const { return dir_ + "/" + name; }
+  std::string Path(const std::string& name) const { return InFolder(dir_, name.c_str()); }
   // Three files of four frames: frames 0 to 11 of the sequence seq.kzv, 40 ms apart.
   void WriteSequence(const RecordingSpec& s);
   // A block that plays `file` into the window, noting what it draws and its end.
