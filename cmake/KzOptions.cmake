@@ -36,7 +36,6 @@ function(kz_add_test name)
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main kz_options)
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/src ${PROJECT_SOURCE_DIR}/tests)
-  target_compile_definitions(${name} PRIVATE KZ_TEST_DATA="${PROJECT_SOURCE_DIR}/tests/data")
   kz_register_test(${name} "${T_LABELS}")
 endfunction()
 
