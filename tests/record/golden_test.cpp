@@ -77,7 +77,7 @@ void WriteRecording(uint32_t kind, uint32_t format, const char* name) {
   FinishRecordingFile(*e);
 }
 
-TEST(GoldenRecording, SameBytesAndFramesOnEveryHost) {
+TEST(GoldenFiles, SameBytesAndFramesOnEveryHost) {
   struct Case {
     uint32_t kind, format;
     const char* golden;
