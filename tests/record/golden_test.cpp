@@ -17,6 +17,7 @@
 
 #include "frame/stream.h"
 #include "playback/record_walk.h"
+#include "record/frame_coding.h"
 #include "record/frame_format.h"
 #include "record/writer.h"
 
@@ -86,7 +87,7 @@ TEST(GoldenFiles, SameBytesAndFramesOnEveryHost) {
   const Case cases[] = {
       {KZ_KIND_RAW, KZ_FORMAT_RGB24, "golden_raw.kzv", 0x09A7E7D22BD2B405ull},
       {KZ_KIND_LOSSLESS, KZ_FORMAT_YUY2, "golden_lossless.kzv", 0xBB944209E6EC239Dull},
-      {KZ_KIND_LOSSY, KZ_FORMAT_RGB24, "golden_lossy.kzv", 0xC049B28D136BAC2Full},
+      {KZ_KIND_LOSSY, KZ_FORMAT_RGB24, "golden_lossy.kzv", 0x74ABC99CD36C4957ull},
   };
   const bool regenerate = std::getenv("KZ_WRITE_GOLDEN") != nullptr;
   const uint32_t session = KZBegin(nullptr);
@@ -95,6 +96,9 @@ TEST(GoldenFiles, SameBytesAndFramesOnEveryHost) {
     const std::string written = std::string("written_") + c.golden;
     const std::string golden = std::string(KZ_TEST_DATA) + "/" + c.golden;
     std::remove(written.c_str());
+    // Lossy key frames take their quantiser phase from every key frame coded before in the
+    // process; start it where the checked-in file did.
+    SetKeyQuantPhase(0);
     WriteRecording(c.kind, c.format, written.c_str());
     const std::vector<uint8_t> bytes = ReadAll(written);
     std::remove(written.c_str());
