@@ -167,10 +167,8 @@ HWND StreamWindow(StreamRecord* entry) {
   return entry->record.window;
 }
 
-StreamRecord* MatchStream(uint32_t session, uint32_t streamId, HWND window, uint32_t bit,
-                          uint32_t notFound) {
-  if (!CheckSession(session)) return nullptr;
-  std::lock_guard lock(StreamTableMutex());
+StreamRecord* MatchStreamLocked(uint32_t session, uint32_t streamId, HWND window, uint32_t bit,
+                                uint32_t notFound, bool forChange) {
   StreamRecord* table = StreamTable();
   const int count = StreamCount();
   for (int i = 0; i < count; ++i) {
@@ -178,7 +176,8 @@ StreamRecord* MatchStream(uint32_t session, uint32_t streamId, HWND window, uint
     const uint32_t id = e.streamId.load(std::memory_order_acquire);
     if (id == 0 || e.releasing.load(std::memory_order_acquire) != 0) continue;
     if ((e.running.load(std::memory_order_acquire) & bit) == 0) continue;
-    if (streamId != 0 && id != streamId) continue;
+    if ((streamId != 0 || forChange) && id != streamId) continue;
+    if (forChange && (e.stopRequest.load(std::memory_order_acquire) & bit) != 0) continue;
     if (session != 0 && e.session.load(std::memory_order_acquire) != session) {
       SetError(KZ_ERR_OTHER_SESSION);
       return nullptr;
@@ -191,6 +190,13 @@ StreamRecord* MatchStream(uint32_t session, uint32_t streamId, HWND window, uint
   }
   SetError(notFound);
   return nullptr;
+}
+
+StreamRecord* MatchStream(uint32_t session, uint32_t streamId, HWND window, uint32_t bit,
+                          uint32_t notFound) {
+  if (!CheckSession(session)) return nullptr;
+  std::lock_guard lock(StreamTableMutex());
+  return MatchStreamLocked(session, streamId, window, bit, notFound, false);
 }
 
 int ReadStreamBlock(uint32_t session, uint32_t streamId, HWND window, uint32_t bit,

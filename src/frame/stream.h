@@ -131,6 +131,11 @@ constexpr uint32_t kStopWaitMs = 5000;
 // stream matches).
 StreamRecord* MatchStream(uint32_t session, uint32_t streamId, HWND window, uint32_t bit,
                           uint32_t notFound);
+// The same rules for a caller that holds StreamTableMutex() and has checked the session.
+// `forChange` (KZChangeDisplay, KZChangeRecord): the id is matched exactly and a stream
+// whose `bit` is asked to stop is passed over.
+StreamRecord* MatchStreamLocked(uint32_t session, uint32_t streamId, HWND window, uint32_t bit,
+                                uint32_t notFound, bool forChange);
 // The common body of the functions that hand back a stream's block (KZGetDisplay,
 // KZGetRecord, KZGetPlayback): MatchStream, then a null `out` (17), a size field other
 // than `size` (2), and `copy(entry, out)` run with the table and block locks held, so the
@@ -139,6 +144,13 @@ StreamRecord* MatchStream(uint32_t session, uint32_t streamId, HWND window, uint
 int ReadStreamBlock(uint32_t session, uint32_t streamId, HWND window, uint32_t bit,
                     uint32_t notFound, void* out, uint32_t size,
                     uint32_t (*copy)(StreamRecord& entry, void* out));
+// A `copy` for ReadStreamBlock: the pending block if a change waits, else the active one.
+template <class Block, Block StreamRecord::*active, Block StreamRecord::*waiting, uint32_t bit>
+uint32_t CopyActiveOrPending(StreamRecord& e, void* out) {
+  const bool pending = (e.pending.load(std::memory_order_acquire) & bit) != 0;
+  *static_cast<Block*>(out) = pending ? e.*waiting : e.*active;
+  return 0;
+}
 // The window an entry draws into: the playback block's for playbacks, else the display
 // block's, else (a stream that only records) the record block's.
 HWND StreamWindow(StreamRecord* entry);

@@ -154,23 +154,11 @@ int KZAPI KZChangeDisplay(KZDISPLAY* block) {
   if (!CheckSession(block->session)) return 0;
   const KZDISPLAY copy = *block;
   std::lock_guard lock(StreamTableMutex());
-  StreamRecord* found = nullptr;
-  StreamRecord* table = StreamTable();
-  for (int i = 0; i < StreamCount() && !found; ++i) {
-    StreamRecord& e = table[i];
-    if (e.streamId.load(std::memory_order_acquire) != copy.source) continue;
-    if (e.releasing.load(std::memory_order_acquire) != 0) continue;
-    if ((e.running.load(std::memory_order_acquire) & kDisplayBit) == 0) continue;
-    if (e.stopRequest.load(std::memory_order_acquire) & kDisplayBit) continue;
-    found = &e;
-  }
-  if (!found) return Fail(KZ_ERR_NO_DISPLAY);
-  if (copy.session != 0 && found->session.load(std::memory_order_acquire) != copy.session) {
-    return Fail(KZ_ERR_OTHER_SESSION);
-  }
+  StreamRecord* found = MatchStreamLocked(copy.session, copy.source, copy.window, kDisplayBit,
+                                          KZ_ERR_NO_DISPLAY, true);
+  if (!found) return 0;
   std::lock_guard blockLock(found->blockMutex);
   const KZDISPLAY& active = found->display;
-  if (copy.window && copy.window != active.window) return Fail(KZ_ERR_OTHER_WINDOW);
   KZDISPLAY next = copy;
   next.size = sizeof(KZDISPLAY);
   next.session = active.session;
@@ -195,12 +183,9 @@ int KZAPI KZGetDisplay(uint32_t session, uint32_t source, KZHWND window, KZDISPL
   using namespace kz;
   SetError(0);
   return ReadStreamBlock(session, source, window, kDisplayBit, KZ_ERR_NO_DISPLAY, out,
-                         sizeof(KZDISPLAY), [](StreamRecord& e, void* to) -> uint32_t {
-                           const bool pending =
-                               (e.pending.load(std::memory_order_acquire) & kDisplayBit) != 0;
-                           *static_cast<KZDISPLAY*>(to) = pending ? e.pendingDisplay : e.display;
-                           return 0;
-                         });
+                         sizeof(KZDISPLAY),
+                         CopyActiveOrPending<KZDISPLAY, &StreamRecord::display,
+                                             &StreamRecord::pendingDisplay, kDisplayBit>);
 }
 
 int KZAPI KZWaitForDisplay(uint32_t session, uint32_t source, KZHWND window, int32_t timeoutMs) {

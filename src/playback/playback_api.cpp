@@ -211,12 +211,9 @@ int KZAPI KZGetPlayback(uint32_t session, uint32_t id, KZHWND window, KZPLAYBACK
   using namespace kz;
   SetError(0);
   return ReadStreamBlock(session, id, window, kPlaybackBit, KZ_ERR_NO_PLAYBACK, out,
-                         sizeof(KZPLAYBACK), [](StreamRecord& e, void* to) -> uint32_t {
-                           const bool pending =
-                               (e.pending.load(std::memory_order_acquire) & kPlaybackBit) != 0;
-                           *static_cast<KZPLAYBACK*>(to) = pending ? e.pendingPlayback : e.playback;
-                           return 0;
-                         });
+                         sizeof(KZPLAYBACK),
+                         CopyActiveOrPending<KZPLAYBACK, &StreamRecord::playback,
+                                             &StreamRecord::pendingPlayback, kPlaybackBit>);
 }
 
 int KZAPI KZGetPlaybackFrame(uint32_t session, uint32_t id, KZHWND window, KZPLAYBACKFRAME* out) {

@@ -210,22 +210,10 @@ int KZAPI KZChangeRecord(KZRECORD* block) {
   if (!CheckSession(block->session)) return 0;
   const KZRECORD copy = *block;
   std::lock_guard lock(StreamTableMutex());
-  StreamRecord* found = nullptr;
-  StreamRecord* table = StreamTable();
-  for (int i = 0; i < StreamCount() && !found; ++i) {
-    StreamRecord& e = table[i];
-    if (e.streamId.load(std::memory_order_acquire) != copy.source) continue;
-    if (e.releasing.load(std::memory_order_acquire) != 0) continue;
-    if ((e.running.load(std::memory_order_acquire) & kRecordBit) == 0) continue;
-    if (e.stopRequest.load(std::memory_order_acquire) & kRecordBit) continue;
-    found = &e;
-  }
-  if (!found) return Fail(KZ_ERR_NO_RECORD);
-  if (copy.session != 0 && found->session.load(std::memory_order_acquire) != copy.session) {
-    return Fail(KZ_ERR_OTHER_SESSION);
-  }
+  StreamRecord* found =
+      MatchStreamLocked(copy.session, copy.source, copy.window, kRecordBit, KZ_ERR_NO_RECORD, true);
+  if (!found) return 0;
   std::lock_guard blockLock(found->blockMutex);
-  if (copy.window && copy.window != found->display.window) return Fail(KZ_ERR_OTHER_WINDOW);
   if ((copy.recordFlags & KZ_RECORD_KEEP_SETTING) == 0) {
     found->display.sourceSetting = copy.sourceSetting;
     found->pendingDisplay.sourceSetting = copy.sourceSetting;

@@ -45,7 +45,7 @@ double MeanDifference(const std::vector<uint8_t>& a, const std::vector<uint8_t>&
   return sum / a.size();
 }
 
-TEST_F(AviPlayback, FfmpegFilesSummariseAndLoadEveryCodec) {
+TEST_F(AviPlayback, FfmpegFilesSummariseLoadAndSeekEveryCodec) {
   if (!Ffmpeg("raw.avi", "-c:v rawvideo -pix_fmt bgr24")) GTEST_SKIP() << "no ffmpeg program";
   ASSERT_TRUE(Ffmpeg("ffv1.avi", "-c:v ffv1"));
   ASSERT_TRUE(Ffmpeg("mjpeg.avi", "-c:v mjpeg -q:v 2"));
@@ -88,20 +88,17 @@ TEST_F(AviPlayback, FfmpegFilesSummariseAndLoadEveryCodec) {
     // Frames differ from one another, so a load that lands on the wrong one is seen.
     EXPECT_GT(MeanDifference(Load(c.name, 3), Load(c.name, 9)), 1.0);
   }
-}
-
-TEST_F(AviPlayback, SeekingByTimeLandsOnTheLastFrameNotAfterIt) {
-  if (!Ffmpeg("raw.avi", "-c:v rawvideo -pix_fmt bgr24")) GTEST_SKIP() << "no ffmpeg program";
-  struct Case {
+  // Seeking by time lands on the last frame not after it.
+  struct Seek {
     uint32_t mode;
     uint64_t ms;
     uint32_t frame;
   };
-  const Case cases[] = {{KZ_PLAY_MODE_MS, 0, 0},    {KZ_PLAY_MODE_MS, 199, 1},
+  const Seek seeks[] = {{KZ_PLAY_MODE_MS, 0, 0},    {KZ_PLAY_MODE_MS, 199, 1},
                         {KZ_PLAY_MODE_MS, 200, 2},  {KZ_PLAY_MODE_MS, 5000, 11},
                         {KZ_PLAY_MODE_FRAME, 0, 0}, {KZ_PLAY_MODE_FRAME, 7, 7},
                         {KZ_PLAY_MODE_INDEX, 0, 0}};
-  for (const Case& c : cases) {
+  for (const Seek& c : seeks) {
     KZPLAYBACK b{};
     b.size = sizeof b;
     b.flags = KZ_PLAY_MOVE_START | c.mode;
