@@ -2,6 +2,7 @@
 #include <cstring>
 #include <string>
 
+#include "expect_call.h"
 #include "playback/file_info.h"
 #include "recording_maker.h"
 
@@ -103,8 +104,8 @@ TEST_F(FileInfo, DamagedFilesKeepWhatIsWholeAndForeignFilesFail) {
     kztest::WriteFile(path, c.bytes);
     KZFILEINFO info = Blank();
     if (c.error) {
-      EXPECT_EQ(kztest::FailCode(KZGetFileFormat(path.c_str())), c.error);
-      EXPECT_EQ(kztest::FailCode(KZGetFileInfo(path.c_str(), &info, 0)), c.error);
+      EXPECT_CALL_ERR(KZGetFileFormat(path.c_str()), 0u, c.error);
+      EXPECT_CALL_ERR(KZGetFileInfo(path.c_str(), &info, 0), 0, c.error);
       continue;
     }
     ASSERT_EQ(KZGetFileInfo(path.c_str(), &info, 0), 1);
@@ -115,10 +116,10 @@ TEST_F(FileInfo, DamagedFilesKeepWhatIsWholeAndForeignFilesFail) {
   }
   KZFILEINFO info = Blank();
   const std::string missing = Path("missing.kzv");
-  EXPECT_EQ(kztest::FailCode(KZGetFileInfo(missing.c_str(), &info, 0)), KZ_ERR_FILE_OPEN);
+  EXPECT_CALL_ERR(KZGetFileInfo(missing.c_str(), &info, 0), 0, KZ_ERR_FILE_OPEN);
   info.size = 395;
-  EXPECT_EQ(kztest::FailCode(KZGetFileInfo(missing.c_str(), &info, 0)), KZ_ERR_RECORD_SIZE);
-  EXPECT_EQ(kztest::FailCode(KZGetFileInfo("x", nullptr, 0)), KZ_ERR_NULL);
+  EXPECT_CALL_ERR(KZGetFileInfo(missing.c_str(), &info, 0), 0, KZ_ERR_RECORD_SIZE);
+  EXPECT_CALL_ERR(KZGetFileInfo("x", nullptr, 0), 0, KZ_ERR_NULL);
 }
 
 TEST_F(FileInfo, NumberedSequences) {

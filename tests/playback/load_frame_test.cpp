@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <string>
 
+#include "expect_call.h"
 #include "recording_maker.h"
 
 namespace {
@@ -125,9 +126,9 @@ TEST_F(LoadFrame, RefusedTargetsAndArguments) {
     b.msLow = c.ms;
     KZDISPLAY d{};
     d.size = c.displaySize;
-    EXPECT_EQ(KZLoadFrame(c.path, c.blockSize ? &b : nullptr, c.displaySize ? &d : nullptr, 0),
-              nullptr);
-    EXPECT_EQ(KZGetLastError(), c.error);
+    EXPECT_CALL_ERR(
+        KZLoadFrame(c.path, c.blockSize ? &b : nullptr, c.displaySize ? &d : nullptr, 0), nullptr,
+        c.error);
   }
 }
 

@@ -10,13 +10,13 @@
 #include <thread>
 #include <vector>
 
+#include "expect_call.h"
 #include "frame/stream.h"
 #include "playback/drawing_fields.h"
 #include "recording_maker.h"
 
 namespace {
 
-using kztest::FailCode;
 using kztest::Frames;
 using kztest::RecordingSpec;
 using kztest::Taken;
@@ -190,14 +190,14 @@ TEST_F(Playback, ChangesWhilePaused) {
   EXPECT_EQ(pos.index, 9);
   EXPECT_EQ(pos.fileNumber, 2);
   b.window = reinterpret_cast<HWND>(0x99);
-  EXPECT_EQ(FailCode(KZChangePlayback(&b)), KZ_ERR_OTHER_WINDOW);
+  EXPECT_CALL_ERR(KZChangePlayback(&b), 0, KZ_ERR_OTHER_WINDOW);
 }
 
 TEST_F(Playback, ApiRulesAndErrors) {
   RecordingSpec s;
   WriteSequence(s);
   KZPLAYBACK b = Block(0.0, 0, "seq.kzv");
-  EXPECT_EQ(FailCode(KZStartPlayback(nullptr)), KZ_ERR_NULL);
+  EXPECT_CALL_ERR(KZStartPlayback(nullptr), 0u, KZ_ERR_NULL);
   struct Bad {
     void (*spoil)(KZPLAYBACK&);
     int error;
@@ -209,7 +209,7 @@ TEST_F(Playback, ApiRulesAndErrors) {
   for (const Bad& c : bad) {
     KZPLAYBACK x = b;
     c.spoil(x);
-    EXPECT_EQ(FailCode(KZStartPlayback(&x)), c.error);
+    EXPECT_CALL_ERR(KZStartPlayback(&x), 0u, c.error);
   }
 
   // Started with the first file of its sequence, the playback is found by any of them.
@@ -217,31 +217,30 @@ TEST_F(Playback, ApiRulesAndErrors) {
   ASSERT_TRUE(ShownOnce(id));
   EXPECT_EQ(KZGetPlaybackID(0, Path("seq3.kzv").c_str(), nullptr), id);
   EXPECT_EQ(KZGetPlaybackID(0, Path("seq2.kzv").c_str(), nullptr), id);
-  EXPECT_EQ(FailCode(KZStartPlayback(&b)), KZ_ERR_PLAYED_ALREADY);
+  EXPECT_CALL_ERR(KZStartPlayback(&b), 0u, KZ_ERR_PLAYED_ALREADY);
   KZPLAYBACK shared = b;
   shared.flags |= KZ_PLAY_SHARE;
-  EXPECT_EQ(FailCode(KZStartPlayback(&shared)), KZ_ERR_PLAYED_IN_WINDOW);
+  EXPECT_CALL_ERR(KZStartPlayback(&shared), 0u, KZ_ERR_PLAYED_IN_WINDOW);
 
   KZPLAYBACK out{};
   out.size = sizeof out;
-  EXPECT_EQ(FailCode(KZGetPlayback(0, id, reinterpret_cast<HWND>(0x77), &out)),
-            KZ_ERR_OTHER_WINDOW);
-  EXPECT_EQ(FailCode(KZGetPlayback(0, id + 1, nullptr, &out)), KZ_ERR_NO_PLAYBACK);
-  EXPECT_EQ(FailCode(KZGetPlayback(0, id, nullptr, nullptr)), KZ_ERR_NULL);
+  EXPECT_CALL_ERR(KZGetPlayback(0, id, reinterpret_cast<HWND>(0x77), &out), 0, KZ_ERR_OTHER_WINDOW);
+  EXPECT_CALL_ERR(KZGetPlayback(0, id + 1, nullptr, &out), 0, KZ_ERR_NO_PLAYBACK);
+  EXPECT_CALL_ERR(KZGetPlayback(0, id, nullptr, nullptr), 0, KZ_ERR_NULL);
   out.size = 3;
-  EXPECT_EQ(FailCode(KZGetPlayback(0, id, nullptr, &out)), KZ_ERR_RECORD_SIZE);
+  EXPECT_CALL_ERR(KZGetPlayback(0, id, nullptr, &out), 0, KZ_ERR_RECORD_SIZE);
   KZPLAYBACKFRAME frame{};
   frame.size = 55;
-  EXPECT_EQ(FailCode(KZGetPlaybackFrame(0, id, nullptr, &frame)), KZ_ERR_RECORD_SIZE);
+  EXPECT_CALL_ERR(KZGetPlaybackFrame(0, id, nullptr, &frame), 0, KZ_ERR_RECORD_SIZE);
   KZRATE rate{};
   EXPECT_EQ(KZGetPlaybackRate(0, id, nullptr, &rate), 1);
   EXPECT_EQ(rate.framesDone, 1u);
-  EXPECT_EQ(FailCode(KZGetPlaybackRate(0, id, nullptr, nullptr)), KZ_ERR_NULL);
+  EXPECT_CALL_ERR(KZGetPlaybackRate(0, id, nullptr, nullptr), 0, KZ_ERR_NULL);
   EXPECT_EQ(KZRefreshPlayback(0, id, nullptr), 1);
   EXPECT_EQ(Bytes(KZGetPlaybackImage(0, id, nullptr, KZ_IMAGE_AS_DRAWN, 100)).size(),
             40u + 96 * 16);
   // Paused: no new frame comes within the limit.
-  EXPECT_EQ(FailCode(KZGetPlaybackImage(0, id, nullptr, KZ_IMAGE_NEXT, 5)), KZ_ERR_TIMEOUT);
+  EXPECT_CALL_ERR(KZGetPlaybackImage(0, id, nullptr, KZ_IMAGE_NEXT, 5), nullptr, KZ_ERR_TIMEOUT);
 
   // Blocks stored in the files, or held by the running playback.
   RecordingSpec shown = s;
@@ -257,14 +256,14 @@ TEST_F(Playback, ApiRulesAndErrors) {
   const std::string info = Path("info.kzv");
   EXPECT_EQ(KZGetPlaybackInfo(0, 0, seq.c_str(), nullptr, nullptr, &r, 0), 1);
   EXPECT_EQ(r.keyInterval, 5);
-  EXPECT_EQ(FailCode(KZGetPlaybackInfo(0, 0, seq.c_str(), nullptr, &d, nullptr, 0)),
-            KZ_ERR_NO_DISPLAY_BLOCK);
+  EXPECT_CALL_ERR(KZGetPlaybackInfo(0, 0, seq.c_str(), nullptr, &d, nullptr, 0), 0,
+                  KZ_ERR_NO_DISPLAY_BLOCK);
   // The running playback's own block answers in mode 1.
   EXPECT_EQ(KZGetPlaybackInfo(0, 0, seq.c_str(), nullptr, &d, nullptr, 1), 1);
   EXPECT_EQ(d.width, 32);
   // Only a search walks on into the next file of a sequence; a window never comes from it.
-  EXPECT_EQ(FailCode(KZGetPlaybackInfo(0, 0, info.c_str(), nullptr, &d, nullptr, 0)),
-            KZ_ERR_NO_DISPLAY_BLOCK);
+  EXPECT_CALL_ERR(KZGetPlaybackInfo(0, 0, info.c_str(), nullptr, &d, nullptr, 0), 0,
+                  KZ_ERR_NO_DISPLAY_BLOCK);
   d = KZDISPLAY{};
   d.size = sizeof d;
   d.window = window_;
@@ -274,15 +273,15 @@ TEST_F(Playback, ApiRulesAndErrors) {
   EXPECT_EQ(zoom, 2.0);
   EXPECT_EQ(d.cropWidth, 7);
   EXPECT_EQ(window, window_);
-  EXPECT_EQ(FailCode(KZGetPlaybackInfo(0, 0, nullptr, nullptr, nullptr, nullptr, 0)), KZ_ERR_NULL);
+  EXPECT_CALL_ERR(KZGetPlaybackInfo(0, 0, nullptr, nullptr, nullptr, nullptr, 0), 0, KZ_ERR_NULL);
   d.size = 100;
-  EXPECT_EQ(FailCode(KZGetPlaybackInfo(0, 0, info.c_str(), nullptr, &d, nullptr, 1)),
-            KZ_ERR_RECORD_SIZE);
-  EXPECT_EQ(FailCode(KZGetPlaybackInfo(0, 0, Path("no.kzv").c_str(), nullptr, nullptr, &r, 0)),
-            KZ_ERR_FILE_OPEN);
+  EXPECT_CALL_ERR(KZGetPlaybackInfo(0, 0, info.c_str(), nullptr, &d, nullptr, 1), 0,
+                  KZ_ERR_RECORD_SIZE);
+  EXPECT_CALL_ERR(KZGetPlaybackInfo(0, 0, Path("no.kzv").c_str(), nullptr, nullptr, &r, 0), 0,
+                  KZ_ERR_FILE_OPEN);
 
   EXPECT_EQ(KZStopPlayback(0, id, nullptr), 1);
-  EXPECT_EQ(FailCode(KZStopPlayback(0, id, nullptr)), KZ_ERR_NO_PLAYBACK);
+  EXPECT_CALL_ERR(KZStopPlayback(0, id, nullptr), 0, KZ_ERR_NO_PLAYBACK);
 }
 
 // Pixel (x, y) of a 24-bit packed bitmap as 0xRRGGBB (rows are stored bottom-up).
@@ -387,7 +386,7 @@ TEST_F(Playback, ThePublishedPictureKeepsTheImageLock) {
   std::thread clock([&] {
     while (!done) kzwinAdvanceClock(1), std::this_thread::yield();
   });
-  EXPECT_EQ(FailCode(KZGetPlaybackImage(0, id, nullptr, 0, 3)), KZ_ERR_PLAYBACK_BUSY);
+  EXPECT_CALL_ERR(KZGetPlaybackImage(0, id, nullptr, 0, 3), nullptr, KZ_ERR_PLAYBACK_BUSY);
   done = true;
   clock.join();
   lock.fetch_and(~4u);

@@ -59,12 +59,6 @@ std::vector<uint32_t> Frames(const std::vector<Shown>& shown);
 bool Ended();
 uint32_t EndStatus();
 
-// The error a failed call left, or -1 when it succeeded.
-template <class T>
-int FailCode(T result) {
-  return result ? -1 : static_cast<int>(KZGetLastError());
-}
-
 template <class F>
 bool WaitFor(F done) {
   const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
