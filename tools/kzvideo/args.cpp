@@ -1,5 +1,7 @@
 #include "args.h"
 
+#include <kzvideo.h>
+
 #include <strings.h>
 
 #include <cerrno>
@@ -178,6 +180,30 @@ std::string PixelFormatNames() {
   for (const PixelFormat& f : kPixelFormats)
     names += std::string(names.empty() ? "" : " ") + f.name;
   return names;
+}
+
+bool FileFlagsOf(const Args& args, const char* defaultKind, uint32_t* flags) {
+  struct Kind {
+    const char* name;
+    uint32_t flags;
+  };
+  static constexpr Kind kKinds[] = {{"raw", KZ_KIND_RAW},
+                                    {"lossless", KZ_KIND_LOSSLESS},
+                                    {"lossy", KZ_KIND_LOSSY},
+                                    {"avi", KZ_KIND_AVI}};
+  const char* name = args.Text("--kind", defaultKind);
+  const Kind* kind = nullptr;
+  for (const Kind& k : kKinds) {
+    if (!strcasecmp(k.name, name)) kind = &k;
+  }
+  if (!kind) return args.Bad("--kind takes raw, lossless, lossy or avi, not '%s'", name), false;
+  if (args.Has("--append") && args.Has("--overwrite")) {
+    return args.Bad("--append and --overwrite exclude each other"), false;
+  }
+  *flags = kind->flags | (args.Has("--append")      ? KZ_OPEN_APPEND
+                          : args.Has("--overwrite") ? KZ_OPEN_OVERWRITE
+                                                    : KZ_OPEN_NEW);
+  return true;
 }
 
 }  // namespace kztool

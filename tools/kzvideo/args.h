@@ -73,6 +73,10 @@ struct PixelFormat {
   uint32_t bits;
 };
 const PixelFormat* FindPixelFormat(const char* name);
+// The file kind and open mode that record and export share: --kind NAME (case ignored),
+// --append, --overwrite. False, having said why, on an unknown kind or both modes.
+bool FileFlagsOf(const Args& args, const char* defaultKind, uint32_t* flags);
+
 const PixelFormat* PixelFormatOfCode(uint32_t code);
 // "RGB24 RGB16 ..." for help texts.
 std::string PixelFormatNames();

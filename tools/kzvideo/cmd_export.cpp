@@ -41,15 +41,6 @@ constexpr CommandSpec kCommand = {
     "kzvideo export take.kzv part.kzv --range 100-199 --range 50-40\n"
     "kzvideo export take.kzv take.avi --kind avi --handler FFV1 --rate 25"};
 
-struct Kind {
-  const char* name;
-  uint32_t flags;
-};
-constexpr Kind kKinds[] = {{"raw", KZ_KIND_RAW},
-                           {"lossless", KZ_KIND_LOSSLESS},
-                           {"lossy", KZ_KIND_LOSSY},
-                           {"avi", KZ_KIND_AVI}};
-
 Progress* progress = nullptr;
 
 // Runs on the export thread while the main thread waits in KZSaveVideo.
@@ -109,19 +100,8 @@ int CmdExport(int argc, char** argv) {
   std::snprintf(job.sourceName, sizeof job.sourceName, "%s", in);
   std::snprintf(job.fileName, sizeof job.fileName, "%s", out);
 
-  uint32_t kind = 0;
-  const char* kindName = args.Text("--kind", "lossless");
-  for (const Kind& k : kKinds) {
-    if (!std::strcmp(kindName, k.name)) kind = k.flags;
-  }
-  if (!kind) return args.Bad("--kind is raw, lossless, lossy or avi, not '%s'", kindName);
-  if (args.Has("--overwrite") && args.Has("--append")) {
-    return args.Bad("--overwrite and --append exclude each other");
-  }
-  const uint32_t mode = args.Has("--overwrite") ? KZ_OPEN_OVERWRITE
-                        : args.Has("--append")  ? KZ_OPEN_APPEND
-                                                : KZ_OPEN_NEW;
-  job.fileFlags = kind | mode;
+  if (!FileFlagsOf(args, "lossless", &job.fileFlags)) return kExitBadArgs;
+  const uint32_t kind = job.fileFlags & KZ_KIND_MASK;
   job.speed = 1.0;
   if (!args.Double("--speed", -1000, 1000, &job.speed)) return kExitBadArgs;
   if (args.Has("--rate")) {

@@ -18,15 +18,6 @@
 namespace kztool {
 namespace {
 
-struct Kind {
-  const char* name;
-  uint32_t flags;
-};
-constexpr Kind kKinds[] = {{"raw", KZ_KIND_RAW},
-                           {"lossless", KZ_KIND_LOSSLESS},
-                           {"lossy", KZ_KIND_LOSSY},
-                           {"avi", KZ_KIND_AVI}};
-
 constexpr Option kOptions[] = {
     {"--kind", "KIND", "raw, lossless, lossy or avi (required)"},
     {"--frames", "N", "record N frames"},
@@ -83,23 +74,13 @@ int CmdRecord(int argc, char** argv) {
       !args.Long("--max-mb", 1, 2047, &maxMB)) {
     return kExitBadArgs;
   }
-  const Kind* kind = nullptr;
-  const char* kindName = args.Text("--kind", "");
-  for (const Kind& k : kKinds) {
-    if (!strcasecmp(k.name, kindName)) kind = &k;
-  }
-  if (!kind) return args.Bad("--kind takes raw, lossless, lossy or avi");
+  uint32_t fileFlags = 0;
+  if (!FileFlagsOf(args, "", &fileFlags)) return kExitBadArgs;
   const PixelFormat* format = FindPixelFormat(args.Text("--format", "YUY2"));
   if (!format) return args.Bad("--format takes one of %s", PixelFormatNames().c_str());
   if ((frames == 0) == (seconds == 0.0)) return args.Bad("give one of --frames and --seconds");
-  if (args.Has("--append") && args.Has("--overwrite")) {
-    return args.Bad("--append and --overwrite exclude each other");
-  }
   const char* out = args.Positional(1);
   if (std::strlen(out) >= sizeof(KZRECORD::fileName)) return args.Bad("the file name is too long");
-  const uint32_t mode = args.Has("--append")      ? KZ_OPEN_APPEND
-                        : args.Has("--overwrite") ? KZ_OPEN_OVERWRITE
-                                                  : KZ_OPEN_NEW;
 
   LiveWindow live("kzvideo record", static_cast<int>(width), static_cast<int>(height),
                   args.Has("--show"));
@@ -126,7 +107,7 @@ int CmdRecord(int argc, char** argv) {
   block.bitCount = format->bits;
   block.window = live.window;
   std::strcpy(block.fileName, out);
-  block.fileFlags = kind->flags | mode;
+  block.fileFlags = fileFlags;
   block.maxFileMB = static_cast<int32_t>(maxMB);
   block.rate = rate;
   block.duration = seconds / 86400.0;
@@ -168,8 +149,8 @@ int CmdRecord(int argc, char** argv) {
   if (endCode.load() != 0) {
     status = ReportError("recording", endCode.load());
   } else if (status == kExitOk) {
-    std::printf("%s: %s, %ld x %ld %s, %u frames recorded, %u dropped\n", out, kind->name, width,
-                height, format->name,
+    std::printf("%s: %s, %ld x %ld %s, %u frames recorded, %u dropped\n", out,
+                args.Text("--kind", ""), width, height, format->name,
                 frames > 0 ? static_cast<unsigned>(framesPassed.load()) : r.framesDone,
                 r.framesDropped);
   }
