@@ -76,7 +76,8 @@ TEST_F(RecordAviTest, LosslessCompressorsGiveBackEveryFrameExactly) {
     HGLOBAL options = OptionsHandle(handler);
     Start(file, options, kFrames);
     ASSERT_TRUE(PumpUntil([] { return seen.filtered.load() >= kFrames; }));
-    ASSERT_EQ(KZStopRecord(session_, 1, nullptr), 1) << KZGetLastError();
+    ASSERT_EQ(KZStopRecord(session_, 1, nullptr), 1)
+        << KZGetLastError() << " ended " << seen.ends.load() << " with " << seen.endCode.load();
     ASSERT_TRUE(WaitUntil([] { return seen.ends.load() == 1; }));
     EXPECT_EQ(seen.endCode.load(), 0u);
     GlobalFree(options);
