@@ -9,11 +9,12 @@ namespace kz {
 namespace {
 
 // A stop arriving for a running activity means "stopped by the caller": its status becomes
-// 0. Only the stop that first asks for the bit does it, and only from the value the code
-// had before the request, so a failure code the worker stores meanwhile is never lost.
+// 0. Only a stop that finds the bit not yet asked does it, and only from the value the code
+// had before, so a failure code the worker stores meanwhile is never lost. The status is
+// cleared before the request is made: a worker that sees the request reads the cleared code.
 void ClearStatus(std::atomic<uint32_t>& code, uint32_t before, uint32_t bit, uint32_t asked,
-                 uint32_t previous) {
-  if ((asked & bit) && !(previous & bit)) code.compare_exchange_strong(before, 0);
+                 uint32_t already) {
+  if ((asked & bit) && !(already & bit)) code.compare_exchange_strong(before, 0);
 }
 
 // Asks the entry's threads to stop, waits for them and releases the entry when nothing
@@ -38,10 +39,11 @@ bool StopEntry(StreamRecord& e, uint32_t mask) {
   const uint32_t recordCode = e.rec.recordEndCode.load(std::memory_order_acquire);
   const uint32_t playbackCode = e.play.playbackEndCode.load(std::memory_order_acquire);
   const uint32_t exportCode = e.exp.status.load(std::memory_order_acquire);
-  const uint32_t previous = e.stopRequest.fetch_or(asked, std::memory_order_acq_rel);
-  ClearStatus(e.rec.recordEndCode, recordCode, kRecordBit, asked, previous);
-  ClearStatus(e.play.playbackEndCode, playbackCode, kPlaybackBit, asked, previous);
-  ClearStatus(e.exp.status, exportCode, kSaveBit, asked, previous);
+  const uint32_t already = e.stopRequest.load(std::memory_order_acquire);
+  ClearStatus(e.rec.recordEndCode, recordCode, kRecordBit, asked, already);
+  ClearStatus(e.play.playbackEndCode, playbackCode, kPlaybackBit, asked, already);
+  ClearStatus(e.exp.status, exportCode, kSaveBit, asked, already);
+  e.stopRequest.fetch_or(asked, std::memory_order_acq_rel);
 
   const bool stopped = PumpWait(
       kStopWaitMs, [&] { return (e.running.load(std::memory_order_acquire) & waited) == 0; });

@@ -182,8 +182,7 @@ int AdvancePlayback(StreamRecord* e) {
     e->playback.flags = (e->playback.flags & ~KZ_PLAY_STEP) | (b.flags & KZ_PLAY_STEP);
   }
   if (endPlayback) {
-    p.playbackEndCode.store(KZ_END_PLAYBACK, std::memory_order_release);
-    e->stopRequest.fetch_or(kPlaybackBit, std::memory_order_acq_rel);
+    EndPlayback(e, KZ_END_PLAYBACK);
     return 1;
   }
 

@@ -53,9 +53,7 @@ bool ApplyChange(StreamRecord* e) {
   const int r = SeekPlayback(e);
   ClearCounters(p);
   if (r != kSeekDone) {
-    p.playbackEndCode.store(r == kSeekFailed ? KZ_ERR_POSITION : KZ_ERR_NO_MATCH,
-                            std::memory_order_release);
-    e->stopRequest.fetch_or(kPlaybackBit, std::memory_order_acq_rel);
+    EndPlayback(e, r == kSeekFailed ? KZ_ERR_POSITION : KZ_ERR_NO_MATCH);
     return false;
   }
   // Without a move the frame already read ahead stays; a move reads afresh.
@@ -99,9 +97,7 @@ DWORD WINAPI PlaybackThread(LPVOID param) {
   // The running bit was set by the start, before this thread existed.
   const int r = SeekPlayback(e);
   if (r != kSeekDone) {
-    p.playbackEndCode.store(r == kSeekFailed ? KZ_ERR_POSITION : KZ_ERR_NO_MATCH,
-                            std::memory_order_release);
-    e->stopRequest.fetch_or(kPlaybackBit, std::memory_order_acq_rel);
+    EndPlayback(e, r == kSeekFailed ? KZ_ERR_POSITION : KZ_ERR_NO_MATCH);
   }
   ClearCounters(p);
   PreparePlaybackShow(e);
