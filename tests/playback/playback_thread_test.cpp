@@ -280,7 +280,7 @@ TEST_F(Playback, ApiRulesAndErrors) {
   EXPECT_CALL_ERR(KZGetPlaybackInfo(0, 0, Path("no.kzv").c_str(), nullptr, nullptr, &r, 0), 0,
                   KZ_ERR_FILE_OPEN);
 
-  EXPECT_EQ(KZStopPlayback(0, id, nullptr), 1);
+  EXPECT_EQ(StopPlayback(id), 1);
   EXPECT_CALL_ERR(KZStopPlayback(0, id, nullptr), 0, KZ_ERR_NO_PLAYBACK);
 }
 
@@ -368,7 +368,7 @@ TEST_F(Playback, PlaybackAndLoadFrameDrawThroughTheSharedShowStep) {
         for (int x = 0; x < 64 && x < c.width; ++x) wrong += px[y * 64 + x] != PixelAt(want, x, y);
       }
       EXPECT_EQ(wrong, 0);
-      EXPECT_EQ(KZStopPlayback(0, id, nullptr), 1);
+      EXPECT_EQ(StopPlayback(id), 1);
     }
   }
 }

@@ -175,10 +175,18 @@ void PlaybackTest::SetUp() {
 }
 
 void PlaybackTest::TearDown() {
+  kzwinUseManualClock(FALSE, 0);  // see StopPlayback
   KZStopPlayback(0, 0, nullptr);
   DestroyWindow(window_);
   KZEnd(session_);
+}
+
+int PlaybackTest::StopPlayback(uint32_t id) {
+  const DWORD now = timeGetTime();
   kzwinUseManualClock(FALSE, 0);
+  const int result = KZStopPlayback(0, id, nullptr);
+  kzwinUseManualClock(TRUE, now);
+  return result;
 }
 
 void PlaybackTest::WriteSequence(const RecordingSpec& s) {

@@ -80,6 +80,9 @@ class PlaybackTest : public ::testing::Test {
   void WriteSequence(const RecordingSpec& s);
   // A block that plays `file` into the window, noting what it draws and its end.
   KZPLAYBACK Block(double rate, uint32_t flags, const char* file = "seq2.kzv") const;
+  // KZStopPlayback on the real clock: on the manual clock every sleeping thread moves time
+  // on, and the stop's limit could pass before a busy playback thread sees its request.
+  static int StopPlayback(uint32_t id);
   uint32_t session_ = 0;
   std::string dir_;
   HWND window_ = nullptr;
