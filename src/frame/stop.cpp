@@ -92,6 +92,15 @@ int StopStreams(uint32_t streamId, uint32_t mask) {
 
 namespace {
 
+// Why a stream that matches by source is not the caller's to stop: 0 when it is.
+uint32_t Refusal(StreamRecord& e, uint32_t session, HWND window) {
+  if (session != 0 && e.session.load(std::memory_order_acquire) != session) {
+    return KZ_ERR_OTHER_SESSION;
+  }
+  if (window && StreamWindow(&e) != window) return KZ_ERR_OTHER_WINDOW;
+  return 0;
+}
+
 // KZStopDisplay, KZStopRecord and KZStopPlayback: every matching stream that runs `bit`.
 int StopFamily(uint32_t session, uint32_t source, HWND window, uint32_t bit,
                uint32_t nothingStopped) {
@@ -112,12 +121,8 @@ int StopFamily(uint32_t session, uint32_t source, HWND window, uint32_t bit,
       const bool timedOut = running == 0 && e.stopTimedOut.load(std::memory_order_acquire);
       if ((running & bit) == 0 && !timedOut) continue;
       if (source != 0 && id != source) continue;
-      if (session != 0 && e.session.load(std::memory_order_acquire) != session) {
-        refused = KZ_ERR_OTHER_SESSION;
-        continue;
-      }
-      if (window && StreamWindow(&e) != window) {
-        refused = KZ_ERR_OTHER_WINDOW;
+      if (const uint32_t why = Refusal(e, session, window)) {
+        refused = why;
         continue;
       }
     }
@@ -167,12 +172,8 @@ int KZAPI KZStopAll(uint32_t session, uint32_t source, KZHWND window) {
       id = e.streamId.load(std::memory_order_acquire);
       if (id == 0 || e.releasing.load(std::memory_order_acquire)) continue;
       if (source != 0 && id != source) continue;
-      if (session != 0 && e.session.load(std::memory_order_acquire) != session) {
-        refused = KZ_ERR_OTHER_SESSION;
-        continue;
-      }
-      if (window && StreamWindow(&e) != window) {
-        refused = KZ_ERR_OTHER_WINDOW;
+      if (const uint32_t why = Refusal(e, session, window)) {
+        refused = why;
         continue;
       }
       idle = e.running.load(std::memory_order_acquire) == 0 &&

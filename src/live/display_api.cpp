@@ -68,17 +68,9 @@ uint32_t AttachDisplay(StreamRecord& e, const KZDISPLAY& block) {
 
 // Opens the source as a new live stream with a display on it.
 uint32_t OpenDisplay(const KZDISPLAY& block) {
-  LiveOpenRequest q;
-  q.session = block.session;
-  q.source = block.source;
-  q.width = block.width;
-  q.height = block.height;
-  q.format = block.format;
-  q.bitCount = block.bitCount;
-  q.window = block.window;
   const PixelFormat* row = nullptr;
   uint32_t error = 0;
-  StreamRecord* e = OpenLiveStream(q, &row, &error);
+  StreamRecord* e = OpenLiveStream(OpenRequestOf(block), &row, &error);
   if (!e) return error;
   {
     std::lock_guard lock(e->blockMutex);

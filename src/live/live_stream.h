@@ -31,6 +31,12 @@ struct LiveOpenRequest {
   HWND window = nullptr;
 };
 
+// The request of a display or record block: both name the stream by the same fields.
+template <class Block>
+LiveOpenRequest OpenRequestOf(const Block& b) {
+  return {b.session, b.source, b.width, b.height, b.format, b.bitCount, b.window};
+}
+
 // Opens `q.source` as a live stream on the calling thread, which owns its capture window
 // from now on: takes a table entry, creates and connects the hidden capture window,
 // negotiates the format, allocates the ring and installs the frame callback. The entry is

@@ -16,6 +16,11 @@ namespace kz {
 inline constexpr uint32_t kKindRawFourcc = Fourcc('K', 'Z', 'V', 'r');
 inline constexpr uint32_t kKindLosslessFourcc = Fourcc('K', 'Z', 'V', 'c');
 inline constexpr uint32_t kKindLossyFourcc = Fourcc('K', 'Z', 'V', 'l');
+// The FOURCC a frame of own kind 1, 2 or 3 carries (the kinds' numbers are the same in
+// a record block and in the frame coder).
+constexpr uint32_t KindFourccOf(uint32_t kind) {
+  return kind == 1 ? kKindRawFourcc : kind == 2 ? kKindLosslessFourcc : kKindLossyFourcc;
+}
 inline constexpr uint32_t kRecordChunkId = Fourcc('R', 'E', 'C', '\0');
 inline constexpr uint32_t kDisplayChunkId = Fourcc('D', 'I', 'S', 'P');
 inline constexpr uint32_t kTrailerTag = Fourcc('E', 'N', 'D', '\0');

@@ -11,17 +11,6 @@ namespace {
 
 constexpr uint32_t kAppendGapMs = 100;
 
-uint32_t KindFourccOf(uint32_t kind) {
-  switch (kind) {
-    case KZ_KIND_RAW:
-      return kKindRawFourcc;
-    case KZ_KIND_LOSSLESS:
-      return kKindLosslessFourcc;
-    default:
-      return kKindLossyFourcc;
-  }
-}
-
 bool Exists(const char* name) {
   File f = FileOpen(name, "rb");
   if (!f) return false;

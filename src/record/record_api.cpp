@@ -83,17 +83,9 @@ uint32_t AttachRecord(StreamRecord& e, const KZRECORD& block, const AppendValues
 
 // Opens the source as a new live stream that records.
 uint32_t OpenRecord(const KZRECORD& block, const AppendValues& append) {
-  LiveOpenRequest q;
-  q.session = block.session;
-  q.source = block.source;
-  q.width = block.width;
-  q.height = block.height;
-  q.format = block.format;
-  q.bitCount = block.bitCount;
-  q.window = block.window;
   const PixelFormat* row = nullptr;
   uint32_t error = 0;
-  StreamRecord* e = OpenLiveStream(q, &row, &error);
+  StreamRecord* e = OpenLiveStream(OpenRequestOf(block), &row, &error);
   if (!e) return error;
   {
     std::lock_guard lock(e->blockMutex);
@@ -120,7 +112,7 @@ uint32_t OpenRecord(const KZRECORD& block, const AppendValues& append) {
     AbandonLiveStream(*e);
     return KZ_ERR_THREAD;
   }
-  e->live.opening.store(0, std::memory_order_release);
+  FinishOpening(*e);
   return 0;
 }
 

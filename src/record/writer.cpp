@@ -20,17 +20,6 @@ namespace {
 
 constexpr int32_t kDefaultFileMB = 649;
 
-uint32_t KindFourcc(uint32_t kind) {
-  switch (kind) {
-    case kStreamRaw:
-      return kKindRawFourcc;
-    case kStreamLossless:
-      return kKindLosslessFourcc;
-    default:
-      return kKindLossyFourcc;
-  }
-}
-
 // The encoder of a coded kind, set up at the first frame with the block's coding
 // parameters; the defaults it chose are written back into the stream's record block.
 bool EnsureEncoder(StreamRecord& e, uint32_t kind) {
@@ -147,7 +136,7 @@ uint64_t BuildFrameRecord(StreamRecord& e, bool withChunks, const uint8_t* frame
 
   FrameHeader& h = s.built;
   h = FrameHeader{};
-  h.kind = KindFourcc(kind);
+  h.kind = KindFourccOf(kind);
   h.chunkBytes = static_cast<uint32_t>(chunkBytes);
   h.width = static_cast<uint16_t>(e.record.width);
   h.height = static_cast<uint16_t>(e.record.height);
