@@ -184,12 +184,29 @@ extern "C" uint32_t KZAPI KZSaveVideo(KZEXPORT* job) {
   record.quantStep = copy.quantStep;
   record.levels = copy.levels;
 
+  // The entry is taken before the output is touched: an export that cannot get one must
+  // not have cut an existing file to nothing. Nothing runs on it until the thread starts.
+  StreamRecord* e;
+  uint32_t id;
+  {
+    std::lock_guard lock(StreamTableMutex());
+    int index = 0;
+    e = TakeEntry(&index);
+    if (!e) {
+      BlockFree(ranges);
+      return Fail(KZ_ERR_NO_STREAM_SLOT);
+    }
+    id = KZ_EXPORT_ID_BASE + static_cast<uint32_t>(index);
+    e->session.store(copy.session, std::memory_order_relaxed);
+    e->streamId.store(id, std::memory_order_release);
+  }
   File probe = FileOpen(output, "rb");
   const bool existed = probe != nullptr;
   FileClose(probe);
   AppendValues append;
   if (const uint32_t prepared = PrepareRecordFile(record, &append)) {
     BlockFree(ranges);
+    ReleaseUnstarted(e);
     return Fail(prepared);
   }
   // What this call made of nothing goes again when the export cannot start.
@@ -200,24 +217,14 @@ extern "C" uint32_t KZAPI KZSaveVideo(KZEXPORT* job) {
   HGLOBAL options = kind == KZ_KIND_AVI ? CopyOptions(copy.aviOptions) : nullptr;
   if (copy.aviOptions && kind == KZ_KIND_AVI && !options) {
     BlockFree(ranges);
+    ReleaseUnstarted(e);
     return undo(KZ_ERR_MEMORY);
   }
   record.aviOptions = options;
 
-  StreamRecord* e;
-  uint32_t id;
   uint32_t generation;
   {
     std::lock_guard lock(StreamTableMutex());
-    int index = 0;
-    e = TakeEntry(&index);
-    if (!e) {
-      BlockFree(ranges);
-      if (options) GlobalFree(options);
-      return undo(KZ_ERR_NO_STREAM_SLOT);
-    }
-    id = KZ_EXPORT_ID_BASE + static_cast<uint32_t>(index);
-    e->session.store(copy.session, std::memory_order_relaxed);
     {
       std::lock_guard blockLock(e->blockMutex);
       e->save = copy;
@@ -258,7 +265,6 @@ extern "C" uint32_t KZAPI KZSaveVideo(KZEXPORT* job) {
     // Running from the start: a stop that comes before the thread is scheduled still finds
     // the export and waits for it.
     e->running.store(kSaveBit, std::memory_order_release);
-    e->streamId.store(id, std::memory_order_release);
   }
   HANDLE thread = CreateThread(nullptr, 0, ExportThread,
                                reinterpret_cast<LPVOID>(static_cast<uintptr_t>(id)), 0, nullptr);

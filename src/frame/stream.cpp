@@ -129,10 +129,14 @@ bool ReleaseEntry(StreamRecord* entry, uint32_t generation) {
   BlockFree(entry->rec.recordWork);
   BlockFree(entry->show.resamplePlan);
   BlockFree(entry->show.adjustTables);
-  BlockFree(entry->show.shownImage.load(std::memory_order_acquire));
-  BlockFree(entry->show.pinnedImage.load(std::memory_order_acquire));
+  // A pinned picture or frame may be the shown one: each block is freed once, since an
+  // address freed first could already belong to another thread's new block.
+  uint8_t* const shownImage = entry->show.shownImage.load(std::memory_order_acquire);
+  uint8_t* const pinnedImage = entry->show.pinnedImage.load(std::memory_order_acquire);
+  BlockFree(shownImage);
+  if (pinnedImage != shownImage) BlockFree(pinnedImage);
   BlockFree(entry->show.shownFrame);
-  BlockFree(entry->show.pinnedFrame);
+  if (entry->show.pinnedFrame != entry->show.shownFrame) BlockFree(entry->show.pinnedFrame);
   BlockFree(entry->exp.ranges);
   if (entry->exp.options) GlobalFree(entry->exp.options);
   CloseThread(entry->grabThread);

@@ -216,6 +216,22 @@ TEST_F(ExportTest, BadInputIsRefusedAndTouchesNothing) {
     }
     EXPECT_EQ(calls.ends.load(), 0u);
   }
+
+  // With every entry taken, an overwrite is refused before the existing output is cut.
+  std::vector<StreamRecord*> taken;
+  {
+    std::lock_guard lock(StreamTableMutex());
+    while (StreamRecord* e = TakeEntry(nullptr)) {
+      e->streamId.store(KZ_EXPORT_ID_BASE + static_cast<uint32_t>(taken.size()));
+      taken.push_back(e);
+    }
+  }
+  const std::vector<uint8_t> before = rectest::ReadAll(Path("exists.kzv"));
+  KZEXPORT j = Job("exists.kzv", KZ_KIND_LOSSLESS | KZ_OPEN_OVERWRITE);
+  EXPECT_EQ(KZSaveVideo(&j), 0u);
+  EXPECT_EQ(KZGetLastError(), uint32_t{KZ_ERR_NO_STREAM_SLOT});
+  EXPECT_EQ(rectest::ReadAll(Path("exists.kzv")), before);
+  for (StreamRecord* e : taken) ReleaseEntry(e);
 }
 
 }  // namespace
