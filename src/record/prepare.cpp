@@ -81,35 +81,54 @@ uint32_t ReadAppendValues(const char* name, uint32_t kind, AppendValues* append)
   return code;
 }
 
-uint32_t PrepareRecordFile(const KZRECORD& block, AppendValues* append) {
+namespace {
+
+// The name must end inside its field; anything else cannot name a file.
+bool NameFits(const KZRECORD& block) {
+  return std::memchr(block.fileName, '\0', sizeof block.fileName) != nullptr &&
+         block.fileName[0] != '\0';
+}
+
+}  // namespace
+
+uint32_t CheckRecordFile(const KZRECORD& block, AppendValues* append) {
   *append = AppendValues{};
-  // The name must end inside its field; anything else cannot name a file.
-  if (std::memchr(block.fileName, '\0', sizeof block.fileName) == nullptr ||
-      block.fileName[0] == '\0') {
-    return KZ_ERR_CREATE;
-  }
+  if (!NameFits(block)) return KZ_ERR_CREATE;
   const char* name = block.fileName;
   const uint32_t kind = block.fileFlags & KZ_KIND_MASK;
-  const bool avi = kind == KZ_KIND_AVI;
   switch (block.fileFlags & KZ_OPEN_MASK) {
     case KZ_OPEN_NEW:
-      if (Exists(name)) return KZ_ERR_FILE_EXISTS;
-      return CreateEmpty(name, avi);
+      return Exists(name) ? KZ_ERR_FILE_EXISTS : 0;
     case KZ_OPEN_OVERWRITE:
-      return CreateEmpty(name, avi);
+      return 0;
     case KZ_OPEN_APPEND_ONLY:
       if (!Exists(name)) return KZ_ERR_CONTINUE_OPEN;
       [[fallthrough]];
     default:  // append, or create when missing
-      if (avi) return 0;
-      if (!Exists(name)) {
-        File f = FileOpen(name, "ab");
-        if (!f) return KZ_ERR_APPEND;
-        FileClose(f);
-        return 0;
-      }
+      if (kind == KZ_KIND_AVI || !Exists(name)) return 0;
       return ReadAppendValues(name, kind, append);
   }
+}
+
+uint32_t CreateRecordFile(const KZRECORD& block) {
+  const char* name = block.fileName;
+  const bool avi = (block.fileFlags & KZ_KIND_MASK) == KZ_KIND_AVI;
+  switch (block.fileFlags & KZ_OPEN_MASK) {
+    case KZ_OPEN_NEW:
+    case KZ_OPEN_OVERWRITE:
+      return CreateEmpty(name, avi);
+    default:
+      if (avi || Exists(name)) return 0;
+      File f = FileOpen(name, "ab");
+      if (!f) return KZ_ERR_APPEND;
+      FileClose(f);
+      return 0;
+  }
+}
+
+uint32_t PrepareRecordFile(const KZRECORD& block, AppendValues* append) {
+  if (const uint32_t code = CheckRecordFile(block, append)) return code;
+  return CreateRecordFile(block);
 }
 
 }  // namespace kz

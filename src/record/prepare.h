@@ -21,6 +21,11 @@ struct AppendValues {
 // cannot be created, 37 it cannot be opened or its tail is not a whole record, 48 its last
 // record cannot be read.
 uint32_t PrepareRecordFile(const KZRECORD& block, AppendValues* append);
+// The two halves of PrepareRecordFile: the checks and append values, which change no file,
+// and then the creating or truncating (36 or 37), done once nothing else can refuse the
+// recording, so that a refused start never cuts an existing file.
+uint32_t CheckRecordFile(const KZRECORD& block, AppendValues* append);
+uint32_t CreateRecordFile(const KZRECORD& block);
 
 // Reads the append values from an existing recording file of `kind` (1, 2 or 3).
 uint32_t ReadAppendValues(const char* name, uint32_t kind, AppendValues* append);

@@ -65,6 +65,11 @@ uint32_t AttachRecord(StreamRecord& e, const KZRECORD& block, const AppendValues
       return KZ_ERR_OTHER_FORMAT;
     }
     if (block.window != d.window) return KZ_ERR_OTHER_ACTIVITY_WINDOW;
+  }
+  if (const uint32_t created = CreateRecordFile(block)) return created;
+  {
+    std::lock_guard lock(e.blockMutex);
+    const KZDISPLAY& d = e.display;
     if ((block.recordFlags & KZ_RECORD_KEEP_SETTING) == 0) {
       e.display.sourceSetting = block.sourceSetting;
       e.pendingDisplay.sourceSetting = block.sourceSetting;
@@ -87,6 +92,10 @@ uint32_t OpenRecord(const KZRECORD& block, const AppendValues& append) {
   uint32_t error = 0;
   StreamRecord* e = OpenLiveStream(OpenRequestOf(block), &row, &error);
   if (!e) return error;
+  if (const uint32_t created = CreateRecordFile(block)) {
+    AbandonLiveStream(*e);
+    return created;
+  }
   {
     std::lock_guard lock(e->blockMutex);
     e->record = block;
@@ -188,7 +197,8 @@ int KZAPI KZStartRecord(KZRECORD* block) {
   }
   if (!IsKind(copy.fileFlags & KZ_KIND_MASK)) return Fail(KZ_ERR_KIND);
   AppendValues append;
-  const uint32_t prepared = PrepareRecordFile(copy, &append);
+  // The file is only checked here; it is created or cut once the stream is the recording's.
+  const uint32_t prepared = CheckRecordFile(copy, &append);
   if (prepared) return Fail(prepared);
   const uint32_t error = StartOnSource(copy, append);
   return error ? Fail(error) : 1;

@@ -50,6 +50,7 @@ TEST_F(RecordApiTest, BadStartsFailWithTheirCodeAndLeaveNothing) {
     WriteBytes(damaged, bytes);
   }
   const std::vector<uint8_t> rawBefore = ReadAll(raw);
+  const std::vector<uint8_t> existsBefore = ReadAll(exists);
   struct Case {
     const char* what;
     KZRECORD block;
@@ -82,11 +83,12 @@ TEST_F(RecordApiTest, BadStartsFailWithTheirCodeAndLeaveNothing) {
       {"unterminated name",
        with(fresh, KZ_KIND_RAW, [](KZRECORD& b) { std::memset(b.fileName, 'a', 256); }), false,
        KZ_ERR_CREATE},
+      // A start refused after the file checks leaves an existing file whole.
       {"no window",
-       with(fresh, KZ_KIND_RAW | KZ_OPEN_OVERWRITE, [](KZRECORD& b) { b.window = nullptr; }), false,
+       with(exists, KZ_KIND_RAW | KZ_OPEN_OVERWRITE, [](KZRECORD& b) { b.window = nullptr; }), false,
        KZ_ERR_WINDOW},
       {"format refused",
-       with(fresh, KZ_KIND_RAW | KZ_OPEN_OVERWRITE, [](KZRECORD& b) { b.width = 161; }), false,
+       with(exists, KZ_KIND_AVI | KZ_OPEN_OVERWRITE, [](KZRECORD& b) { b.width = 161; }), false,
        KZ_ERR_FORMAT_REFUSED},
   };
   for (const Case& c : cases) {
@@ -97,8 +99,8 @@ TEST_F(RecordApiTest, BadStartsFailWithTheirCodeAndLeaveNothing) {
     EXPECT_EQ(EntriesInUse(), 0);
   }
   EXPECT_EQ(ReadAll(raw), rawBefore);
-  EXPECT_FALSE(std::filesystem::exists(fresh) &&
-               std::filesystem::file_size(fresh) != 0);  // at most created, never written
+  EXPECT_EQ(ReadAll(exists), existsBefore);
+  EXPECT_FALSE(std::filesystem::exists(fresh));
 
   // A second start on a recording source: 32 in the same session, 8 from another.
   KZRECORD b = Block(Path("one.kzv"), KZ_KIND_RAW);
