@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "image/pixfmt.h"
+#include "image/rows.h"
 #include "image/yuv.h"
 
 namespace kz {
@@ -10,71 +11,6 @@ namespace {
 
 using Row = uint8_t*;
 using CRow = const uint8_t*;
-
-// Two-pixel groups of UYVY/Y422 (U Y0 V Y1) and YUY2 (Y0 U Y1 V). An odd last pixel has
-// its Y and U in the row but its V only in the group before (or nowhere: 1-pixel rows).
-template <int kY0, int kU, int kY1, int kV>
-void Row422(CRow s, Row d, int32_t w) {
-  const int32_t pairs = w / 2;
-  for (int32_t k = 0; k < pairs; ++k) {
-    const int32_t u = s[4 * k + kU], v = s[4 * k + kV];
-    YuvToBgr(s[4 * k + kY0], u, v, d + 6 * k);
-    YuvToBgr(s[4 * k + kY1], u, v, d + 6 * k + 3);
-  }
-  if (w & 1) {
-    const int32_t v = pairs > 0 ? s[4 * (pairs - 1) + kV] : 128;
-    YuvToBgr(s[4 * pairs + kY0], s[4 * pairs + kU], v, d + 6 * pairs);
-  }
-}
-
-void RowY444(CRow s, Row d, int32_t w) {
-  for (int32_t x = 0; x < w; ++x) YuvToBgr(s[3 * x + 1], s[3 * x], s[3 * x + 2], d + 3 * x);
-}
-
-// Groups of four: U Y0 Y1 V Y2 Y3. A row holds 6w/4 bytes, so a last partial group may
-// lack V and some luma; those come from the last existing sample of their kind.
-void RowY411(CRow s, Row d, int32_t w) {
-  static constexpr int32_t kLuma[4] = {1, 2, 4, 5};
-  const int32_t groups = w / 4;
-  for (int32_t g = 0; g < groups; ++g) {
-    CRow p = s + 6 * g;
-    const int32_t u = p[0], v = p[3];
-    Row o = d + 12 * g;
-    YuvToBgr(p[1], u, v, o);
-    YuvToBgr(p[2], u, v, o + 3);
-    YuvToBgr(p[4], u, v, o + 6);
-    YuvToBgr(p[5], u, v, o + 9);
-  }
-  const int32_t rest = w % 4;
-  if (rest == 0) return;
-  const int32_t rowBytes = 6 * w / 4, base = 6 * groups;
-  const int32_t u = s[base];
-  const int32_t v = base + 3 < rowBytes ? s[base + 3] : (groups > 0 ? s[base - 3] : 128);
-  for (int32_t x = 4 * groups; x < w; ++x) {
-    int32_t at = base + kLuma[x % 4];
-    if (at >= rowBytes) at = rest == 1 ? base - 1 : base + 2;  // Y3 of the group before, or Y1
-    const int32_t y = at >= 0 ? s[at] : 0;
-    YuvToBgr(y, u, v, d + 3 * x);
-  }
-}
-
-// Planar rows with chroma subsampled by k in both directions; `u`/`v` null when the frame
-// has no chroma plane at all.
-template <int kK>
-void RowPlanar(CRow ys, CRow us, CRow vs, Row d, int32_t w) {
-  if (!us || !vs) {
-    for (int32_t x = 0; x < w; ++x) YuvToBgr(ys[x], 128, 128, d + 3 * x);
-    return;
-  }
-  const int32_t groups = w / kK;
-  for (int32_t g = 0; g < groups; ++g) {
-    const int32_t u = us[g], v = vs[g];
-    for (int32_t i = 0; i < kK; ++i) YuvToBgr(ys[kK * g + i], u, v, d + 3 * (kK * g + i));
-  }
-  // Columns past the last whole group share the last chroma sample of the row.
-  for (int32_t x = kK * groups; x < w; ++x)
-    YuvToBgr(ys[x], us[groups - 1], vs[groups - 1], d + 3 * x);
-}
 
 void RowRgb16(CRow s, Row d, int32_t w) {
   for (int32_t x = 0; x < w; ++x) {
@@ -151,36 +87,34 @@ bool Convert(const SourceFrame& src, std::span<uint8_t> out, int64_t stride, boo
     }
     case 4:
     case 9:
-      for (int64_t y = 0; y < h; ++y) Row422<1, 0, 3, 2>(s + 2 * w * y, top(y), w);
-      break;
     case 6:
-      for (int64_t y = 0; y < h; ++y) Row422<0, 1, 2, 3>(s + 2 * w * y, top(y), w);
-      break;
     case 8:
-      for (int64_t y = 0; y < h; ++y) RowY444(s + 3 * w * y, top(y), w);
-      break;
     case 10: {
-      const int64_t rowBytes = 6 * int64_t{w} / 4;
-      for (int64_t y = 0; y < h; ++y) RowY411(s + rowBytes * y, top(y), w);
+      const RowKind kind = src.code == 6   ? kRowYuy2
+                           : src.code == 8  ? kRowY444
+                           : src.code == 10 ? kRowY411
+                                            : kRowUyvy;
+      const int64_t rowBytes = src.code == 8 ? 3 * int64_t{w} : src.code == 10 ? 6 * int64_t{w} / 4
+                                                                               : 2 * int64_t{w};
+      const RowFn row = Rows().row[kind];
+      for (int64_t y = 0; y < h; ++y) row(s + rowBytes * y, nullptr, nullptr, top(y), w);
       break;
     }
     case 5:
     case 7: {
       const int64_t k = src.code == 5 ? 2 : 4;
       const int64_t cw = w / k, ch = h / k;
-      const bool chroma = cw > 0 && ch > 0;
       const int64_t first = wh, second = wh + wh / (k * k);
       const int64_t uBase = src.code == 5 ? first : second;
       const int64_t vBase = src.code == 5 ? second : first;
+      const RowFn row = Rows().row[k == 2 ? kRowI420 : kRowYvu9];
       for (int64_t y = 0; y < h; ++y) {
-        const int64_t cy = y / k < ch ? y / k : ch - 1;
-        CRow u = chroma ? s + uBase + cy * cw : nullptr;
-        CRow v = chroma ? s + vBase + cy * cw : nullptr;
-        if (k == 2) {
-          RowPlanar<2>(s + w * y, u, v, top(y), w);
-        } else {
-          RowPlanar<4>(s + w * y, u, v, top(y), w);
+        if (cw == 0 || ch == 0) {  // no chroma plane at all: neutral colour
+          for (int64_t x = 0; x < w; ++x) YuvToBgr(s[w * y + x], 128, 128, top(y) + 3 * x);
+          continue;
         }
+        const int64_t cy = y / k < ch ? y / k : ch - 1;
+        row(s + w * y, s + uBase + cy * cw, s + vBase + cy * cw, top(y), w);
       }
       break;
     }

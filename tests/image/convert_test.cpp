@@ -4,11 +4,13 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <random>
 #include <vector>
 
 #include "image/convert.h"
 #include "image/pixfmt.h"
+#include "image/rows.h"
 #include "image/yuv.h"
 
 namespace kz {
@@ -207,11 +209,53 @@ TEST(DirectConversion, RefusesShortFramesRowsAndUnknownCodes) {
   EXPECT_FALSE(ConvertDirect(empty, rows, 12));
 }
 
-TEST(YuvPixel, EveryInputMatchesThePlainFormula) {
-  uint8_t a[3], b[3], c[3];
-  for (int y = 0; y < 256; ++y) {
-    for (int u = 0; u < 256; ++u) {
-      for (int v = 0; v < 256; ++v) {
+// Rows of 256 pixels with Y = 0..255 in every layout the row kernels read; Chroma() sets
+// one (U, V) for the whole row.
+struct YuvRows {
+  std::vector<uint8_t> src[kRowKinds], u = std::vector<uint8_t>(128), v = u;
+  std::vector<uint8_t*> us, vs;  // where each layout keeps U and V
+  YuvRows() {
+    for (int x = 0; x < 256; ++x) {
+      const auto y = uint8_t(x);
+      src[kRowYuy2].insert(src[kRowYuy2].end(), {y, 0});
+      src[kRowUyvy].insert(src[kRowUyvy].end(), {0, y});
+      src[kRowY444].insert(src[kRowY444].end(), {0, y, 0});
+      if (x % 2 == 0) src[kRowY411].push_back(0);
+      src[kRowY411].push_back(y);
+      src[kRowI420].push_back(y);
+      src[kRowYvu9].push_back(y);
+    }
+    for (size_t x = 0; x < 256; ++x) {
+      (x % 2 ? vs : us).push_back(&src[kRowYuy2][2 * x + 1]);
+      (x % 2 ? vs : us).push_back(&src[kRowUyvy][2 * x]);
+    }
+    for (size_t i = 0; i < 128; ++i) {
+      (i % 2 ? vs : us).push_back(&src[kRowY411][3 * i]);
+      us.push_back(&u[i]);
+      vs.push_back(&v[i]);
+    }
+    for (size_t x = 0; x < 256; ++x) {
+      us.push_back(&src[kRowY444][3 * x]);
+      vs.push_back(&src[kRowY444][3 * x + 2]);
+    }
+  }
+  void Chroma(int cu, int cv) {
+    for (uint8_t* p : us) *p = uint8_t(cu);
+    for (uint8_t* p : vs) *p = uint8_t(cv);
+  }
+};
+
+// Every (Y, U, V) through the pixel formula and the tables, and through every vectorised
+// row kernel this processor runs in every layout, against the plain formula of the test.
+TEST(YuvPixel, EveryInputMatchesThePlainFormulaInEveryKernel) {
+  uint8_t a[3], b[3];
+  std::vector<uint8_t> want(768), got(768);
+  YuvRows rows;
+  const auto sets = AvailableRows().subspan(1);
+  for (int u = 0; u < 256; ++u) {
+    for (int v = 0; v < 256; ++v) {
+      for (int y = 0; y < 256; ++y) {
+        uint8_t* c = want.data() + 3 * y;
         YuvToBgr(y, u, v, a);
         YuvToBgrByTable(y, u, v, b);
         RefPixel(y, u, v, c);
@@ -219,6 +263,38 @@ TEST(YuvPixel, EveryInputMatchesThePlainFormula) {
             b[2] != c[2]) {
           FAIL() << y << "," << u << "," << v;
         }
+      }
+      rows.Chroma(u, v);
+      for (const RowKernels* set : sets) {
+        for (int kind = 0; kind < kRowKinds; ++kind) {
+          set->row[kind](rows.src[kind].data(), rows.u.data(), rows.v.data(), got.data(), 256);
+          if (std::memcmp(got.data(), want.data(), 768) != 0)
+            FAIL() << set->name << " kind " << kind << " U " << u << " V " << v;
+        }
+      }
+    }
+  }
+}
+
+// Every vectorised kernel against the plain one on random rows of many widths (the tails
+// after the vector steps), each row in a block of exactly the bytes it may read.
+TEST(YuvPixel, VectorKernelsMatchThePlainOnesAtEveryWidth) {
+  std::mt19937 gen(7);
+  for (int w : {1, 2, 3, 4, 5, 7, 8, 15, 16, 17, 31, 32, 33, 34, 36, 47, 48, 63, 64, 65, 66, 68,
+                95, 96, 97, 100, 127, 128, 129, 130, 191, 250, 1921}) {
+    const int bytes[kRowKinds] = {2 * w, 2 * w, 3 * w, 6 * w / 4, w, w};
+    for (int kind = 0; kind < kRowKinds; ++kind) {
+      const int k = kind == kRowI420 ? 2 : kind == kRowYvu9 ? 4 : 1;
+      if (w < k) continue;  // rows without chroma never reach the kernels
+      std::vector<uint8_t> s(static_cast<size_t>(bytes[kind])), u(size_t(w / k)), v(u.size());
+      for (auto* p : {&s, &u, &v})
+        for (auto& byte : *p) byte = static_cast<uint8_t>(gen());
+      std::vector<uint8_t> want(3 * size_t(w)), got(want.size());
+      PlainRows().row[kind](s.data(), u.data(), v.data(), want.data(), w);
+      for (const RowKernels* set : AvailableRows()) {
+        std::fill(got.begin(), got.end(), 0xEE);
+        set->row[kind](s.data(), u.data(), v.data(), got.data(), w);
+        ASSERT_EQ(got, want) << set->name << " kind " << kind << " width " << w;
       }
     }
   }

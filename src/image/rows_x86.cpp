@@ -1,0 +1,306 @@
+// Vectorised row kernels for x86 (SSE2 and AVX2), compiled per function for their
+// instruction set and picked at run time. Both work in 16-bit lanes on a form of the
+// chroma tables that is exact for every input, with c = U - 128 and d = V - 128:
+//   B = Y + c + ((198c + 128) >> 8)             (454c + 128 = 256c + 198c + 128)
+//   G = Y - d - ((88c - 73d + 128) >> 8)        (88c + 183d + 128 = 256d + 88c - 73d + 128)
+//   R = Y + d + ((103d + 128) >> 8)             (359d + 128 = 256d + 103d + 128)
+// Every product and sum stays within 16 bits, and the saturating pack is the clamp.
+#include "image/rows.h"
+
+#if (defined(__x86_64__) || (defined(__i386__) && !defined(_WIN32))) && defined(__GNUC__)
+#define KZ_X86_ROWS 1
+#include <immintrin.h>
+
+#include <array>
+#include <cstring>
+#endif
+
+namespace kz {
+
+#ifdef KZ_X86_ROWS
+namespace {
+
+using Row = uint8_t*;
+using CRow = const uint8_t*;
+using Mask = std::array<uint8_t, 32>;
+constexpr uint8_t kZero = 0x80;  // a shuffle index that gives 0
+
+// Shuffle masks picking, per 16-byte lane, the byte `at(lane, j)` into word j.
+template <class F>
+constexpr Mask Words(F at) {
+  Mask m{};
+  for (int lane = 0; lane < 2; ++lane) {
+    for (int j = 0; j < 8; ++j) {
+      m[16 * lane + 2 * j] = static_cast<uint8_t>(at(lane, j));
+      m[16 * lane + 2 * j + 1] = kZero;
+    }
+  }
+  return m;
+}
+
+// Byte j of the 16-byte part k of 16 B, G, R triples comes from channel `ch` of pixel
+// (16k + j) / 3.
+constexpr std::array<Mask, 3> Interleave(int ch) {
+  std::array<Mask, 3> m{};
+  for (int k = 0; k < 3; ++k) {
+    for (int j = 0; j < 32; ++j) {
+      const int o = 16 * k + j % 16;
+      m[k][j] = static_cast<uint8_t>(o % 3 == ch ? o / 3 : kZero);
+    }
+  }
+  return m;
+}
+
+constexpr std::array<Mask, 3> kToB = Interleave(0), kToG = Interleave(1), kToR = Interleave(2);
+
+// Packed 4:2:2 groups of 8 pixels in a lane: luma at 4(j/2) + 2(j%2) + offset, U and V per pair.
+template <int kU, int kV>
+constexpr std::array<Mask, 2> kChroma422{Words([](int, int j) { return 4 * (j / 2) + kU; }),
+                                         Words([](int, int j) { return 4 * (j / 2) + kV; })};
+// Y444 (U Y V): channel ch of the 8 pixels of a lane from two loads 8 bytes apart.
+constexpr Mask Y444Part(int ch, bool second) {
+  return Words([=](int, int j) {
+    const int o = 3 * j + ch;
+    return second ? (o >= 16 ? o - 8 : kZero) : (o < 16 ? o : kZero);
+  });
+}
+constexpr Mask kY444[3][2] = {{Y444Part(0, false), Y444Part(0, true)},
+                              {Y444Part(1, false), Y444Part(1, true)},
+                              {Y444Part(2, false), Y444Part(2, true)}};
+// Y411 (U Y0 Y1 V Y2 Y3): 8 pixels of a lane from 12 bytes.
+constexpr Mask kY411[3] = {Words([](int, int j) { return 6 * (j / 4); }),
+                           Words([](int, int j) {
+                             constexpr int kLuma[4] = {1, 2, 4, 5};
+                             return 6 * (j / 4) + kLuma[j % 4];
+                           }),
+                           Words([](int, int j) { return 6 * (j / 4) + 3; })};
+// Planar chroma: half h of 32 pixels holds pixels 16 lane + 8h + j, each taking sample
+// pixel / k of the chroma bytes loaded into both lanes.
+template <int kK>
+constexpr Mask kPlanar[2] = {Words([](int lane, int j) { return (16 * lane + j) / kK; }),
+                             Words([](int lane, int j) { return (16 * lane + 8 + j) / kK; })};
+
+#define KZ_SSE2 __attribute__((target("sse2")))
+#define KZ_AVX2 __attribute__((target("avx2")))
+
+// ---- SSE2: 16 pixels a step, as halves of 8 pixels in 16-bit lanes.
+
+KZ_SSE2 inline __m128i Offset(__m128i t) {
+  return _mm_srai_epi16(_mm_add_epi16(t, _mm_set1_epi16(128)), 8);
+}
+
+KZ_SSE2 inline void Bgr(__m128i y, __m128i u, __m128i v, __m128i* bgr) {
+  const __m128i c = _mm_sub_epi16(u, _mm_set1_epi16(128));
+  const __m128i d = _mm_sub_epi16(v, _mm_set1_epi16(128));
+  const __m128i b = Offset(_mm_mullo_epi16(c, _mm_set1_epi16(198)));
+  const __m128i g = Offset(_mm_sub_epi16(_mm_mullo_epi16(c, _mm_set1_epi16(88)),
+                                         _mm_mullo_epi16(d, _mm_set1_epi16(73))));
+  const __m128i r = Offset(_mm_mullo_epi16(d, _mm_set1_epi16(103)));
+  bgr[0] = _mm_add_epi16(_mm_add_epi16(y, c), b);
+  bgr[1] = _mm_sub_epi16(_mm_sub_epi16(y, d), g);
+  bgr[2] = _mm_add_epi16(_mm_add_epi16(y, d), r);
+}
+
+// Four pixels B G R 0 into 12 bytes (the last four 0): within each 64-bit half the second
+// pixel moves down one byte, then the upper half moves down two.
+KZ_SSE2 inline __m128i Squeeze(__m128i q) {
+  const __m128i first = _mm_set_epi32(0, 0x00FFFFFF, 0, 0x00FFFFFF);
+  const __m128i second = _mm_set_epi32(0xFFFF, static_cast<int>(0xFF000000u), 0xFFFF,
+                                       static_cast<int>(0xFF000000u));
+  const __m128i t = _mm_or_si128(_mm_and_si128(q, first),
+                                 _mm_and_si128(_mm_srli_epi64(q, 8), second));
+  return _mm_or_si128(_mm_move_epi64(t),
+                      _mm_slli_si128(_mm_unpackhi_epi64(t, _mm_setzero_si128()), 6));
+}
+
+KZ_SSE2 void Store24(uint8_t* d, __m128i b, __m128i g, __m128i r) {
+  const __m128i z = _mm_setzero_si128();
+  const __m128i bgLo = _mm_unpacklo_epi8(b, g), bgHi = _mm_unpackhi_epi8(b, g);
+  const __m128i rLo = _mm_unpacklo_epi8(r, z), rHi = _mm_unpackhi_epi8(r, z);
+  const __m128i p0 = Squeeze(_mm_unpacklo_epi16(bgLo, rLo));
+  const __m128i p1 = Squeeze(_mm_unpackhi_epi16(bgLo, rLo));
+  const __m128i p2 = Squeeze(_mm_unpacklo_epi16(bgHi, rHi));
+  const __m128i p3 = Squeeze(_mm_unpackhi_epi16(bgHi, rHi));
+  auto* o = reinterpret_cast<__m128i*>(d);
+  _mm_storeu_si128(o, _mm_or_si128(p0, _mm_slli_si128(p1, 12)));
+  _mm_storeu_si128(o + 1, _mm_or_si128(_mm_srli_si128(p1, 4), _mm_slli_si128(p2, 8)));
+  _mm_storeu_si128(o + 2, _mm_or_si128(_mm_srli_si128(p2, 8), _mm_slli_si128(p3, 4)));
+}
+
+template <RowKind kKind>
+KZ_SSE2 void Sse2Row(CRow s, CRow us, CRow vs, Row d, int32_t w) {
+  const int32_t n = w & ~15;
+  const __m128i z = _mm_setzero_si128();
+  for (int32_t x = 0; x < n; x += 16) {
+    __m128i y[2], u[2], v[2];
+    if constexpr (kKind == kRowYuy2 || kKind == kRowUyvy) {
+      for (int h = 0; h < 2; ++h) {
+        const __m128i q = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + 2 * x + 16 * h));
+        const __m128i even = _mm_and_si128(q, _mm_set1_epi16(0xFF)), odd = _mm_srli_epi16(q, 8);
+        y[h] = kKind == kRowYuy2 ? even : odd;
+        const __m128i uv = kKind == kRowYuy2 ? odd : even;  // words U V U V ...
+        const __m128i uu = _mm_and_si128(uv, _mm_set1_epi32(0xFFFF)), vv = _mm_srli_epi32(uv, 16);
+        u[h] = _mm_or_si128(uu, _mm_slli_epi32(uu, 16));
+        v[h] = _mm_or_si128(vv, _mm_slli_epi32(vv, 16));
+      }
+    } else {
+      const __m128i q = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + x));
+      y[0] = _mm_unpacklo_epi8(q, z), y[1] = _mm_unpackhi_epi8(q, z);
+      __m128i c[2];
+      for (int p = 0; p < 2; ++p) {
+        CRow plane = p == 0 ? us : vs;
+        __m128i t;
+        if constexpr (kKind == kRowI420) {
+          t = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(plane + x / 2));
+        } else {
+          int32_t four;
+          std::memcpy(&four, plane + x / 4, 4);
+          t = _mm_cvtsi32_si128(four);
+          t = _mm_unpacklo_epi8(t, t);
+        }
+        c[p] = _mm_unpacklo_epi8(t, t);
+      }
+      u[0] = _mm_unpacklo_epi8(c[0], z), u[1] = _mm_unpackhi_epi8(c[0], z);
+      v[0] = _mm_unpacklo_epi8(c[1], z), v[1] = _mm_unpackhi_epi8(c[1], z);
+    }
+    __m128i lo[3], hi[3];
+    Bgr(y[0], u[0], v[0], lo);
+    Bgr(y[1], u[1], v[1], hi);
+    Store24(d + 3 * x, _mm_packus_epi16(lo[0], hi[0]), _mm_packus_epi16(lo[1], hi[1]),
+            _mm_packus_epi16(lo[2], hi[2]));
+  }
+  PlainRowFrom(kKind, s, us, vs, d, w, n);
+}
+
+template <RowKind kKind>
+void PlainRow(CRow s, CRow u, CRow v, Row d, int32_t w) {
+  PlainRowFrom(kKind, s, u, v, d, w, 0);
+}
+
+const RowKernels kSse2{"sse2",
+                       {Sse2Row<kRowYuy2>, Sse2Row<kRowUyvy>, PlainRow<kRowY444>,
+                        PlainRow<kRowY411>, Sse2Row<kRowI420>, Sse2Row<kRowYvu9>}};
+
+// ---- AVX2: 32 pixels a step. 128-bit lanes work apart, so half 0 holds pixels 0-7 and
+// 16-23, half 1 pixels 8-15 and 24-31; the packs then give pixels 0-15 and 16-31 by lane.
+
+KZ_AVX2 inline __m256i Load(const uint8_t* lo, const uint8_t* hi) {
+  return _mm256_inserti128_si256(
+      _mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(lo))),
+      _mm_loadu_si128(reinterpret_cast<const __m128i*>(hi)), 1);
+}
+KZ_AVX2 inline __m256i Shuffle(__m256i v, const Mask& m) {
+  return _mm256_shuffle_epi8(v, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(m.data())));
+}
+KZ_AVX2 inline __m256i Offset(__m256i t) {
+  return _mm256_srai_epi16(_mm256_add_epi16(t, _mm256_set1_epi16(128)), 8);
+}
+
+KZ_AVX2 inline void Bgr(__m256i y, __m256i u, __m256i v, __m256i* bgr) {
+  const __m256i c = _mm256_sub_epi16(u, _mm256_set1_epi16(128));
+  const __m256i d = _mm256_sub_epi16(v, _mm256_set1_epi16(128));
+  const __m256i b = Offset(_mm256_mullo_epi16(c, _mm256_set1_epi16(198)));
+  const __m256i g = Offset(_mm256_sub_epi16(_mm256_mullo_epi16(c, _mm256_set1_epi16(88)),
+                                            _mm256_mullo_epi16(d, _mm256_set1_epi16(73))));
+  const __m256i r = Offset(_mm256_mullo_epi16(d, _mm256_set1_epi16(103)));
+  bgr[0] = _mm256_add_epi16(_mm256_add_epi16(y, c), b);
+  bgr[1] = _mm256_sub_epi16(_mm256_sub_epi16(y, d), g);
+  bgr[2] = _mm256_add_epi16(_mm256_add_epi16(y, d), r);
+}
+
+KZ_AVX2 void Store24(uint8_t* d, __m256i b, __m256i g, __m256i r) {
+  __m256i o[3];
+  for (int k = 0; k < 3; ++k) {
+    o[k] = _mm256_or_si256(_mm256_or_si256(Shuffle(b, kToB[k]), Shuffle(g, kToG[k])),
+                           Shuffle(r, kToR[k]));
+  }
+  auto* out = reinterpret_cast<__m256i*>(d);
+  _mm256_storeu_si256(out, _mm256_permute2x128_si256(o[0], o[1], 0x20));
+  _mm256_storeu_si256(out + 1, _mm256_permute2x128_si256(o[2], o[0], 0x30));
+  _mm256_storeu_si256(out + 2, _mm256_permute2x128_si256(o[1], o[2], 0x31));
+}
+
+template <RowKind kKind>
+KZ_AVX2 void Avx2Row(CRow s, CRow us, CRow vs, Row d, int32_t w) {
+  // Y411 loads 16 bytes for 12: a step may start only where those stay inside the row.
+  const int64_t rowBytes = 6 * int64_t{w} / 4;
+  int32_t x = 0;
+  for (; x + 32 <= w && (kKind != kRowY411 || 3 * int64_t{x} / 2 + 52 <= rowBytes); x += 32) {
+    __m256i y[2], u[2], v[2];
+    for (int h = 0; h < 2; ++h) {
+      if constexpr (kKind == kRowYuy2 || kKind == kRowUyvy) {
+        const __m256i q = Load(s + 2 * x + 16 * h, s + 2 * x + 32 + 16 * h);
+        const __m256i even = _mm256_and_si256(q, _mm256_set1_epi16(0xFF));
+        y[h] = kKind == kRowYuy2 ? even : _mm256_srli_epi16(q, 8);
+        const auto& m = kKind == kRowYuy2 ? kChroma422<1, 3> : kChroma422<0, 2>;
+        u[h] = Shuffle(q, m[0]);
+        v[h] = Shuffle(q, m[1]);
+      } else if constexpr (kKind == kRowY444) {
+        CRow p = s + 3 * x + 24 * h;
+        const __m256i q0 = Load(p, p + 48), q1 = Load(p + 8, p + 56);
+        __m256i* out[3] = {&u[h], &y[h], &v[h]};
+        for (int ch = 0; ch < 3; ++ch) {
+          *out[ch] = _mm256_or_si256(Shuffle(q0, kY444[ch][0]), Shuffle(q1, kY444[ch][1]));
+        }
+      } else if constexpr (kKind == kRowY411) {
+        CRow p = s + 3 * x / 2 + 12 * h;
+        const __m256i q = Load(p, p + 24);
+        u[h] = Shuffle(q, kY411[0]);
+        y[h] = Shuffle(q, kY411[1]);
+        v[h] = Shuffle(q, kY411[2]);
+      } else {
+        const __m256i z = _mm256_setzero_si256();
+        const __m256i q = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s + x));
+        y[h] = h == 0 ? _mm256_unpacklo_epi8(q, z) : _mm256_unpackhi_epi8(q, z);
+        constexpr int kK = kKind == kRowI420 ? 2 : 4;
+        __m128i cu, cv;
+        if constexpr (kK == 2) {
+          cu = _mm_loadu_si128(reinterpret_cast<const __m128i*>(us + x / 2));
+          cv = _mm_loadu_si128(reinterpret_cast<const __m128i*>(vs + x / 2));
+        } else {
+          cu = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(us + x / 4));
+          cv = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(vs + x / 4));
+        }
+        u[h] = Shuffle(_mm256_broadcastsi128_si256(cu), kPlanar<kK>[h]);
+        v[h] = Shuffle(_mm256_broadcastsi128_si256(cv), kPlanar<kK>[h]);
+      }
+    }
+    __m256i lo[3], hi[3];
+    Bgr(y[0], u[0], v[0], lo);
+    Bgr(y[1], u[1], v[1], hi);
+    Store24(d + 3 * x, _mm256_packus_epi16(lo[0], hi[0]), _mm256_packus_epi16(lo[1], hi[1]),
+            _mm256_packus_epi16(lo[2], hi[2]));
+  }
+  PlainRowFrom(kKind, s, us, vs, d, w, x);
+}
+
+const RowKernels kAvx2{"avx2",
+                       {Avx2Row<kRowYuy2>, Avx2Row<kRowUyvy>, Avx2Row<kRowY444>,
+                        Avx2Row<kRowY411>, Avx2Row<kRowI420>, Avx2Row<kRowYvu9>}};
+
+}  // namespace
+
+const RowKernels* Sse2Rows() {
+  return __builtin_cpu_supports("sse2") ? &kSse2 : nullptr;
+}
+const RowKernels* Avx2Rows() {
+  // Windows' stacks are not aligned for spilled 32-byte registers by this compiler.
+#ifdef _WIN32
+  return nullptr;
+#else
+  return __builtin_cpu_supports("avx2") ? &kAvx2 : nullptr;
+#endif
+}
+
+#else
+
+const RowKernels* Sse2Rows() {
+  return nullptr;
+}
+const RowKernels* Avx2Rows() {
+  return nullptr;
+}
+
+#endif
+
+}  // namespace kz
