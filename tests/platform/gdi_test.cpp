@@ -100,29 +100,6 @@ TEST(Gdi, MemoryDcDrawsEveryDepthAndOrientationWithClipping) {
   }
 }
 
-TEST(Gdi, SourceOffsetsAndScanBands) {
-  HDC dc = CreateCompatibleDC(nullptr);
-  ASSERT_TRUE(kzwinSetMemoryDCSize(dc, 3, 2));
-  Dib dib = MakeDib(5, 4, 24, false);
-  // A bottom-up DIB's source origin is its lower-left corner: (1, 1) and 3 x 2 shows image
-  // rows 1 and 2 (counted from the top), columns 1..3.
-  EXPECT_EQ(SetDIBitsToDevice(dc, 0, 0, 3, 2, 1, 1, 0, 4, dib.bits.data(), dib.header(), 0), 4);
-  auto px = Read(dc, nullptr);
-  for (int y = 0; y < 2; ++y) {
-    for (int x = 0; x < 3; ++x) EXPECT_EQ(px[y * 3 + x], Colour(x + 1, y + 1)) << x << "," << y;
-  }
-  // Only scan lines 2..3 (from the bottom: image rows 1 and 0) are in this band.
-  kzwinFillSurface(dc, nullptr, 0);
-  const int stride = 16;
-  EXPECT_EQ(
-      SetDIBitsToDevice(dc, 0, 0, 3, 2, 0, 2, 2, 2, dib.bits.data() + 2 * stride, dib.header(), 0),
-      2);
-  px = Read(dc, nullptr);
-  EXPECT_EQ(px[0], Colour(0, 0));
-  EXPECT_EQ(px[3], Colour(0, 1));
-  EXPECT_TRUE(DeleteDC(dc));
-}
-
 TEST(Gdi, RefusesBadDibsAndHandles) {
   HDC dc = CreateCompatibleDC(nullptr);
   Dib dib = MakeDib(4, 4, 24, false);
