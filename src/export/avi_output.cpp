@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "export/avi_options.h"
+#include "frame/blocks.h"
 #include "image/pixfmt.h"
 #include "time/julian.h"
 
@@ -120,11 +121,12 @@ bool OpenAviOutput(StreamRecord* entry) {
   return true;
 }
 
-bool WriteAviFrame(StreamRecord* entry, const void* bits, uint32_t size, int32_t width,
-                   int32_t height) {
+namespace {
+
+// WriteAviFrame with the output's lock held.
+bool WriteLocked(StreamRecord* entry, const void* bits, uint32_t size, int32_t width,
+                 int32_t height) {
   AviOutputState& a = entry->avi;
-  if (!a.compressed.load(std::memory_order_acquire)) return true;
-  std::lock_guard lock(a.mutex);
   PAVISTREAM compressed = a.compressed.load(std::memory_order_acquire);
   if (!a.file || !a.video || !compressed || !bits) return true;
   if (width != a.width || height != a.height ||
@@ -154,6 +156,50 @@ bool WriteAviFrame(StreamRecord* entry, const void* bits, uint32_t size, int32_t
   return true;
 }
 
+}  // namespace
+
+bool WriteAviFrame(StreamRecord* entry, const void* bits, uint32_t size, int32_t width,
+                   int32_t height) {
+  AviOutputState& a = entry->avi;
+  if (!a.compressed.load(std::memory_order_acquire)) return true;
+  std::lock_guard lock(a.mutex);
+  return WriteLocked(entry, bits, size, width, height);
+}
+
+void WriteAviShown(void* stream, const uint8_t* bitmap) {
+  auto* entry = static_cast<StreamRecord*>(stream);
+  AviOutputState& a = entry->avi;
+  if (!a.compressed.load(std::memory_order_acquire)) return;
+  BITMAPINFOHEADER h;
+  std::memcpy(&h, bitmap, sizeof h);
+  const int32_t w = h.biWidth;
+  const int32_t rowsHigh = h.biHeight;
+  const uint8_t* rows = bitmap + sizeof h + size_t{h.biClrUsed} * 4;
+  const int64_t stride24 = BitmapStride(w, false);
+  std::lock_guard lock(a.mutex);
+  if (h.biBitCount != 8) {
+    WriteLocked(entry, rows, h.biSizeImage, w, rowsHigh);
+    return;
+  }
+  // Frames of another size are skipped below; only the output's own size is expanded.
+  if (w != a.width || rowsHigh != a.height) return;
+  const int64_t bytes = stride24 * rowsHigh;
+  if (!a.expanded) a.expanded = static_cast<uint8_t*>(BlockAlloc(static_cast<size_t>(bytes)));
+  if (!a.expanded) {
+    Stop(entry, KZ_ERR_MEMORY);
+    return;
+  }
+  const uint8_t* palette = bitmap + sizeof h;
+  const int64_t stride8 = BitmapStride(w, true);
+  for (int32_t y = 0; y < rowsHigh; ++y) {
+    const uint8_t* in = rows + y * stride8;
+    uint8_t* out = a.expanded + y * stride24;
+    for (int32_t x = 0; x < w; ++x) std::memcpy(out + 3 * x, palette + 4 * in[x], 3);
+    std::memset(out + 3 * int64_t{w}, 0, static_cast<size_t>(stride24 - 3 * int64_t{w}));
+  }
+  WriteLocked(entry, a.expanded, static_cast<uint32_t>(bytes), w, rowsHigh);
+}
+
 void CloseAviOutput(StreamRecord* entry) {
   AviOutputState& a = entry->avi;
   DWORD start = timeGetTime();
@@ -169,6 +215,8 @@ void CloseAviOutput(StreamRecord* entry) {
   }
   a.video = nullptr;
   a.file = nullptr;
+  BlockFree(a.expanded);
+  a.expanded = nullptr;
 }
 
 AviHeaderResult CorrectAviHeader(const char* path, int32_t frames, double firstTime,

@@ -20,6 +20,11 @@ bool OpenAviOutput(StreamRecord* entry);
 bool WriteAviFrame(StreamRecord* entry, const void* bits, uint32_t size, int32_t width,
                    int32_t height);
 
+// The show step's writer of the picture as shown: `stream` is the StreamRecord, `bitmap`
+// the packed bitmap (header, colour table, rows). 8-bit pictures are written as 24-bit
+// through their colour table.
+void WriteAviShown(void* stream, const uint8_t* bitmap);
+
 // Waits (at most 5000 ms) for a write in progress, then releases the compressed stream, the
 // stream and the file, which is then complete on disk.
 void CloseAviOutput(StreamRecord* entry);

@@ -36,6 +36,8 @@ struct AviOutputState {
   std::atomic<uint32_t> writeInProgress{0};
   double firstTime = 0.0;
   double lastTime = 0.0;
+  // 24-bit rows of an 8-bit picture as shown: allocated at its first frame, freed on close.
+  uint8_t* expanded = nullptr;
 };
 
 }  // namespace kz

@@ -69,11 +69,6 @@ bool Progress(StreamRecord* e, uint32_t done) {
   return copy.progress(&copy, done, e->exp.total) != 0;
 }
 
-void AviWrite(void* context, const uint8_t* rows, int64_t bytes) {
-  auto* e = static_cast<StreamRecord*>(context);
-  WriteAviFrame(e, rows, static_cast<uint32_t>(bytes), e->show.shownWidth, e->show.shownHeight);
-}
-
 // One frame to the output; 0, or the code the export ends with.
 uint32_t WriteFrame(StreamRecord* e, Job& job, const uint8_t* frame) {
   const PlaybackState& p = e->play;
@@ -87,7 +82,7 @@ uint32_t WriteFrame(StreamRecord* e, Job& job, const uint8_t* frame) {
     ShowHooks hooks;
     hooks.context = e;
     hooks.neverDraw = true;
-    hooks.aviWrite = AviWrite;
+    hooks.aviWrite = WriteAviShown;
     uint8_t* bitmap = ShowStep(*e, frame, e->frameBytes, ShowCallbacks{}, hooks);
     if (!bitmap) return KZ_ERR_MEMORY;
     BlockFree(bitmap);

@@ -149,7 +149,18 @@ bool Convert(const SourceFrame& src, std::span<uint8_t> out, int64_t stride, boo
 int64_t SourceBytesNeeded(const SourceFrame& src) {
   const PixelFormat* row = FormatByCode(src.code);
   if (!row) return -1;
-  return ConversionReadSize(src.width, src.height, *row);
+  // The bottom-up formats are read as padded rows and never for a palette: a stream's
+  // RGB8 frame holds its rows alone. (A caller's image is held to the frame size, palette
+  // included, by the image functions before it gets here.)
+  switch (src.code) {
+    case 1:
+    case 2:
+    case 3:
+    case 12:
+      return PaddedFrameSize(src.width, src.height, *row);
+    default:
+      return ConversionReadSize(src.width, src.height, *row);
+  }
 }
 
 bool ConvertDirect(const SourceFrame& src, std::span<uint8_t> rows, int64_t stride) {

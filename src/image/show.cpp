@@ -80,7 +80,7 @@ uint8_t* ShowStep(StreamRecord& rec, const uint8_t* source, size_t sourceBytes,
     }
   }
   if (drawing && hooks.aviWrite) {
-    hooks.aviWrite(hooks.context, rows, static_cast<int64_t>(pixels.size()));
+    hooks.aviWrite(hooks.context, bitmap);
   }
   if (drawing && !hooks.neverDraw) {
     HDC dc = s.targetDC;

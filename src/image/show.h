@@ -30,8 +30,8 @@ struct ShowHooks {
   // the playback block's callbacks with a copy of that block). 0 from afterConvert: no draw.
   int (*afterConvert)(void* context, const void* source, const void* bitmap) = nullptr;
   void (*afterDraw)(void* context, const void* source, const void* bitmap) = nullptr;
-  // Recording to AVI while displaying: receives the bitmap's pixel rows.
-  void (*aviWrite)(void* context, const uint8_t* rows, int64_t bytes) = nullptr;
+  // Writing the picture as shown to AVI: receives the packed bitmap.
+  void (*aviWrite)(void* context, const uint8_t* bitmap) = nullptr;
 };
 
 // Runs the step on `rec` (its active display block, plan, tables, targetDC and palette)

@@ -46,9 +46,9 @@ struct PaceClock {
   bool requested = false;
 };
 
-// Called by the display's show step with the bitmap rows while a recording writes AVI
+// Called by the display's show step with its packed bitmap while a recording writes AVI
 // frames as displayed; set by the recording, null otherwise.
-using ShowAviWriter = void (*)(void* stream, const uint8_t* rows, int64_t bytes);
+using ShowAviWriter = void (*)(void* stream, const uint8_t* bitmap);
 
 struct LiveState {
   // Identity of the stream opened on this entry: an API call that pumped messages compares

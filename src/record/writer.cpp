@@ -45,13 +45,6 @@ bool EnsureEncoder(StreamRecord& e, uint32_t kind) {
   return true;
 }
 
-// The show step's writer of the picture as shown (display thread).
-void WriteShownPicture(void* stream, const uint8_t* rows, int64_t bytes) {
-  auto* e = static_cast<StreamRecord*>(stream);
-  WriteAviFrame(e, rows, static_cast<uint32_t>(std::min<int64_t>(bytes, 0xFFFFFFFF)),
-                e->show.shownWidth, e->show.shownHeight);
-}
-
 }  // namespace
 
 uint32_t WriteAviRecordFrame(StreamRecord& e, uint32_t r) {
@@ -60,7 +53,7 @@ uint32_t WriteAviRecordFrame(StreamRecord& e, uint32_t r) {
     // OpenAviOutput has stored the code (36, 37, 66) already.
     if (!OpenAviOutput(&e)) return s.recordEndCode.load(std::memory_order_acquire);
     if (e.record.fileFlags & KZ_AVI_AS_SHOWN) {
-      e.live.aviWriter.store(WriteShownPicture, std::memory_order_release);
+      e.live.aviWriter.store(WriteAviShown, std::memory_order_release);
     }
   }
   // The picture as shown is written by the show step, not here.

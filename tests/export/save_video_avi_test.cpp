@@ -109,6 +109,26 @@ TEST_F(ExportTest, AviOutputHoldsTheChosenFramesAtTheOutputRate) {
   }
 }
 
+// An 8-bit picture as shown goes to the 24-bit AVI through its grey colour table.
+TEST_F(ExportTest, EightBitPictureAsShownKeepsEveryFrame) {
+  kztest::RecordingSpec grey = spec_;
+  grey.format = KZ_FORMAT_RGB8;
+  kztest::WriteRecording(Path("src.kzv"), grey, 0, 10);
+  KZEXPORT j = Job("grey.avi", KZ_KIND_AVI | KZ_AVI_AS_SHOWN | KZ_OPEN_OVERWRITE, {2, 4});
+  j.aviOptions = OptionsFor(mmioFOURCC('D', 'I', 'B', ' '));
+  handles_.push_back(HGLOBAL{j.aviOptions});
+  ASSERT_EQ(KZSaveVideo(&j), KZ_EXPORT_DONE) << KZGetLastError();
+  const size_t pixels = size_t{32} * 16;
+  const AviFrames got = ReadAvi(Path("grey.avi"), 3 * pixels);
+  ASSERT_EQ(got.frames.size(), 3u);
+  for (uint32_t i = 0; i < 3; ++i) {
+    const std::vector<uint8_t> eight = kztest::FramePixels(grey, 2 + i);
+    std::vector<uint8_t> want(3 * pixels);
+    for (size_t p = 0; p < pixels; ++p) want[3 * p] = want[3 * p + 1] = want[3 * p + 2] = eight[p];
+    EXPECT_EQ(got.frames[i], want) << i;
+  }
+}
+
 TEST_F(ExportTest, FfmpegAviThroughLosslessKindAndBackKeepsEveryPixel) {
   if (!HaveFfmpeg()) GTEST_SKIP() << "no ffmpeg program";
   const std::string made = Path("made.avi");

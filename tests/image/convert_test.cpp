@@ -192,10 +192,10 @@ TEST(DirectConversion, EveryFormatMatchesThePlainReference) {
 
 TEST(DirectConversion, RefusesShortFramesRowsAndUnknownCodes) {
   std::vector<uint8_t> frame(4096), rows(4096);
-  // 5x4 RGB8 reads padded rows of 8: 32 bytes + the 1024 the frame size counts.
-  SourceFrame rgb8{3, 5, 4, std::span<const uint8_t>(frame.data(), 1043), nullptr};
+  // 5x4 RGB8 reads padded rows of 8 and no palette: a stream's frame holds 32 bytes.
+  SourceFrame rgb8{3, 5, 4, std::span<const uint8_t>(frame.data(), 31), nullptr};
   EXPECT_FALSE(ConvertDirect(rgb8, rows, 8));
-  rgb8.bytes = std::span<const uint8_t>(frame.data(), 1044);
+  rgb8.bytes = std::span<const uint8_t>(frame.data(), 32);
   EXPECT_TRUE(ConvertDirect(rgb8, rows, 8));
   SourceFrame i420{5, 5, 3, std::span<const uint8_t>(frame.data(), 21), nullptr};
   EXPECT_FALSE(ConvertDirect(i420, rows, 16));

@@ -160,6 +160,20 @@ TEST_F(LiveDisplay, ShowsTheCameraFramesPixelExact) {
   EXPECT_EQ(KZStopDisplay(session_, 1, window_), 1);
 }
 
+// The camera's 8-bit frames hold their rows alone, no palette, and are drawn all the same.
+TEST_F(LiveDisplay, EightBitFramesAreDrawn) {
+  KZDISPLAY b = Block(1, 160, 120, KZ_FORMAT_RGB8);
+  ASSERT_EQ(KZStartDisplay(&b), 1) << KZGetLastError();
+  ASSERT_TRUE(WaitFrames(1, 2));
+  uint32_t n = 0;
+  std::vector<uint8_t> dib;
+  ASSERT_TRUE(Shown(1, &n, &dib, b));
+  ASSERT_EQ(dib.size(), 40u + 1024 + 160 * 120);
+  const std::vector<uint8_t> frame = Render(n, 160, 120, 0, 8);
+  EXPECT_TRUE(std::equal(frame.begin(), frame.end(), dib.begin() + 40 + 1024));
+  EXPECT_EQ(KZStopDisplay(session_, 1, window_), 1);
+}
+
 TEST_F(LiveDisplay, ZoomTurnAndColourChangeWhileItRuns) {
   KZDISPLAY b = Block(1, 160, 120);
   ASSERT_EQ(KZStartDisplay(&b), 1);
