@@ -1,7 +1,9 @@
 // Frame conversion speed of every pixel format into the packed 24-bit (or 8-bit grey)
-// bitmap, with libyuv and libswscale converting the same frames in the same run where
-// they offer the conversion. Reports megapixels per second and, at the end, our speed
-// as a ratio to each peer's.
+// bitmap, with libyuv and libswscale converting the same frames in the same run where they
+// offer the conversion, and the 2x zoom of the general converter beside libswscale's
+// bicubic scaling. Names pair for scripts/bench: <Case>_Kz is ours; <Case>_Peer is libyuv
+// to 24-bit, <Case>_PeerArgb libyuv to its 32-bit ARGB where it has no 24-bit conversion,
+// <Case>_PeerSws libswscale.
 #include <benchmark/benchmark.h>
 #include <libyuv.h>
 
@@ -10,20 +12,22 @@ extern "C" {
 }
 
 #include <cstdio>
-#include <map>
 #include <random>
 #include <string>
 #include <vector>
 
+#include "image/colour.h"
 #include "image/convert.h"
 #include "image/pixfmt.h"
+#include "image/plan.h"
 
 namespace {
 
 struct Size {
   int w, h;
+  const char* name;
 };
-constexpr Size kSizes[] = {{640, 480}, {1920, 1080}};
+constexpr Size kSizes[] = {{640, 480, "480p"}, {1920, 1080, "1080p"}};
 
 std::vector<uint8_t> Frame(const kz::PixelFormat& row, int w, int h) {
   std::vector<uint8_t> f(static_cast<size_t>(kz::ConversionReadSize(w, h, row)) + 64);
@@ -145,58 +149,87 @@ void Libyuv(benchmark::State& state, int code, Size s) {
   SetRate(state, w, h);
 }
 
-// Prints, after the usual table, our rate over each peer's for the same format and size.
-class RatioReporter : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    for (const Run& r : runs) {
-      auto it = r.counters.find("Mpix/s");
-      if (it != r.counters.end()) rates_[r.benchmark_name()] = it->second.value;
-    }
-    ConsoleReporter::ReportRuns(runs);
+// 2x zoom of a 640x480 YUY2 frame with method 3 (four taps) through the general converter.
+void ZoomOurs(benchmark::State& state) {
+  const kz::PixelFormat* row = kz::FormatByCode(6);
+  const auto frame = Frame(*row, 640, 480);
+  KZDISPLAY block{};
+  block.size = sizeof block;
+  block.width = 640;
+  block.height = 480;
+  block.format = 6;
+  block.bitCount = 16;
+  block.drawFlags = KZ_DRAW_ZOOM;
+  block.zoom = 2.0;
+  block.aspect = 1.0;
+  block.resampling = 3;
+  kz::Plan* plan = nullptr;
+  kz::AdjustTables* tables = nullptr;
+  int32_t w = 0, h = 0;
+  uint32_t flags = 0;
+  if (!kz::BuildPlan(block, plan, tables, w, h, flags) || w != 1280 || h != 960) {
+    state.SkipWithError("no 2x plan");
+    return;
   }
-  void Finalize() override {
-    ConsoleReporter::Finalize();
-    std::printf("\nratio of kzvideo to each peer (Mpix/s over Mpix/s):\n");
-    for (const auto& [name, rate] : rates_) {
-      const auto slash = name.find('/');
-      if (name.rfind("kz/", 0) != 0 || slash == std::string::npos) continue;
-      const std::string rest = name.substr(3);  // FORMAT/WxH
-      for (const char* peer : {"swscale/", "libyuv/", "libyuv-argb/"}) {
-        auto p = rates_.find(peer + rest);
-        if (p != rates_.end() && p->second > 0) {
-          std::printf("  %-22s vs %-12s %6.2f\n", rest.c_str(), peer, rate / p->second);
-        }
-      }
-    }
+  const int64_t stride = kz::BitmapStride(w, false);
+  std::vector<uint8_t> out(static_cast<size_t>(stride * h));
+  const kz::SourceFrame src{6, 640, 480, frame, nullptr};
+  for (auto _ : state) {  // NOLINT(clang-analyzer-deadcode.DeadStores)
+    kz::RunGeneralConverter(*plan, *tables, flags, block, src, out.data() + (h - 1) * stride,
+                            -stride, false);
+    benchmark::DoNotOptimize(out.data());
   }
+  kz::FreePlan(plan, tables);
+  SetRate(state, w, h);
+}
 
- private:
-  std::map<std::string, double> rates_;
-};
+void ZoomSwscale(benchmark::State& state) {
+  const auto frame = Frame(*kz::FormatByCode(6), 640, 480);
+  SwsContext* ctx = sws_getContext(640, 480, AV_PIX_FMT_YUYV422, 1280, 960, AV_PIX_FMT_BGR24,
+                                   SWS_BICUBIC, nullptr, nullptr, nullptr);
+  if (!ctx) {
+    state.SkipWithError("swscale refuses this scaling");
+    return;
+  }
+  const int* coef = sws_getCoefficients(SWS_CS_ITU601);
+  sws_setColorspaceDetails(ctx, coef, 1, coef, 1, 0, 1 << 16, 1 << 16);
+  const uint8_t* planes[4] = {frame.data(), nullptr, nullptr, nullptr};
+  const int strides[4] = {2 * 640, 0, 0, 0};
+  const int outStride = 3 * 1280;
+  std::vector<uint8_t> out(static_cast<size_t>(outStride) * 960);
+  uint8_t* dst[4] = {out.data(), nullptr, nullptr, nullptr};
+  const int dstStride[4] = {outStride, 0, 0, 0};
+  for (auto _ : state) {  // NOLINT(clang-analyzer-deadcode.DeadStores)
+    sws_scale(ctx, planes, strides, 0, 480, dst, dstStride);
+    benchmark::DoNotOptimize(out.data());
+  }
+  sws_freeContext(ctx);
+  SetRate(state, 1280, 960);
+}
 
 }  // namespace
 
 int main(int argc, char** argv) {
   for (Size s : kSizes) {
-    const std::string size = std::to_string(s.w) + "x" + std::to_string(s.h);
     for (const kz::PixelFormat& row : kz::kPixelFormats) {
-      const std::string name = std::string(row.name) + "/" + size;
-      benchmark::RegisterBenchmark(("kz/" + name).c_str(), Ours, &row, s);
+      const std::string to = kz::IsEightBitOutput(row.code) ? "toGrey8_" : "toRGB24_";
+      const std::string name = row.name + to + s.name;
+      benchmark::RegisterBenchmark((name + "_Kz").c_str(), Ours, &row, s);
       for (const SwsCase& c : kSws) {
         if (c.code == row.code)
-          benchmark::RegisterBenchmark(("swscale/" + name).c_str(), Swscale, c, s);
+          benchmark::RegisterBenchmark((name + "_PeerSws").c_str(), Swscale, c, s);
       }
       if (row.code == 5 || row.code == 13) {
-        benchmark::RegisterBenchmark(("libyuv/" + name).c_str(), Libyuv, row.code, s);
+        benchmark::RegisterBenchmark((name + "_Peer").c_str(), Libyuv, row.code, s);
       } else if (row.code == 4 || row.code == 9 || row.code == 6 || row.code == 2) {
-        benchmark::RegisterBenchmark(("libyuv-argb/" + name).c_str(), Libyuv, row.code, s);
+        benchmark::RegisterBenchmark((name + "_PeerArgb").c_str(), Libyuv, row.code, s);
       }
     }
   }
+  benchmark::RegisterBenchmark("YUY2Zoom2xMethod3_480p_Kz", ZoomOurs);
+  benchmark::RegisterBenchmark("YUY2Zoom2xMethod3_480p_PeerSws", ZoomSwscale);
   benchmark::Initialize(&argc, argv);
-  RatioReporter reporter;
-  benchmark::RunSpecifiedBenchmarks(&reporter);
+  benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
   return 0;
 }

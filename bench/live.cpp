@@ -1,5 +1,5 @@
 // Live display of the test camera at 1920 x 1080 YUY2, unthrottled: frames per second and
-// CPU time per frame of grab, ring and show step together. The peer is the bare work one
+// CPU time per frame of grab, ring and show step together, and of the show step alone. The peer is the bare work one
 // frame needs on one thread (the camera rendering it and its direct conversion), so the
 // difference is what the threads, the ring and the drawing cost.
 #include <benchmark/benchmark.h>
@@ -10,10 +10,14 @@
 #include <windows.h>
 
 #include <ctime>
+#include <memory>
 #include <span>
 #include <vector>
 
+#include "frame/blocks.h"
+#include "frame/stream.h"
 #include "image/convert.h"
+#include "image/show.h"
 
 namespace {
 
@@ -101,6 +105,39 @@ void BM_PeerRenderAndConvert1080pYuy2(benchmark::State& state) {
   state.counters["cpu_ms_per_frame"] = n > 0 ? cpu * 1000.0 / n : 0.0;
 }
 BENCHMARK(BM_PeerRenderAndConvert1080pYuy2)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// The show step alone, as the display thread runs it on each 1920 x 1080 YUY2 frame of
+// the test camera: bitmap block, direct conversion, drawing into a window, freeing the
+// bitmap. CPU time of this thread per displayed frame.
+void ShowStep1080pYuy2_Kz(benchmark::State& state) {
+  std::vector<uint8_t> frame(size_t{kWidth} * kHeight * 2);
+  kzwinRenderTestFrame(frame.data(), static_cast<DWORD>(frame.size()), kWidth, kHeight, kYuy2, 16,
+                       7);
+  HWND window = CreateWindowExA(0, nullptr, "bench", WS_OVERLAPPEDWINDOW, 0, 0, kWidth, kHeight,
+                                nullptr, nullptr, nullptr, nullptr);
+  auto rec = std::make_unique<kz::StreamRecord>();
+  rec->display.size = sizeof rec->display;
+  rec->display.width = kWidth;
+  rec->display.height = kHeight;
+  rec->display.format = KZ_FORMAT_YUY2;
+  rec->display.bitCount = 16;
+  rec->display.window = window;
+  kz::PrepareShow(*rec);
+  kz::ShowHooks hooks;
+  hooks.isStream = true;
+  const double cpu0 = ThisThreadCpuSeconds();
+  int64_t n = 0;
+  for (auto _ : state) {  // NOLINT(clang-analyzer-deadcode.DeadStores)
+    uint8_t* bitmap = kz::ShowStep(*rec, frame.data(), frame.size(), {}, hooks);
+    benchmark::DoNotOptimize(bitmap);
+    kz::BlockFree(bitmap);
+    ++n;
+  }
+  state.counters["cpu_ms_per_frame"] = n > 0 ? (ThisThreadCpuSeconds() - cpu0) * 1000.0 / n : 0;
+  kz::ReleaseShow(*rec);
+  DestroyWindow(window);
+}
+BENCHMARK(ShowStep1080pYuy2_Kz)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

@@ -81,10 +81,10 @@ constexpr RowKernels kPlain{
      Plain<kRowYvu9>}};
 
 struct Available {
-  std::array<const RowKernels*, 3> sets{};
+  std::array<const RowKernels*, 4> sets{};
   size_t count = 0;
   Available() {
-    for (const RowKernels* k : {&kPlain, Sse2Rows(), Avx2Rows()}) {
+    for (const RowKernels* k : {&kPlain, Sse2Rows(), Avx2Rows(), Avx512Rows()}) {
       if (k) sets[count++] = k;
     }
   }

@@ -35,5 +35,6 @@ const RowKernels& Rows();
 // The vectorised sets (rows_x86.cpp); null where they are not built or not supported.
 const RowKernels* Sse2Rows();
 const RowKernels* Avx2Rows();
+const RowKernels* Avx512Rows();
 
 }  // namespace kz

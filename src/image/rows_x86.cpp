@@ -82,14 +82,15 @@ constexpr Mask kPlanar[2] = {Words([](int lane, int j) { return (16 * lane + j) 
 
 #define KZ_SSE2 __attribute__((target("sse2")))
 #define KZ_AVX2 __attribute__((target("avx2")))
+#define KZ_INLINE inline __attribute__((always_inline))
 
 // ---- SSE2: 16 pixels a step, as halves of 8 pixels in 16-bit lanes.
 
-KZ_SSE2 inline __m128i Offset(__m128i t) {
+KZ_SSE2 KZ_INLINE __m128i Offset(__m128i t) {
   return _mm_srai_epi16(_mm_add_epi16(t, _mm_set1_epi16(128)), 8);
 }
 
-KZ_SSE2 inline void Bgr(__m128i y, __m128i u, __m128i v, __m128i* bgr) {
+KZ_SSE2 KZ_INLINE void Bgr(__m128i y, __m128i u, __m128i v, __m128i* bgr) {
   const __m128i c = _mm_sub_epi16(u, _mm_set1_epi16(128));
   const __m128i d = _mm_sub_epi16(v, _mm_set1_epi16(128));
   const __m128i b = Offset(_mm_mullo_epi16(c, _mm_set1_epi16(198)));
@@ -103,7 +104,7 @@ KZ_SSE2 inline void Bgr(__m128i y, __m128i u, __m128i v, __m128i* bgr) {
 
 // Four pixels B G R 0 into 12 bytes (the last four 0): within each 64-bit half the second
 // pixel moves down one byte, then the upper half moves down two.
-KZ_SSE2 inline __m128i Squeeze(__m128i q) {
+KZ_SSE2 KZ_INLINE __m128i Squeeze(__m128i q) {
   const __m128i first = _mm_set_epi32(0, 0x00FFFFFF, 0, 0x00FFFFFF);
   const __m128i second = _mm_set_epi32(0xFFFF, static_cast<int>(0xFF000000u), 0xFFFF,
                                        static_cast<int>(0xFF000000u));
@@ -113,7 +114,7 @@ KZ_SSE2 inline __m128i Squeeze(__m128i q) {
                       _mm_slli_si128(_mm_unpackhi_epi64(t, _mm_setzero_si128()), 6));
 }
 
-KZ_SSE2 void Store24(uint8_t* d, __m128i b, __m128i g, __m128i r) {
+KZ_SSE2 KZ_INLINE void Store24(uint8_t* d, __m128i b, __m128i g, __m128i r) {
   const __m128i z = _mm_setzero_si128();
   const __m128i bgLo = _mm_unpacklo_epi8(b, g), bgHi = _mm_unpackhi_epi8(b, g);
   const __m128i rLo = _mm_unpacklo_epi8(r, z), rHi = _mm_unpackhi_epi8(r, z);
@@ -184,19 +185,19 @@ const RowKernels kSse2{"sse2",
 // ---- AVX2: 32 pixels a step. 128-bit lanes work apart, so half 0 holds pixels 0-7 and
 // 16-23, half 1 pixels 8-15 and 24-31; the packs then give pixels 0-15 and 16-31 by lane.
 
-KZ_AVX2 inline __m256i Load(const uint8_t* lo, const uint8_t* hi) {
+KZ_AVX2 KZ_INLINE __m256i Load(const uint8_t* lo, const uint8_t* hi) {
   return _mm256_inserti128_si256(
       _mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(lo))),
       _mm_loadu_si128(reinterpret_cast<const __m128i*>(hi)), 1);
 }
-KZ_AVX2 inline __m256i Shuffle(__m256i v, const Mask& m) {
+KZ_AVX2 KZ_INLINE __m256i Shuffle(__m256i v, const Mask& m) {
   return _mm256_shuffle_epi8(v, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(m.data())));
 }
-KZ_AVX2 inline __m256i Offset(__m256i t) {
+KZ_AVX2 KZ_INLINE __m256i Offset(__m256i t) {
   return _mm256_srai_epi16(_mm256_add_epi16(t, _mm256_set1_epi16(128)), 8);
 }
 
-KZ_AVX2 inline void Bgr(__m256i y, __m256i u, __m256i v, __m256i* bgr) {
+KZ_AVX2 KZ_INLINE void Bgr(__m256i y, __m256i u, __m256i v, __m256i* bgr) {
   const __m256i c = _mm256_sub_epi16(u, _mm256_set1_epi16(128));
   const __m256i d = _mm256_sub_epi16(v, _mm256_set1_epi16(128));
   const __m256i b = Offset(_mm256_mullo_epi16(c, _mm256_set1_epi16(198)));
@@ -208,16 +209,17 @@ KZ_AVX2 inline void Bgr(__m256i y, __m256i u, __m256i v, __m256i* bgr) {
   bgr[2] = _mm256_add_epi16(_mm256_add_epi16(y, d), r);
 }
 
-KZ_AVX2 void Store24(uint8_t* d, __m256i b, __m256i g, __m256i r) {
-  __m256i o[3];
-  for (int k = 0; k < 3; ++k) {
-    o[k] = _mm256_or_si256(_mm256_or_si256(Shuffle(b, kToB[k]), Shuffle(g, kToG[k])),
-                           Shuffle(r, kToR[k]));
-  }
+KZ_AVX2 KZ_INLINE __m256i Part(__m256i b, __m256i g, __m256i r, int k) {
+  return _mm256_or_si256(_mm256_or_si256(Shuffle(b, kToB[k]), Shuffle(g, kToG[k])),
+                         Shuffle(r, kToR[k]));
+}
+
+KZ_AVX2 KZ_INLINE void Store24(uint8_t* d, __m256i b, __m256i g, __m256i r) {
+  const __m256i o0 = Part(b, g, r, 0), o1 = Part(b, g, r, 1), o2 = Part(b, g, r, 2);
   auto* out = reinterpret_cast<__m256i*>(d);
-  _mm256_storeu_si256(out, _mm256_permute2x128_si256(o[0], o[1], 0x20));
-  _mm256_storeu_si256(out + 1, _mm256_permute2x128_si256(o[2], o[0], 0x30));
-  _mm256_storeu_si256(out + 2, _mm256_permute2x128_si256(o[1], o[2], 0x31));
+  _mm256_storeu_si256(out, _mm256_permute2x128_si256(o0, o1, 0x20));
+  _mm256_storeu_si256(out + 1, _mm256_permute2x128_si256(o2, o0, 0x30));
+  _mm256_storeu_si256(out + 2, _mm256_permute2x128_si256(o1, o2, 0x31));
 }
 
 template <RowKind kKind>
@@ -278,6 +280,138 @@ const RowKernels kAvx2{"avx2",
                        {Avx2Row<kRowYuy2>, Avx2Row<kRowUyvy>, Avx2Row<kRowY444>,
                         Avx2Row<kRowY411>, Avx2Row<kRowI420>, Avx2Row<kRowYvu9>}};
 
+// ---- AVX-512 with byte permutes (VBMI): 64 pixels a step, halves of 32 pixels in order.
+// Any byte of a register (or of two) can go anywhere, so loads gather samples into words
+// directly and the packed B, G, R bytes go into triples with two permutes per 64 bytes.
+
+#define KZ_AVX512 __attribute__((target("avx512bw,avx512vbmi")))
+
+using Index = std::array<uint8_t, 64>;
+constexpr uint64_t kEvenBytes = 0x5555555555555555u;
+
+// Word i of a half takes byte at(i); the odd bytes are masked to 0.
+template <class F>
+constexpr Index Gather(F at) {
+  Index m{};
+  for (int i = 0; i < 32; ++i) m[2 * i] = static_cast<uint8_t>(at(i));
+  return m;
+}
+
+template <int kU, int kV>
+constexpr Index kGather422[2] = {Gather([](int i) { return 4 * (i / 2) + kU; }),
+                                 Gather([](int i) { return 4 * (i / 2) + kV; })};
+constexpr Index kGather444[3] = {Gather([](int i) { return 3 * i; }),
+                                 Gather([](int i) { return 3 * i + 1; }),
+                                 Gather([](int i) { return 3 * i + 2; })};
+constexpr Index kGather411[3] = {Gather([](int i) { return 6 * (i / 4); }),
+                                 Gather([](int i) {
+                                   constexpr int kLuma[4] = {1, 2, 4, 5};
+                                   return 6 * (i / 4) + kLuma[i % 4];
+                                 }),
+                                 Gather([](int i) { return 6 * (i / 4) + 3; })};
+template <int kK>
+constexpr Index kGatherPlanar[2] = {Gather([](int i) { return i / kK; }),
+                                    Gather([](int i) { return (32 + i) / kK; })};
+
+// Where the pack puts pixel p: lane i / 8 of 16 bytes, after 8 bytes of the first half.
+constexpr int Packed(int p) {
+  const int i = p % 32;
+  return 16 * (i / 8) + 8 * (p / 32) + i % 8;
+}
+// Output part k (64 bytes of 192): B and G bytes from two registers, then R where `red`.
+struct Triples {
+  Index bg[3], r[3];
+  uint64_t red[3];
+};
+constexpr Triples MakeTriples() {
+  Triples t{};
+  for (int k = 0; k < 3; ++k) {
+    for (int j = 0; j < 64; ++j) {
+      const int o = 64 * k + j, at = Packed(o / 3);
+      if (o % 3 == 2) {
+        t.r[k][j] = static_cast<uint8_t>(at);
+        t.red[k] |= uint64_t{1} << j;
+      } else {
+        t.bg[k][j] = static_cast<uint8_t>(at + (o % 3 == 1 ? 64 : 0));
+      }
+    }
+  }
+  return t;
+}
+constexpr Triples kTriples = MakeTriples();
+
+KZ_AVX512 KZ_INLINE __m512i Idx(const Index& m) {
+  return _mm512_loadu_si512(m.data());
+}
+KZ_AVX512 KZ_INLINE __m512i Words(__m512i q, const Index& m) {
+  return _mm512_maskz_permutexvar_epi8(kEvenBytes, Idx(m), q);
+}
+
+KZ_AVX512 KZ_INLINE void Bgr(__m512i y, __m512i u, __m512i v, __m512i* bgr) {
+  const __m512i k128 = _mm512_set1_epi16(128);
+  const __m512i c = _mm512_sub_epi16(u, k128), d = _mm512_sub_epi16(v, k128);
+  auto offset = [&](__m512i x) KZ_AVX512 { return _mm512_srai_epi16(_mm512_add_epi16(x, k128), 8); };
+  const __m512i b = offset(_mm512_mullo_epi16(c, _mm512_set1_epi16(198)));
+  const __m512i g = offset(_mm512_sub_epi16(_mm512_mullo_epi16(c, _mm512_set1_epi16(88)),
+                                            _mm512_mullo_epi16(d, _mm512_set1_epi16(73))));
+  const __m512i r = offset(_mm512_mullo_epi16(d, _mm512_set1_epi16(103)));
+  bgr[0] = _mm512_add_epi16(_mm512_add_epi16(y, c), b);
+  bgr[1] = _mm512_sub_epi16(_mm512_sub_epi16(y, d), g);
+  bgr[2] = _mm512_add_epi16(_mm512_add_epi16(y, d), r);
+}
+
+template <RowKind kKind>
+KZ_AVX512 void Avx512Row(CRow s, CRow us, CRow vs, Row d, int32_t w) {
+  int32_t x = 0;
+  for (; x + 64 <= w; x += 64) {
+    __m512i y[2], u[2], v[2];
+    for (int h = 0; h < 2; ++h) {
+      if constexpr (kKind == kRowYuy2 || kKind == kRowUyvy) {
+        const __m512i q = _mm512_loadu_si512(s + 2 * x + 64 * h);
+        y[h] = kKind == kRowYuy2 ? _mm512_and_si512(q, _mm512_set1_epi16(0xFF))
+                                 : _mm512_srli_epi16(q, 8);
+        const auto& m = kKind == kRowYuy2 ? kGather422<1, 3> : kGather422<0, 2>;
+        u[h] = Words(q, m[0]);
+        v[h] = Words(q, m[1]);
+      } else if constexpr (kKind == kRowY444) {
+        CRow p = s + 3 * x + 96 * h;
+        const __m512i a = _mm512_loadu_si512(p), b = _mm512_maskz_loadu_epi8(0xFFFFFFFFu, p + 64);
+        __m512i* out[3] = {&u[h], &y[h], &v[h]};
+        for (int ch = 0; ch < 3; ++ch) {
+          *out[ch] = _mm512_maskz_permutex2var_epi8(kEvenBytes, a, Idx(kGather444[ch]), b);
+        }
+      } else if constexpr (kKind == kRowY411) {
+        const __m512i q = _mm512_maskz_loadu_epi8((uint64_t{1} << 48) - 1, s + 3 * x / 2 + 48 * h);
+        u[h] = Words(q, kGather411[0]);
+        y[h] = Words(q, kGather411[1]);
+        v[h] = Words(q, kGather411[2]);
+      } else {
+        y[h] = _mm512_cvtepu8_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(s + x + 32 * h)));
+        constexpr int kK = kKind == kRowI420 ? 2 : 4;
+        constexpr uint64_t kBytes = (uint64_t{1} << (64 / kK)) - 1;
+        u[h] = Words(_mm512_maskz_loadu_epi8(kBytes, us + x / kK), kGatherPlanar<kK>[h]);
+        v[h] = Words(_mm512_maskz_loadu_epi8(kBytes, vs + x / kK), kGatherPlanar<kK>[h]);
+      }
+    }
+    __m512i lo[3], hi[3];
+    Bgr(y[0], u[0], v[0], lo);
+    Bgr(y[1], u[1], v[1], hi);
+    const __m512i b = _mm512_packus_epi16(lo[0], hi[0]);
+    const __m512i g = _mm512_packus_epi16(lo[1], hi[1]);
+    const __m512i r = _mm512_packus_epi16(lo[2], hi[2]);
+    for (int k = 0; k < 3; ++k) {
+      const __m512i bg = _mm512_permutex2var_epi8(b, Idx(kTriples.bg[k]), g);
+      _mm512_storeu_si512(d + 3 * x + 64 * k,
+                          _mm512_mask_permutexvar_epi8(bg, kTriples.red[k], Idx(kTriples.r[k]), r));
+    }
+  }
+  PlainRowFrom(kKind, s, us, vs, d, w, x);
+}
+
+const RowKernels kAvx512{"avx512vbmi",
+                         {Avx512Row<kRowYuy2>, Avx512Row<kRowUyvy>, Avx512Row<kRowY444>,
+                          Avx512Row<kRowY411>, Avx512Row<kRowI420>, Avx512Row<kRowYvu9>}};
+
 }  // namespace
 
 const RowKernels* Sse2Rows() {
@@ -291,6 +425,14 @@ const RowKernels* Avx2Rows() {
   return __builtin_cpu_supports("avx2") ? &kAvx2 : nullptr;
 #endif
 }
+const RowKernels* Avx512Rows() {
+#ifdef _WIN32
+  return nullptr;
+#else
+  return __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vbmi") ? &kAvx512
+                                                                                    : nullptr;
+#endif
+}
 
 #else
 
@@ -298,6 +440,9 @@ const RowKernels* Sse2Rows() {
   return nullptr;
 }
 const RowKernels* Avx2Rows() {
+  return nullptr;
+}
+const RowKernels* Avx512Rows() {
   return nullptr;
 }
 
