@@ -83,9 +83,10 @@ uint32_t WriteFrame(StreamRecord* e, Job& job, const uint8_t* frame) {
     hooks.context = e;
     hooks.neverDraw = true;
     hooks.aviWrite = WriteAviShown;
+    hooks.spare = &e->show.spareImage;
     uint8_t* bitmap = ShowStep(*e, frame, e->frameBytes, ShowCallbacks{}, hooks);
     if (!bitmap) return KZ_ERR_MEMORY;
-    BlockFree(bitmap);
+    e->show.spareImage = bitmap;  // drawn into again at the next frame
   } else {
     const KZFILEINFO& s = p.sequenceInfo;
     const SourceFrame source{static_cast<int32_t>(s.format), s.width, s.height,

@@ -137,6 +137,7 @@ bool ReleaseEntry(StreamRecord* entry, uint32_t generation) {
   if (pinnedImage != shownImage) BlockFree(pinnedImage);
   BlockFree(entry->show.shownFrame);
   if (entry->show.pinnedFrame != entry->show.shownFrame) BlockFree(entry->show.pinnedFrame);
+  BlockFree(entry->show.spareImage);
   BlockFree(entry->exp.ranges);
   if (entry->exp.options) GlobalFree(entry->exp.options);
   CloseThread(entry->grabThread);

@@ -17,7 +17,7 @@ int64_t Elapsed(DWORD start) {
   return int64_t{static_cast<uint32_t>(timeGetTime() - start)};
 }
 
-// A frame buffer that is no longer shown nor held goes back to the thread's spare.
+// A frame buffer or bitmap that is no longer shown nor held goes back to the thread's spare.
 void Recycle(uint8_t* frame, uint8_t*& spare) {
   if (!frame) return;
   if (!spare) {
@@ -37,7 +37,7 @@ void PublishImage(StreamRecord& e, uint8_t* bitmap, const uint8_t* frame, int32_
   uint8_t* copy = spare ? spare : static_cast<uint8_t*>(BlockAlloc(e.frameBytes));
   spare = nullptr;
   if (!copy) {
-    BlockFree(bitmap);
+    Recycle(bitmap, s.spareImage);
     shownCount.fetch_add(1, std::memory_order_acq_rel);
     return;
   }
@@ -49,7 +49,7 @@ void PublishImage(StreamRecord& e, uint8_t* bitmap, const uint8_t* frame, int32_
   if (before & kLockPinning) {
     s.imageLock.fetch_and(~kLockPublishing, std::memory_order_release);
     shownCount.fetch_add(1, std::memory_order_acq_rel);
-    BlockFree(bitmap);
+    Recycle(bitmap, s.spareImage);
     spare = copy;
     return;
   }
@@ -75,7 +75,7 @@ void PublishImage(StreamRecord& e, uint8_t* bitmap, const uint8_t* frame, int32_
   shownCount.fetch_add(1, std::memory_order_acq_rel);
   s.imageLock.fetch_and(~kLockPublishing, std::memory_order_release);
   // Freed after the lock bit is down: a caller waits only for the pointer swaps.
-  for (uint8_t* image : freeImages) BlockFree(image);
+  for (uint8_t* image : freeImages) Recycle(image, s.spareImage);
   for (uint8_t* old : freeFrames) Recycle(old, spare);
 }
 
@@ -106,7 +106,9 @@ int64_t BitmapBytes(const uint8_t* bitmap) {
 void ShowAndPublish(StreamRecord& e, const uint8_t* frame, int32_t slot,
                     const ShowCallbacks& callbacks, const ShowHooks& hooks,
                     std::atomic<uint32_t>& shownCount, uint8_t*& spare) {
-  uint8_t* bitmap = ShowStep(e, frame, e.frameBytes, callbacks, hooks);
+  ShowHooks withSpare = hooks;
+  withSpare.spare = &e.show.spareImage;
+  uint8_t* bitmap = ShowStep(e, frame, e.frameBytes, callbacks, withSpare);
   if (bitmap) {
     Sleep(0);
     PublishImage(e, bitmap, frame, slot, spare, shownCount);
@@ -164,6 +166,8 @@ void ClearPublished(StreamRecord& e) {
   BlockFree(s.shownFrame);
   s.shownFrame = nullptr;
   s.pinnedFrame = nullptr;
+  BlockFree(s.spareImage);
+  s.spareImage = nullptr;
   s.imageLock.store(0, std::memory_order_release);
 }
 

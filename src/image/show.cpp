@@ -14,6 +14,24 @@
 
 namespace kz {
 
+namespace {
+
+// The spare bitmap when it has the size and depth asked for; otherwise it is freed.
+uint8_t* TakeSpare(uint8_t*& spare, int32_t w, int32_t h, bool eightBit) {
+  uint8_t* taken = spare;
+  spare = nullptr;
+  if (!taken) return nullptr;
+  BITMAPINFOHEADER header;
+  std::memcpy(&header, taken, sizeof header);
+  if (header.biWidth == w && header.biHeight == h && header.biBitCount == (eightBit ? 8 : 24)) {
+    return taken;
+  }
+  BlockFree(taken);
+  return nullptr;
+}
+
+}  // namespace
+
 void PrepareShow(StreamRecord& rec) {
   ShowState& s = rec.show;
   BuildPlan(rec.display, s.resamplePlan, s.adjustTables, s.shownWidth, s.shownHeight,
@@ -37,7 +55,8 @@ uint8_t* ShowStep(StreamRecord& rec, const uint8_t* source, size_t sourceBytes,
   const int32_t h = planned ? s.resamplePlan->height : block.height;
   const int64_t bytes = PackedBitmapSize(w, h, eightBit);
   if (bytes < 0) return nullptr;
-  auto* bitmap = static_cast<uint8_t*>(BlockAlloc(static_cast<size_t>(bytes)));
+  uint8_t* bitmap = hooks.spare ? TakeSpare(*hooks.spare, w, h, eightBit) : nullptr;
+  if (!bitmap) bitmap = static_cast<uint8_t*>(BlockAlloc(static_cast<size_t>(bytes)));
   if (!bitmap) return nullptr;
   uint8_t* rows = WritePackedBitmapHeader(bitmap, w, h, eightBit);
   const int64_t stride = BitmapStride(w, eightBit);

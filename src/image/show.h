@@ -32,6 +32,9 @@ struct ShowHooks {
   void (*afterDraw)(void* context, const void* source, const void* bitmap) = nullptr;
   // Writing the picture as shown to AVI: receives the packed bitmap.
   void (*aviWrite)(void* context, const uint8_t* bitmap) = nullptr;
+  // A bitmap of an earlier frame to draw into when its size and depth still fit (it is
+  // taken, or freed when it does not fit); null: a new one is allocated.
+  uint8_t** spare = nullptr;
 };
 
 // Runs the step on `rec` (its active display block, plan, tables, targetDC and palette)

@@ -31,6 +31,9 @@ struct ShowState {
   // is never read.
   uint8_t* shownFrame = nullptr;
   uint8_t* pinnedFrame = nullptr;
+  // A bitmap neither shown nor held any more, kept by the publishing thread for its next
+  // frame so that a running stream allocates no bitmap per frame.
+  uint8_t* spareImage = nullptr;
 };
 
 }  // namespace kz

@@ -174,6 +174,27 @@ TEST_F(LiveDisplay, EightBitFramesAreDrawn) {
   EXPECT_EQ(KZStopDisplay(session_, 1, window_), 1);
 }
 
+// Once running, a display allocates nothing per frame: with every allocation failing, new
+// pictures are still drawn and published.
+TEST_F(LiveDisplay, ARunningDisplayAllocatesNothingPerFrame) {
+  KZDISPLAY b = Block();
+  ASSERT_EQ(KZStartDisplay(&b), 1) << KZGetLastError();
+  ASSERT_TRUE(WaitFrames(1, 3));
+  StreamRecord* e = FindStream(1, kDisplayBit);
+  ASSERT_NE(e, nullptr);
+  kzwinFailAllocAfter(0);
+  // A frame on its way when allocations began to fail may still have got its bitmap.
+  const uint32_t settled = e->live.framesShown.load() + 2;
+  ASSERT_TRUE(PumpUntil([&] { return e->live.framesShown.load() >= settled; }));
+  const uint8_t* before = e->show.shownImage.load();
+  const bool published = PumpUntil([&] {
+    return e->live.framesShown.load() >= settled + 3 && e->show.shownImage.load() != before;
+  });
+  kzwinFailAllocAfter(-1);
+  EXPECT_TRUE(published);
+  EXPECT_EQ(KZStopDisplay(session_, 1, window_), 1);
+}
+
 TEST_F(LiveDisplay, ZoomTurnAndColourChangeWhileItRuns) {
   KZDISPLAY b = Block(1, 160, 120);
   ASSERT_EQ(KZStartDisplay(&b), 1);
