@@ -17,8 +17,18 @@ int32_t Sat32(int64_t v) {
   return static_cast<int32_t>(std::clamp<int64_t>(v, INT32_MIN, INT32_MAX));
 }
 
+// A product beyond 64 bits (a saturated entry times a gain from extreme saturation and
+// chroma settings) saturates like every other result.
 void Gain(int32_t* t, int64_t num, int64_t den, int64_t offset) {
-  for (int i = 0; i < 256; ++i) t[i] = Sat32((int64_t{t[i]} - 0x8000) * num / den + offset);
+  for (int i = 0; i < 256; ++i) {
+    const int64_t distance = int64_t{t[i]} - 0x8000;
+    int64_t product = 0;
+    if (__builtin_mul_overflow(distance, num, &product)) {
+      t[i] = (distance < 0) != (num < 0) ? INT32_MIN : INT32_MAX;
+    } else {
+      t[i] = Sat32(product / den + offset);
+    }
+  }
 }
 
 void Gamma(int32_t* t, double gamma) {
