@@ -156,6 +156,10 @@ void AreaTaps(int64_t n, int64_t p0, double t, double q, int32_t m, int64_t* ind
 
 void ComputeTaps(int64_t n, int64_t outLen, double q, int32_t m, int32_t area, int64_t* index,
                  int32_t* weight) {
+  // A scale so small that its reciprocal overflows (a zoom times aspect that underflows)
+  // shrinks the picture to one sample all the same; an infinite step would make its
+  // position and weight NaN.
+  if (!std::isfinite(q)) q = std::numeric_limits<double>::max();
   const int32_t slots = m + 1;
   for (int64_t i = 0; i < outLen; ++i) {
     int64_t* idx = index + i * slots;
