@@ -116,6 +116,9 @@ HRESULT Prepare(CompressedStream* cs, int width, int height) {
     bool dataRate = (cs->flags & AVICOMPRESSF_DATARATE) && cs->bytesPerSecond > 0;
     if (dataRate) enc->bit_rate = int64_t{cs->bytesPerSecond} * 8;
     if (cs->codecId == AV_CODEC_ID_H264) {
+      // x264 counts the rate in whole kbit/s: below 1 it refuses to open, and its failed open
+      // leaks its settings. The lowest rate it can express stands in for a lower one.
+      if (dataRate) enc->bit_rate = std::max<int64_t>(enc->bit_rate, 1000);
       av_opt_set(enc->priv_data, "tune", "zerolatency", 0);
       av_opt_set(enc->priv_data, "x264-params", "scenecut=0:rc-lookahead=0:sync-lookahead=0", 0);
       if (!dataRate) av_opt_set_double(enc->priv_data, "crf", 10.0 + 41.0 * (10000 - q) / 10000, 0);

@@ -13,6 +13,7 @@
 #define KZ_FUZZ_ENTRY(name) \
   extern "C" int KzFuzz_##name(const uint8_t*, size_t) __attribute__((weak));
 KZ_FUZZ_ENTRY(api_records)
+KZ_FUZZ_ENTRY(avi_options)
 KZ_FUZZ_ENTRY(image_load)
 #undef KZ_FUZZ_ENTRY
 
@@ -64,6 +65,11 @@ const Case kCases[] = {
        "00*45 41 00*6 ea*31 63*76 00*32 76767676 00*76 01 00*49 410001 00*9 02 00*44 97 "
        "00*48 03 00*15 01006040000850e6 00*45 41 00*6 ea*28 00*25 01 00*28 02 00*44 97 "
        "00*48 03 00*15 01006040000850e6 00*45 41 00*6 ea*28 0000000000 "},
+    // H.264 options with a data rate of 4 bytes a second: x264 refused the rate of 0 kbit/s
+    // and leaked what it had been set up with.
+    {"x264 rate below 1 kbit/s", KzFuzz_avi_options,
+       "01010000002c0000007669647348323634050000004c1d000004000000 be*8 0c 00*11 "
+       "30a8000004 00*7 013a020304 "},
 };
 
 TEST(FuzzRegression, FoundInputsEndInResultsOrCodes) {
