@@ -38,6 +38,9 @@ TEST(Api, ThirtyTwoSessionsWithTheirTables) {
     }
     ids.push_back(id);
   }
+  tables[32].size = 200;  // the count is checked before the size
+  EXPECT_EQ(KZBegin(&tables[32]), 0u);
+  EXPECT_EQ(KZGetLastError(), uint32_t{KZ_ERR_TOO_MANY_SESSIONS});
   tables[32].size = sizeof(KZACCESS);
   EXPECT_EQ(KZBegin(&tables[32]), 0u);
   EXPECT_EQ(KZGetLastError(), uint32_t{KZ_ERR_TOO_MANY_SESSIONS});

@@ -202,6 +202,12 @@ TEST(StreamTable, StopFamilyMatchesItsOwnBitOnly) {
   EXPECT_EQ(KZStopAll(s.id, 2, FakeWindow(0x400)), 1);
   EXPECT_EQ(live.entry()->streamId.load(), 0u);
   EXPECT_CALL_ERR(KZStopAll(0, 0, nullptr), 0, KZ_ERR_NOTHING_STOPPED);
+  // The session is checked first, by every member of the family.
+  const uint32_t closed = KZBegin(nullptr);
+  ASSERT_EQ(KZEnd(closed), 1);
+  for (auto stop : {KZStopDisplay, KZStopRecord, KZStopPlayback, KZStopAll}) {
+    EXPECT_CALL_ERR(stop(closed, 0, nullptr), 0, KZ_ERR_SESSION);
+  }
 }
 
 TEST(StreamTable, StopAllKeepsToItsSession) {
