@@ -1,65 +1,63 @@
 #include "record/codec.h"
 
+#include <algorithm>
 #include <array>
+#include <bit>
 #include <cstring>
 
 namespace kz {
 namespace {
 
-constexpr uint32_t kHashBits = 13;  // 8192 slots for at most 3839 strings: load under 1/2
-constexpr uint32_t kHashSlots = 1u << kHashBits;
+static_assert(std::endian::native == std::endian::little, "the bit packing loads words");
 
-// Dictionary of the encoder. A slot holds (prefix << 20) | (byte << 12) | code, 0 = free;
-// slotOf remembers where each string went so a reset clears only what was used.
+constexpr uint32_t kHashBits = 14;  // 8192 slots for at most 3839 strings: load under 1/2
+constexpr uint32_t kHashMask = (1u << kHashBits) - 1;
+
+// The hash of the string (s, t), prefix code s and remapped byte t, is
+// F * (256 s + t) mod 2^32 = PrefixShare(s) + F t: with F odd it identifies (s, t) outright,
+// and its top bits pick the slot. A slot holds the hash of its string in its low half and
+// PrefixShare of the string's own code in its high half (0 = free), so walking down a string
+// costs a load, an add and a shift per byte; the code itself is recovered from its share
+// only where it is written. slotOf remembers where each string went so a reset clears only
+// what was used.
+constexpr uint32_t kHashFactor = 0x9E3779B1u;
+
+constexpr uint32_t PrefixShare(uint32_t code) {
+  return code * (kHashFactor << 8);
+}
+
+// F^-1 mod 2^24, by Newton's iteration: PrefixShare(c) >> 8 = F c mod 2^24.
+constexpr uint32_t InverseFactor() {
+  uint32_t x = kHashFactor;
+  for (int i = 0; i < 5; ++i) x *= 2 - kHashFactor * x;
+  return x & 0xFFFFFF;
+}
+
+constexpr uint32_t CodeOfShare(uint32_t share) {
+  return ((share >> 8) * InverseFactor()) & 0xFFFFFF;
+}
+
+static_assert(CodeOfShare(PrefixShare(4095)) == 4095 && CodeOfShare(PrefixShare(0)) == 0);
+
 struct EncoderDictionary {
-  std::array<uint32_t, kHashSlots> slots;
+  std::array<uint64_t, kHashMask + 1> slots;
   std::array<uint16_t, kCodecMaxCodes> slotOf;
 };
 
-// LSB-first bit writer that stores only whole bytes it has finished, so it never touches
-// a byte past the last one holding a written bit.
-class BitWriter {
- public:
-  explicit BitWriter(uint8_t* out) : out_(out) {}
-  void Put(uint32_t code, uint32_t width) {
-    acc_ |= static_cast<uint64_t>(code) << pending_;
-    pending_ += width;
-    bits_ += width;
-    if (pending_ >= 32) {
-      const uint32_t word = static_cast<uint32_t>(acc_);
-      out_[0] = static_cast<uint8_t>(word);
-      out_[1] = static_cast<uint8_t>(word >> 8);
-      out_[2] = static_cast<uint8_t>(word >> 16);
-      out_[3] = static_cast<uint8_t>(word >> 24);
-      out_ += 4;
-      acc_ >>= 32;
-      pending_ -= 32;
-    }
-  }
-  void Flush() {
-    while (pending_ > 0) {
-      *out_++ = static_cast<uint8_t>(acc_);
-      acc_ >>= 8;
-      pending_ = pending_ > 8 ? pending_ - 8 : 0;
-    }
-  }
-  uint64_t bits() const { return bits_; }
+inline uint64_t Load64(const uint8_t* p) {
+  uint64_t v;
+  std::memcpy(&v, p, 8);
+  return v;
+}
 
- private:
-  uint8_t* out_;
-  uint64_t acc_ = 0;
-  uint32_t pending_ = 0;
-  uint64_t bits_ = 0;
-};
+inline void Store64(uint8_t* p, uint64_t v) {
+  std::memcpy(p, &v, 8);
+}
 
 size_t StoredForm(uint8_t* dst, const uint8_t* src, size_t srcLen) {
   dst[0] = 0;
   if (srcLen > 0) std::memcpy(dst + 1, src, srcLen);
   return srcLen + 1;
-}
-
-inline uint32_t HashSlot(uint32_t key) {
-  return (key * 0x9E3779B1u) >> (32 - kHashBits);
 }
 
 }  // namespace
@@ -100,9 +98,14 @@ uint8_t ChooseKey(const uint8_t* src, size_t srcLen) {
 size_t CompressFrame(uint8_t* dst, const uint8_t* src, size_t srcLen, size_t dstLimit) {
   if (srcLen == 0) return StoredForm(dst, src, 0);
   const uint8_t k = ChooseKey(src, srcLen);
-  dst[0] = k;
   std::array<uint8_t, 256> remap;
   for (uint32_t b = 0; b < 256; ++b) remap[b] = static_cast<uint8_t>(((b + 1) & 255) ^ k);
+  // Both shares of the hash for every input byte, remapped.
+  std::array<uint32_t, 256> byteShare, literalShare;
+  for (uint32_t b = 0; b < 256; ++b) {
+    byteShare[b] = remap[b] * kHashFactor;
+    literalShare[b] = PrefixShare(remap[b]);
+  }
 
   // Coding stops (and the stored form is returned) once the writer's byte position
   // 1 + bits / 8 reaches dstLimit - 4, or once the block can no longer be shorter than the
@@ -112,112 +115,123 @@ size_t CompressFrame(uint8_t* dst, const uint8_t* src, size_t srcLen, size_t dst
   const uint64_t uselessBits = static_cast<uint64_t>(srcLen) * 8 - 7;
   const uint64_t stopBits = markBits < uselessBits ? markBits : uselessBits;
 
+  // The writer stores 8 bytes at its byte position after every byte of input; as long as
+  // fewer than stopBits bits are written that stays inside max(dstLimit + 4, srcLen + 1)
+  // bytes once that room is 17 bytes or more. A smaller block is coded in a scratch area.
+  std::array<uint8_t, 32> scratch;
+  const size_t room = dstLimit + 4 > srcLen + 1 ? dstLimit + 4 : srcLen + 1;
+  uint8_t* const block = room < 17 ? scratch.data() : dst;
+  block[0] = k;
+
   EncoderDictionary dict;
   dict.slots.fill(0);
-  BitWriter out(dst + 1);
+  uint8_t* out = block + 1;
+  uint64_t acc = 0;    // bits not yet behind `out`, fewer than 8 between bytes
+  uint32_t held = 0;   // how many
+  uint64_t bits = 0;   // written in all
+  auto put = [&](uint32_t code, uint32_t width) {
+    acc |= static_cast<uint64_t>(code) << held;
+    held += width;
+    bits += width;
+    Store64(out, acc);
+    out += held >> 3;
+    acc >>= held & ~7u;
+    held &= 7;
+  };
 
-  uint32_t s = remap[src[0]];
+  uint32_t sShare = literalShare[src[0]];  // the current string, by its share
   uint32_t width = 9, limit = 512, next = kCodecFirstString, highBit = 256;
-  int32_t cost = 0;
-  for (size_t i = 1; i < srcLen; ++i) {
-    const uint32_t t = remap[src[i]];
-    cost -= 6;
-    const uint32_t key = (s << 8) | t;
-    uint32_t slot = HashSlot(key);
-    bool found = false;
-    for (uint32_t e; (e = dict.slots[slot]) != 0; slot = (slot + 1) & (kHashSlots - 1)) {
-      if ((e >> 12) == key) {
-        s = e & 0xFFF;
-        found = true;
-        break;
-      }
+  // The cost measure (bits written less 6 per byte since the last reset) is formed only
+  // where a code is written: it cannot grow on a byte that extends the current string.
+  uint64_t resetBits = 0;
+  const uint8_t* resetAt = src;
+  const uint8_t* const end = src + srcLen;
+  for (const uint8_t* p = src + 1; p != end; ++p) {
+    const uint32_t hash = sShare + byteShare[*p];
+    uint32_t slot = hash >> (32 - kHashBits);
+    uint64_t e;
+    while ((e = dict.slots[slot]) != 0) {
+      if (static_cast<uint32_t>(e) == hash) break;
+      slot = (slot + 1) & kHashMask;
     }
-    if (found) continue;
-    dict.slots[slot] = (key << 12) | next;
+    if (e != 0) {
+      sShare = static_cast<uint32_t>(e >> 32);
+      continue;
+    }
+    dict.slots[slot] = (static_cast<uint64_t>(PrefixShare(next)) << 32) | hash;
     dict.slotOf[next] = static_cast<uint16_t>(slot);
-    const uint32_t w = (s | highBit) >= next ? width - 1 : width;
-    out.Put(s, w);
-    cost += static_cast<int32_t>(w);
-    s = t;
-    if (out.bits() >= stopBits) return StoredForm(dst, src, srcLen);
+    const uint32_t s = CodeOfShare(sShare);
+    put(s, (s | highBit) >= next ? width - 1 : width);
+    sShare = literalShare[*p];
     ++next;
-    bool reset = false;
-    if (next > limit) {
-      ++width;
-      limit *= 2;
-      highBit *= 2;
-      if (width == 12) limit -= 1;  // the next growth fires when next passes 4095
-      if (width == 13) {
-        width = 12;
-        highBit /= 2;
-        reset = true;
+    const int64_t cost = static_cast<int64_t>(bits - resetBits) - 6 * (p - resetAt);
+    if (bits >= stopBits || next > limit || cost >= kCodecResetCost) [[unlikely]] {
+      if (bits >= stopBits) return StoredForm(dst, src, srcLen);
+      bool reset = false;
+      if (next > limit) {
+        ++width;
+        limit *= 2;
+        highBit *= 2;
+        if (width == 12) limit -= 1;  // the next growth fires when next passes 4095
+        if (width == 13) {
+          width = 12;
+          highBit /= 2;
+          reset = true;
+        }
       }
-    }
-    if (reset || cost >= kCodecResetCost) {
-      out.Put(kCodecResetCode, (kCodecResetCode | highBit) >= next ? width - 1 : width);
-      if (out.bits() >= stopBits) return StoredForm(dst, src, srcLen);
-      for (uint32_t c = kCodecFirstString; c < next; ++c) dict.slots[dict.slotOf[c]] = 0;
-      width = 9;
-      limit = 512;
-      next = kCodecFirstString;
-      highBit = 256;
-      cost = 0;
+      if (reset || cost >= kCodecResetCost) {
+        put(kCodecResetCode, (kCodecResetCode | highBit) >= next ? width - 1 : width);
+        if (bits >= stopBits) return StoredForm(dst, src, srcLen);
+        for (uint32_t c = kCodecFirstString; c < next; ++c) dict.slots[dict.slotOf[c]] = 0;
+        width = 9;
+        limit = 512;
+        next = kCodecFirstString;
+        highBit = 256;
+        resetBits = bits;
+        resetAt = p;
+      }
     }
   }
-  out.Put(s, (s | highBit) >= next ? width - 1 : width);
-  out.Flush();
-  const uint64_t length = 1 + (out.bits() + 7) / 8;
-  if (static_cast<uint64_t>(srcLen) + 1 > length) return static_cast<size_t>(length);
-  return StoredForm(dst, src, srcLen);
+  const uint32_t s = CodeOfShare(sShare);
+  put(s, (s | highBit) >= next ? width - 1 : width);
+  const uint64_t length = 1 + (bits + 7) / 8;
+  if (static_cast<uint64_t>(srcLen) + 1 <= length) return StoredForm(dst, src, srcLen);
+  if (block != dst) std::memcpy(dst, block, static_cast<size_t>(length));
+  return static_cast<size_t>(length);
 }
 
 namespace {
 
-// LSB-first reader over the code bytes src[1..srcLen); bits past the end read as 0.
-class BitReader {
- public:
-  BitReader(const uint8_t* src, size_t srcLen) : src_(src), len_(srcLen) {}
-  uint32_t Peek(uint32_t width) const {
-    const uint64_t byte = 1 + (pos_ >> 3);
-    uint32_t word = 0;
-    if (byte + 4 <= len_) {
-      word = static_cast<uint32_t>(src_[byte]) | (static_cast<uint32_t>(src_[byte + 1]) << 8) |
-             (static_cast<uint32_t>(src_[byte + 2]) << 16) |
-             (static_cast<uint32_t>(src_[byte + 3]) << 24);
-    } else {
-      for (uint32_t i = 0; i < 4; ++i) {
-        if (byte + i < len_) word |= static_cast<uint32_t>(src_[byte + i]) << (8 * i);
-      }
-    }
-    return (word >> (pos_ & 7)) & ((1u << width) - 1);
+// The bits of a block from bit `pos` of its code stream on, where fewer than 8 bytes are
+// left; bits past the end read as 0.
+inline uint32_t TailBits(const uint8_t* src, size_t srcLen, uint64_t pos) {
+  const uint64_t byte = 1 + (pos >> 3);
+  uint32_t word = 0;
+  for (uint64_t i = 0; i < 4; ++i) {
+    if (byte + i < srcLen) word |= static_cast<uint32_t>(src[byte + i]) << (8 * i);
   }
-  void Skip(uint32_t width) { pos_ += width; }
-  // True once the byte position 1 + bits / 8 has reached the end of the block.
-  bool AtEnd() const { return 1 + (pos_ >> 3) >= len_; }
+  return word >> (pos & 7);
+}
 
- private:
-  const uint8_t* src_;
-  uint64_t len_;
-  uint64_t pos_ = 0;
-};
-
-// Decoder tables: every code knows its last byte, its prefix, its first byte and its
-// length, so a string is written backwards straight into the output.
+// Decoder tables: every string is a run of bytes already in the output (or, for a single
+// byte, in the unmapped-byte table), so decoding a code is a copy of `length` bytes.
 struct DecoderTables {
-  std::array<uint16_t, kCodecMaxCodes> prefix;
+  std::array<const uint8_t*, kCodecMaxCodes> at;
   std::array<uint16_t, kCodecMaxCodes> length;
-  std::array<uint8_t, kCodecMaxCodes> last;
-  std::array<uint8_t, kCodecMaxCodes> first;
+  alignas(16) std::array<uint8_t, 256 + 16> byte;  // 16 bytes of slack for whole-chunk copies
 };
 
-// Writes the first `count` bytes of the string of code c (of total length len) at out.
-inline void WriteString(const DecoderTables& t, uint32_t c, uint32_t len, uint32_t count,
-                        uint8_t* out) {
-  for (uint32_t j = len - 1; j > 0; --j) {
-    if (j < count) out[j] = t.last[c];
-    c = t.prefix[c];
+// Copies n (at least 1) bytes from `from` to `to` in 16-byte chunks, writing up to 15
+// bytes past to + n and reading up to 15 past from + n. Right when every source byte that
+// matters lies before `to`: a chunk is loaded whole before it is stored.
+inline void CopyRun(uint8_t* to, const uint8_t* from, uint32_t n) {
+  uint8_t chunk[16];
+  std::memcpy(chunk, from, 16);
+  std::memcpy(to, chunk, 16);
+  for (uint32_t j = 16; j < n; j += 16) {
+    std::memcpy(chunk, from + j, 16);
+    std::memcpy(to + j, chunk, 16);
   }
-  out[0] = t.last[c];
 }
 
 }  // namespace
@@ -232,75 +246,117 @@ size_t DecompressFrame(uint8_t* dst, const uint8_t* src, size_t dstLen, size_t s
   }
   DecoderTables t;
   for (uint32_t v = 0; v < 256; ++v) {
-    const uint8_t b = static_cast<uint8_t>(((v ^ k) - 1) & 255);
-    t.last[v] = b;
-    t.first[v] = b;
+    t.byte[v] = static_cast<uint8_t>(((v ^ k) - 1) & 255);
+    t.at[v] = &t.byte[v];
     t.length[v] = 1;
-    t.prefix[v] = 0;
   }
-  BitReader in(src, srcLen);
+  std::fill(t.byte.begin() + 256, t.byte.end(), uint8_t{0});
+
+  // Dictionary state. A code is one bit short when (v | highBit) > cut: cut is `next`,
+  // or next - 1 for the first code after a reset (and at the start), which is tested with >=.
+  uint32_t width = 9, mask = 511, limit = 512, next = kCodecFirstString, highBit = 256;
+  uint32_t cut = next - 1;
+  bool first = true;
   size_t out = 0;
-  for (;;) {
-    // After a reset (and at the start): the first code is a literal, tested with >=.
-    uint32_t width = 9, limit = 512, next = kCodecFirstString, highBit = 256;
-    uint32_t v = in.Peek(width);
-    if ((v | highBit) >= next) {
-      in.Skip(width - 1);
-      v &= highBit - 1;
-    } else {
-      in.Skip(width);
+  size_t prevAt = 0;  // where the previous string starts in the output
+  uint32_t prevLength = 0;
+  enum class Step { kGo, kEnd };
+  // Everything a code does once it is read; kEnd when decoding is over.
+  auto take = [&](uint32_t v) -> Step {
+    if (first) [[unlikely]] {
+      if (v >= 256) return Step::kEnd;
+      prevAt = out;
+      prevLength = 1;
+      dst[out++] = t.byte[v];
+      first = false;
+      cut = next;
+      return out == dstLen ? Step::kEnd : Step::kGo;
     }
-    if (v >= 256) return out;
-    dst[out++] = t.last[v];
-    if (out == dstLen) return out;
-    uint32_t prev = v;
-    for (;;) {
-      if (in.AtEnd()) return out;
-      v = in.Peek(width);
-      if ((v | highBit) > next) {
-        in.Skip(width - 1);
-        v &= highBit - 1;
+    if (v == kCodecResetCode) [[unlikely]] {
+      width = 9;
+      mask = 511;
+      limit = 512;
+      next = kCodecFirstString;
+      highBit = 256;
+      cut = next - 1;
+      first = true;
+      return Step::kGo;
+    }
+    // v <= next always holds here (a given-back code is below highBit <= next), and
+    // next <= 4096, so v == next only while a code is still to be defined.
+    const size_t room = dstLen - out;
+    uint8_t* to = dst + out;
+    uint32_t len;
+    if (v < next) [[likely]] {
+      len = t.length[v];
+      if (len + 16 <= room) [[likely]] {
+        CopyRun(to, t.at[v], len);
       } else {
-        in.Skip(width);
-      }
-      if (v == kCodecResetCode) break;
-      // v <= next always holds here (a given-back code is below highBit <= next), and
-      // next <= 4096, so v == next only while a code is still to be defined.
-      uint32_t len, firstByte;
-      const size_t room = dstLen - out;
-      if (v < next) {
-        len = t.length[v];
-        firstByte = t.first[v];
+        // Near the end of the output: exact copies. The run lies wholly before `to`.
+        std::memcpy(to, t.at[v], len < room ? len : room);
         if (len > room) {
-          WriteString(t, v, len, static_cast<uint32_t>(room), dst + out);
-          return dstLen;
-        }
-        WriteString(t, v, len, len, dst + out);
-      } else {
-        // The string being defined right now: the previous string plus its first byte.
-        len = t.length[prev] + 1u;
-        firstByte = t.first[prev];
-        const uint32_t count = len > room ? static_cast<uint32_t>(room) : len;
-        WriteString(t, prev, len - 1, count < len ? count : len - 1, dst + out);
-        if (count < len) return dstLen;
-        dst[out + len - 1] = static_cast<uint8_t>(firstByte);
-      }
-      out += len;
-      if (next < kCodecMaxCodes) {
-        t.prefix[next] = static_cast<uint16_t>(prev);
-        t.last[next] = static_cast<uint8_t>(firstByte);
-        t.first[next] = t.first[prev];
-        t.length[next] = static_cast<uint16_t>(t.length[prev] + 1u);
-        ++next;
-        if (next == limit && width < 12) {
-          ++width;
-          limit *= 2;
-          highBit *= 2;
+          out = dstLen;
+          return Step::kEnd;
         }
       }
-      prev = v;
-      if (out == dstLen) return out;
+    } else {
+      // The string being defined right now: the previous string plus its own first byte,
+      // which this copy has just written (the previous string ends at `to`).
+      len = prevLength + 1;
+      const uint8_t* from = dst + prevAt;
+      const uint32_t n = len < room ? len : static_cast<uint32_t>(room);
+      for (uint32_t j = 0; j < n; ++j) to[j] = from[j];
+      if (len > room) {
+        out = dstLen;
+        return Step::kEnd;
+      }
     }
+    if (next < kCodecMaxCodes) [[likely]] {
+      t.at[next] = dst + prevAt;
+      t.length[next] = static_cast<uint16_t>(prevLength + 1);
+      ++next;
+      ++cut;
+      if (next == limit && width < 12) [[unlikely]] {
+        ++width;
+        mask = 2 * mask + 1;
+        limit *= 2;
+        highBit *= 2;
+      }
+    }
+    prevAt = out;
+    prevLength = len;
+    out += len;
+    return out == dstLen ? Step::kEnd : Step::kGo;
+  };
+
+  // Most of the block: a 64-bit bit buffer refilled a word at a time, so that a code costs
+  // a mask, a compare and a shift. It stops where a refill would read past the block; no
+  // code taken from it can then be at the end of the block.
+  const uint8_t* p = src + 1;
+  const uint8_t* const end = src + srcLen;
+  uint64_t buf = 0;
+  uint32_t held = 0;
+  for (;;) {
+    if (held < 12) {
+      if (end - p < 8) break;
+      buf |= Load64(p) << held;
+      p += (63 - held) >> 3;
+      held |= 56;
+    }
+    const uint32_t word = static_cast<uint32_t>(buf) & mask;
+    const uint32_t isShort = (word | highBit) > cut ? 1 : 0;
+    buf >>= width - isShort;
+    held -= width - isShort;
+    if (take(word & (mask >> isShort)) == Step::kEnd) return out;
+  }
+  // The last bytes, a code at a time.
+  uint64_t pos = static_cast<uint64_t>(p - (src + 1)) * 8 - held;
+  for (;;) {
+    if (!first && 1 + (pos >> 3) >= srcLen) return out;
+    const uint32_t word = TailBits(src, srcLen, pos) & mask;
+    const uint32_t isShort = (word | highBit) > cut ? 1 : 0;
+    pos += width - isShort;
+    if (take(word & (mask >> isShort)) == Step::kEnd) return out;
   }
 }
 
