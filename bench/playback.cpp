@@ -160,7 +160,8 @@ void PlayRGB24_1080p_Kz(benchmark::State& state) {
   }
   kz::FreePlaybackMemory(rec.get());
   kz::BlockFree(rec->ring);
-  state.counters["fps"] = benchmark::Counter(static_cast<double>(frames), benchmark::Counter::kIsRate);
+  state.counters["fps"] =
+      benchmark::Counter(static_cast<double>(frames), benchmark::Counter::kIsRate);
 }
 BENCHMARK(PlayRGB24_1080p_Kz)->Unit(benchmark::kMillisecond);
 
@@ -195,7 +196,8 @@ void PlayRGB24_1080p_Peer(benchmark::State& state) {
   }
   if (frames) AVIStreamGetFrameClose(frames);
   AVIStreamRelease(stream);
-  state.counters["fps"] = benchmark::Counter(static_cast<double>(count), benchmark::Counter::kIsRate);
+  state.counters["fps"] =
+      benchmark::Counter(static_cast<double>(count), benchmark::Counter::kIsRate);
 }
 BENCHMARK(PlayRGB24_1080p_Peer)->Unit(benchmark::kMillisecond);
 

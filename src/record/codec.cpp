@@ -4,6 +4,7 @@
 #include <array>
 #include <bit>
 #include <cstring>
+#include <new>
 
 namespace kz {
 namespace {
@@ -37,12 +38,30 @@ constexpr uint32_t CodeOfShare(uint32_t share) {
   return ((share >> 8) * InverseFactor()) & 0xFFFFFF;
 }
 
-static_assert(CodeOfShare(PrefixShare(4095)) == 4095 && CodeOfShare(PrefixShare(0)) == 0);
+constexpr bool SharesGiveCodesBack() {
+  for (uint32_t c = 0; c < kCodecMaxCodes; ++c) {
+    if (CodeOfShare(PrefixShare(c)) != c) return false;
+  }
+  return true;
+}
+static_assert(SharesGiveCodesBack());
 
-struct EncoderDictionary {
+}  // namespace
+
+struct EncoderWork {
   std::array<uint64_t, kHashMask + 1> slots;
   std::array<uint16_t, kCodecMaxCodes> slotOf;
 };
+
+void EncoderWorkFree::operator()(EncoderWork* work) const {
+  delete work;
+}
+
+EncoderWorkPtr NewEncoderWork() {
+  return EncoderWorkPtr(new (std::nothrow) EncoderWork);
+}
+
+namespace {
 
 inline uint64_t Load64(const uint8_t* p) {
   uint64_t v;
@@ -95,8 +114,16 @@ uint8_t ChooseKey(const uint8_t* src, size_t srcLen) {
   return bestKey;
 }
 
-size_t CompressFrame(uint8_t* dst, const uint8_t* src, size_t srcLen, size_t dstLimit) {
+size_t CompressFrame(uint8_t* dst, const uint8_t* src, size_t srcLen, size_t dstLimit,
+                     EncoderWork* work) {
   if (srcLen == 0) return StoredForm(dst, src, 0);
+  EncoderWorkPtr own;
+  if (work == nullptr) {
+    own = NewEncoderWork();
+    if (!own) return StoredForm(dst, src, srcLen);
+    work = own.get();
+  }
+  EncoderWork& dict = *work;
   const uint8_t k = ChooseKey(src, srcLen);
   std::array<uint8_t, 256> remap;
   for (uint32_t b = 0; b < 256; ++b) remap[b] = static_cast<uint8_t>(((b + 1) & 255) ^ k);
@@ -123,12 +150,11 @@ size_t CompressFrame(uint8_t* dst, const uint8_t* src, size_t srcLen, size_t dst
   uint8_t* const block = room < 17 ? scratch.data() : dst;
   block[0] = k;
 
-  EncoderDictionary dict;
   dict.slots.fill(0);
   uint8_t* out = block + 1;
-  uint64_t acc = 0;    // bits not yet behind `out`, fewer than 8 between bytes
-  uint32_t held = 0;   // how many
-  uint64_t bits = 0;   // written in all
+  uint64_t acc = 0;   // bits not yet behind `out`, fewer than 8 between bytes
+  uint32_t held = 0;  // how many
+  uint64_t bits = 0;  // written in all
   auto put = [&](uint32_t code, uint32_t width) {
     acc |= static_cast<uint64_t>(code) << held;
     held += width;

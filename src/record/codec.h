@@ -12,7 +12,9 @@
 //    at or beyond dstLimit - 4) the encoder stops and returns the stored form (srcLen + 1
 //    bytes) rather than a truncated block that would decode to fewer bytes than were given.
 //    The block length is 1 + ceil(bits written / 8), so a final code of 0 that ends on a
-//    byte boundary still counts. The output area is not zero-filled beyond the block.
+//    byte boundary still counts. The output area is not zero-filled beyond the block. Its
+//    dictionary is a hash table in work memory the caller may keep (not a per-call block),
+//    and a call that cannot get work memory returns the stored form rather than 0.
 //  - Decoder: bits read past the end of the block read as 0; a block shorter than 2 bytes
 //    is empty; a first code (at the start or after a reset) of 256 or more ends decoding;
 //    codes are defined only up to 4095 (a hostile stream cannot grow the dictionary past
@@ -24,6 +26,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 
 namespace kz {
 
@@ -31,11 +34,22 @@ namespace kz {
 // the smallest. Counts are halved (with the total) while the total is 2^23 or more.
 uint8_t ChooseKey(const uint8_t* src, size_t srcLen);
 
+// Work memory of the encoder (its dictionary, about 136 KB). A caller that codes frame after
+// frame keeps one and passes it, so that a frame allocates nothing.
+struct EncoderWork;
+struct EncoderWorkFree {
+  void operator()(EncoderWork* work) const;
+};
+using EncoderWorkPtr = std::unique_ptr<EncoderWork, EncoderWorkFree>;
+EncoderWorkPtr NewEncoderWork();  // null when memory is short
+
 // Compresses srcLen bytes into dst and returns the block length (byte 0 included), never
 // more than srcLen + 1: when coding does not pay, or stops at dstLimit, the block is the
-// stored form. dst must have room for max(dstLimit + 4, srcLen + 1) bytes. srcLen 0 gives
-// the one-byte stored block. Needs no heap: its dictionary lives on the stack.
-size_t CompressFrame(uint8_t* dst, const uint8_t* src, size_t srcLen, size_t dstLimit);
+// stored form. dst must have room for max(dstLimit + 4, srcLen + 1) bytes; bytes of it past
+// the block may be written. srcLen 0 gives the one-byte stored block. Without `work` the
+// call allocates its own, and gives the stored form when memory is short.
+size_t CompressFrame(uint8_t* dst, const uint8_t* src, size_t srcLen, size_t dstLimit,
+                     EncoderWork* work = nullptr);
 
 // Decodes the srcLen-byte block at src into at most dstLen bytes of dst and returns how
 // many bytes it produced (dstLen for a whole frame).

@@ -148,7 +148,8 @@ bool InitFrameEncoder(FrameEncoderState& s, uint32_t kind, const CodingParams& p
   s.ref.reset(kind == kStreamLossy ? NewArea(frameBytes) : nullptr);
   s.residue.reset(NewArea(frameBytes));
   s.out.reset(NewArea(outBytes));
-  return s.key && s.residue && s.out && (kind != kStreamLossy || s.ref);
+  s.codecWork = NewEncoderWork();
+  return s.key && s.residue && s.out && s.codecWork && (kind != kStreamLossy || s.ref);
 }
 
 namespace {
@@ -159,7 +160,7 @@ bool CodeBlock(FrameEncoderState& s, uint32_t head, EncodedFrame* e) {
   const int64_t worthwhile = static_cast<int64_t>(s.frameBytes) - 16;
   if (worthwhile < 1) return false;
   const size_t block = CompressFrame(s.out.get() + head, s.residue.get(), s.frameBytes,
-                                     static_cast<size_t>(s.frameBytes));
+                                     static_cast<size_t>(s.frameBytes), s.codecWork.get());
   if (static_cast<int64_t>(block) > worthwhile) return false;
   e->data = s.out.get();
   e->bytes = head + static_cast<uint32_t>(block);

@@ -19,6 +19,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "record/codec.h"
 #include "record/frame_format.h"
 
 namespace kz {
@@ -109,6 +110,7 @@ struct FrameEncoderState {
   std::unique_ptr<uint8_t[]> ref;      // reconstruction of the previous "KZVl" frame
   std::unique_ptr<uint8_t[]> residue;  // H, D or E of the frame being coded
   std::unique_ptr<uint8_t[]> out;      // frame data: 8 header bytes + codec block room
+  EncoderWorkPtr codecWork;            // the codec's dictionary
 };
 
 // Sets up the state for a stream kind (2 or 3) and frame geometry; params are defaulted.

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -199,37 +200,63 @@ TEST(FrameCodec, EarlyStopAtLimitGivesStoredForm) {
   EXPECT_EQ(Compress(src, 8).size(), src.size() + 1);
 }
 
+// Production against the literal model over a table of inputs: flat, random, tiny, odd
+// sizes, camera-like YUY2 as the recorder codes it (each byte less the like sample before
+// it) and frame differences, each under three output limits. Together they reach every code
+// width and both kinds of reset: the full dictionary and the cost measure.
 TEST(FrameCodec, MatchesReferenceOnGeneratedInputs) {
-  Rng rng(11);
-  int cases = 0;
-  for (size_t n : {1u, 2u, 3u, 7u, 8u, 64u, 255u, 256u, 1000u, 4095u, 20000u, 65536u}) {
-    const std::vector<std::pair<std::string, std::vector<uint8_t>>> inputs = {
-        {"runs", testdata::Runs(n, n + 1)},
-        {"ramp", testdata::Ramp(n, 1 + rng.Below(20))},
-        {"noise", testdata::Noise(n, n + 2)},
-        {"camera",
-         [&] {
-           auto f = testdata::CameraFrame(160, 120, rng.Below(6), n);
-           f.resize(n);
-           return f;
-         }()},
-    };
-    for (const auto& [name, src] : inputs) {
-      CheckAgainstReference(src, n + 16, name + " " + std::to_string(n));
-      ++cases;
+  auto cut = [](std::vector<uint8_t> v, size_t n) {
+    v.resize(n);
+    return v;
+  };
+  auto key = [](std::vector<uint8_t> v) {  // what the recorder codes for a key frame
+    for (size_t i = v.size() - 1; i >= 4; --i) v[i] = static_cast<uint8_t>(v[i] - v[i - 4]);
+    return v;
+  };
+  auto diff = [](uint32_t w, uint32_t h) {
+    const auto a = testdata::CameraFrame(w, h, 2, w), b = testdata::CameraFrame(w, h, 2, w + 1, 3);
+    std::vector<uint8_t> d(a.size());
+    for (size_t i = 0; i < a.size(); ++i) d[i] = static_cast<uint8_t>(b[i] - a[i]);
+    return d;
+  };
+  std::vector<std::pair<std::string, std::vector<uint8_t>>> cases = {
+      {"flat 0", std::vector<uint8_t>(70001, 0)},
+      {"flat 255", std::vector<uint8_t>(4097, 255)},
+      {"random", testdata::Noise(30011, 3)},
+      {"camera 352x288", testdata::CameraFrame(352, 288, 2, 1)},
+      {"camera key 352x288", key(testdata::CameraFrame(352, 288, 2, 2))},
+      {"camera key 33x17 quiet", key(testdata::CameraFrame(34, 17, 0, 3))},
+      {"camera key 640x120 noisy", key(testdata::CameraFrame(640, 120, 6, 4))},
+      {"difference 176x144", diff(176, 144)},
+      {"difference 321x7", diff(322, 7)},
+  };
+  for (size_t n = 1; n <= 17; ++n) cases.emplace_back("tiny runs", testdata::Runs(n, n));
+  for (size_t n : {255u, 256u, 1000u, 4095u, 20000u}) {
+    cases.emplace_back("ramp", testdata::Ramp(n, n % 19 + 1));
+    cases.emplace_back("camera part", cut(testdata::CameraFrame(160, 120, 1 + n % 5, n), n));
+  }
+  std::set<uint32_t> widths;
+  bool fullReset = false, costReset = false;
+  for (const auto& [name, src] : cases) {
+    const std::string what = name + " " + std::to_string(src.size());
+    reference::Compress(src.data(), src.size(), src.size() + 16);
+    uint32_t strings = 0;  // codes since the last reset, each of which defined a string
+    for (const auto& c : reference::LastCodes()) {
+      if (c.value != kCodecResetCode) {
+        widths.insert(c.width);
+        ++strings;
+        continue;
+      }
+      (strings == kCodecMaxCodes - kCodecFirstString ? fullReset : costReset) = true;
+      strings = 0;
+    }
+    for (size_t limit : {src.size() + 16, src.size(), src.size() / 3}) {
+      CheckAgainstReference(src, limit, what + " limit " + std::to_string(limit));
     }
   }
-  // Whole camera-like frames of several sizes, and frame differences (mostly small).
-  for (uint32_t w : {32u, 176u, 320u}) {
-    const auto a = testdata::CameraFrame(w, w * 3 / 4, 3, w);
-    const auto b = testdata::CameraFrame(w, w * 3 / 4, 3, w + 1, 1);
-    std::vector<uint8_t> diff(a.size());
-    for (size_t i = 0; i < a.size(); ++i) diff[i] = static_cast<uint8_t>(b[i] - a[i]);
-    CheckAgainstReference(a, a.size(), "frame " + std::to_string(w));
-    CheckAgainstReference(diff, diff.size(), "difference " + std::to_string(w));
-    cases += 2;
-  }
-  EXPECT_EQ(cases, 54);
+  EXPECT_EQ(widths, (std::set<uint32_t>{8, 9, 10, 11, 12}));
+  EXPECT_TRUE(fullReset);
+  EXPECT_TRUE(costReset);
 }
 
 TEST(FrameCodec, KeyHalvesCountsOfLargeInputs) {
@@ -244,22 +271,24 @@ TEST(FrameCodec, KeyHalvesCountsOfLargeInputs) {
 // Arbitrary and damaged blocks: no overrun (ASan watches), the same answer as the model.
 TEST(FrameCodec, DecoderIsSafeOnArbitraryBlocks) {
   Rng rng(99);
-  const std::vector<uint8_t> good = Compress(testdata::Runs(3000, 1));
-  ASSERT_NE(good[0], 0);
+  const std::vector<uint8_t> good[] = {Compress(testdata::Runs(3000, 1)),
+                                       Compress(testdata::CameraFrame(160, 120, 2, 8))};
+  ASSERT_NE(good[0][0], 0);
+  ASSERT_NE(good[1][0], 0);
   for (int round = 0; round < 600; ++round) {
     std::vector<uint8_t> block;
-    if (round % 2 == 0) {
-      block = testdata::Noise(rng.Below(300), round);
+    if (round % 3 == 0) {
+      block = testdata::Noise(rng.Below(round < 300 ? 300 : 30000), round);
       if (!block.empty() && block[0] == 0) block[0] = 1;
     } else {
-      block = good;
+      block = good[round % 3 - 1];
       for (int flips = 1 + rng.Below(4); flips > 0; --flips) {
         block[rng.Below(static_cast<uint32_t>(block.size()))] ^=
             static_cast<uint8_t>(1 << rng.Below(8));
       }
       block.resize(1 + rng.Below(static_cast<uint32_t>(block.size())));
     }
-    const size_t dstLen = 1 + rng.Below(8000);
+    const size_t dstLen = 1 + rng.Below(round % 3 == 2 ? 50000 : 8000);
     std::vector<uint8_t> exact(block.begin(), block.end());  // exact-size copy for ASan
     std::vector<uint8_t> out(dstLen);
     const size_t n = DecompressFrame(out.data(), exact.data(), dstLen, exact.size());
