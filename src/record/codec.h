@@ -18,10 +18,11 @@
 //  - Decoder: bits read past the end of the block read as 0; a block shorter than 2 bytes
 //    is empty; a first code (at the start or after a reset) of 256 or more ends decoding;
 //    codes are defined only up to 4095 (a hostile stream cannot grow the dictionary past
-//    its tables); strings are written straight into the output with their lengths known,
-//    so there is no stack to overrun. It returns how many bytes it produced, which is
-//    less than dstLen when the block ends early or is refused, so a caller can reject a
-//    short frame. It never reads or writes outside the two buffers it is given.
+//    its tables); a string is copied from where it already stands in the output, so there
+//    is no stack to overrun (bytes of dst past the string, below dstLen, may be written
+//    before their turn). It returns how many bytes it produced, which is less than dstLen
+//    when the block ends early or is refused, so a caller can reject a short frame. It
+//    never reads or writes outside the two buffers it is given.
 #pragma once
 
 #include <cstddef>
