@@ -2,6 +2,8 @@
 #include <windows.h>
 #include <kzwin_test.h>
 
+#include <algorithm>
+#include <bit>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -161,6 +163,10 @@ int WINAPI SetDIBitsToDevice(HDC dc, int xDest, int yDest, DWORD width, DWORD he
   const int64_t firstLine = startScan, lastLine = int64_t{startScan} + scanLines;
 
   std::lock_guard lock(surface->mutex);
+  // The columns that land on the surface and come from the DIB, the same on every row.
+  const int64_t i0 = std::max({int64_t{0}, -int64_t{xDest}, -int64_t{xSrc}});
+  const int64_t i1 = std::min({static_cast<int64_t>(width), surface->width - int64_t{xDest},
+                               dibWidth - int64_t{xSrc}});
   for (int64_t j = 0; j < static_cast<int64_t>(height); ++j) {
     const int64_t dy = int64_t{yDest} + j;
     if (dy < 0 || dy >= surface->height) continue;
@@ -171,10 +177,25 @@ int WINAPI SetDIBitsToDevice(HDC dc, int xDest, int yDest, DWORD width, DWORD he
     if (line < 0 || line >= dibHeight || line < firstLine || line >= lastLine) continue;
     const uint8_t* row = base + (line - firstLine) * stride;
     uint32_t* out = surface->pixels.data() + dy * surface->width;
-    for (int64_t i = 0; i < static_cast<int64_t>(width); ++i) {
-      const int64_t dx = int64_t{xDest} + i, sx = int64_t{xSrc} + i;
-      if (dx < 0 || dx >= surface->width || sx < 0 || sx >= dibWidth) continue;
-      out[dx] = reader.Pixel(row, sx);
+    if (reader.bits == 24) {  // what the library draws: four pixels from three words
+      const uint8_t* p = row + 3 * (int64_t{xSrc} + i0);
+      int64_t i = i0;
+      for (; i + 4 <= i1; i += 4, p += 12) {
+        uint32_t w[3];
+        std::memcpy(w, p, 12);
+        if constexpr (std::endian::native == std::endian::big) {
+          for (uint32_t& x : w) x = __builtin_bswap32(x);
+        }
+        out[xDest + i] = w[0] & 0xFFFFFF;
+        out[xDest + i + 1] = (w[0] >> 24) | ((w[1] & 0xFFFF) << 8);
+        out[xDest + i + 2] = (w[1] >> 16) | ((w[2] & 0xFF) << 16);
+        out[xDest + i + 3] = w[2] >> 8;
+      }
+      for (; i < i1; ++i, p += 3) {
+        out[xDest + i] = (uint32_t{p[2]} << 16) | (uint32_t{p[1]} << 8) | p[0];
+      }
+    } else {
+      for (int64_t i = i0; i < i1; ++i) out[xDest + i] = reader.Pixel(row, int64_t{xSrc} + i);
     }
   }
   return static_cast<int>(scanLines);

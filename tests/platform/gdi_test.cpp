@@ -72,30 +72,37 @@ DWORD Expected(int bits, int x, int y) {
 }
 
 TEST(Gdi, MemoryDcDrawsEveryDepthAndOrientationWithClipping) {
-  for (int bits : {8, 24, 32}) {
-    for (bool topDown : {false, true}) {
-      HDC dc = CreateCompatibleDC(nullptr);
-      ASSERT_NE(dc, nullptr);
-      EXPECT_EQ(WindowFromDC(dc), nullptr);
-      ASSERT_TRUE(kzwinSetMemoryDCSize(dc, 6, 5));
-      ASSERT_TRUE(kzwinFillSurface(dc, nullptr, 0xABCDEF));
-      Dib dib = MakeDib(5, 4, bits, topDown);
-      // Placed at (2, 3): the right column and the bottom two rows fall off the surface.
-      EXPECT_EQ(SetDIBitsToDevice(dc, 2, 3, 5, 4, 0, 0, 0, 4, dib.bits.data(), dib.header(),
-                                  DIB_RGB_COLORS),
-                4);
-      LONG w, h;
-      auto px = Read(dc, nullptr, &w, &h);
-      ASSERT_EQ(w, 6);
-      ASSERT_EQ(h, 5);
-      for (int y = 0; y < 5; ++y) {
-        for (int x = 0; x < 6; ++x) {
-          const DWORD want = (x >= 2 && y >= 3) ? Expected(bits, x - 2, y - 3) : 0xABCDEF;
-          EXPECT_EQ(px[y * 6 + x], want)
-              << bits << (topDown ? " top-down " : " bottom-up ") << x << "," << y;
+  // A 5-wide DIB at (2, 3): its right column and bottom two rows fall off the surface; a
+  // 7-wide one at (-1, 1): its left column and bottom row do.
+  const struct {
+    int w, x, y;
+  } places[] = {{5, 2, 3}, {7, -1, 1}};
+  for (auto place : places) {
+    for (int bits : {8, 24, 32}) {
+      for (bool topDown : {false, true}) {
+        HDC dc = CreateCompatibleDC(nullptr);
+        ASSERT_NE(dc, nullptr);
+        EXPECT_EQ(WindowFromDC(dc), nullptr);
+        ASSERT_TRUE(kzwinSetMemoryDCSize(dc, 6, 5));
+        ASSERT_TRUE(kzwinFillSurface(dc, nullptr, 0xABCDEF));
+        Dib dib = MakeDib(place.w, 4, bits, topDown);
+        EXPECT_EQ(SetDIBitsToDevice(dc, place.x, place.y, DWORD(place.w), 4, 0, 0, 0, 4,
+                                    dib.bits.data(), dib.header(), DIB_RGB_COLORS),
+                  4);
+        LONG w, h;
+        auto px = Read(dc, nullptr, &w, &h);
+        ASSERT_EQ(w, 6);
+        ASSERT_EQ(h, 5);
+        for (int y = 0; y < 5; ++y) {
+          for (int x = 0; x < 6; ++x) {
+            const int dx = x - place.x, dy = y - place.y;
+            const bool in = dx >= 0 && dx < place.w && dy >= 0 && dy < 4;
+            EXPECT_EQ(px[y * 6 + x], in ? Expected(bits, dx, dy) : 0xABCDEF)
+                << bits << (topDown ? " top-down " : " bottom-up ") << x << "," << y;
+          }
         }
+        EXPECT_TRUE(DeleteDC(dc));
       }
-      EXPECT_TRUE(DeleteDC(dc));
     }
   }
 }
