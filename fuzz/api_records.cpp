@@ -258,6 +258,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::error_code ec;
   std::filesystem::create_directories(kzfuzz::InFolder("out"), ec);
   {
+    kzfuzz::ThreadCheck threads;
     kzfuzz::LeakCheck leaks;
     const uint32_t session = KZBegin(nullptr);
     if (!session) return 0;

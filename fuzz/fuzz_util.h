@@ -120,4 +120,36 @@ class LeakCheck {
   LONG blocks_, handles_;
 };
 
+// Threads of the process now (Linux: the entries of /proc/self/task).
+inline int ThreadCount() {
+  int count = 0;
+  std::error_code ec;
+  for (std::filesystem::directory_iterator it("/proc/self/task", ec), end; !ec && it != end;
+       it.increment(ec)) {
+    ++count;
+  }
+  return count;
+}
+
+// No thread that one input's calls started may outlive them: a thread still there a second
+// after the calls returned is reported (a stop that returned before its thread ended gets
+// that long to finish).
+class ThreadCheck {
+ public:
+  ThreadCheck() : threads_(ThreadCount()) {}
+  ~ThreadCheck() {
+    for (int waited = 0; ThreadCount() > threads_; ++waited) {
+      if (waited == 1000) {
+        std::fprintf(stderr, "kzfuzz: %d threads outlived the input's calls\n",
+                     ThreadCount() - threads_);
+        std::abort();
+      }
+      usleep(1000);
+    }
+  }
+
+ private:
+  int threads_;
+};
+
 }  // namespace kzfuzz
