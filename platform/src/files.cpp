@@ -75,6 +75,8 @@ bool EnterShared(File* file, FileId id) {
 }
 
 std::atomic<int64_t> writeBudget{-1};
+std::atomic<long> writeCalls{0};
+std::atomic<int64_t> bytesWritten{0};
 
 // Takes up to `want` bytes from the disk-full seam's budget.
 DWORD ClaimWrite(DWORD want) {
@@ -253,6 +255,7 @@ BOOL WINAPI WriteFile(HANDLE handle, LPCVOID buffer, DWORD toWrite, LPDWORD writ
     SetError(ERROR_NOACCESS);
     return FALSE;
   }
+  kzwin::writeCalls.fetch_add(1, std::memory_order_relaxed);
   const DWORD allowed = kzwin::ClaimWrite(toWrite);
   if (allowed == 0) {
     SetError(ERROR_DISK_FULL);
@@ -271,6 +274,7 @@ BOOL WINAPI WriteFile(HANDLE handle, LPCVOID buffer, DWORD toWrite, LPDWORD writ
     done += static_cast<DWORD>(n);
   }
   kzwin::RefundWrite(allowed - done);
+  kzwin::bytesWritten.fetch_add(done, std::memory_order_relaxed);
   if (written) *written = done;
   // Like a full disk under POSIX: what fit is a short write; the next call fails.
   if (err && done == 0) {
@@ -413,5 +417,8 @@ BOOL WINAPI GetFileInformationByHandle(HANDLE handle, LPBY_HANDLE_FILE_INFORMATI
 void kzwinFailWritesAfter(LONGLONG bytes) {
   kzwin::writeBudget.store(bytes < 0 ? -1 : bytes);
 }
+
+LONG kzwinCountWriteCalls(void) { return kzwin::writeCalls.load(); }
+LONGLONG kzwinCountBytesWritten(void) { return kzwin::bytesWritten.load(); }
 
 }  // extern "C"

@@ -30,9 +30,11 @@ std::unordered_map<const void*, HANDLE>& Addresses() {
 }
 
 std::atomic<long> allocsLeft{-1};
+std::atomic<long> allocCalls{0};
 
 // The fault seam: false once the configured number of allocations has been used up.
 bool MayAllocate() {
+  allocCalls.fetch_add(1, std::memory_order_relaxed);
   long left = allocsLeft.load();
   while (left >= 0) {
     if (left == 0) return false;
@@ -174,5 +176,7 @@ HGLOBAL WINAPI GlobalHandle(LPCVOID address) {
 }
 
 void kzwinFailAllocAfter(LONG count) { kzwin::allocsLeft.store(count < 0 ? -1 : count); }
+
+LONG kzwinCountAllocCalls(void) { return kzwin::allocCalls.load(); }
 
 }  // extern "C"

@@ -26,6 +26,7 @@ struct Thread : Object {
 std::atomic<DWORD> nextThreadId{1};
 thread_local DWORD currentThreadId = 0;
 std::atomic<long> threadsLeft{-1};
+std::atomic<long> threadsRunning{0};
 
 std::atomic<bool> manualClock{false};
 std::atomic<DWORD> manualNow{0};
@@ -57,16 +58,19 @@ HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUTINE
   thread->id = kzwin::nextThreadId.fetch_add(1);
   if (threadId) *threadId = thread->id;
   HANDLE handle = kzwin::RegisterObject(thread);
+  kzwin::threadsRunning.fetch_add(1);
   try {
     std::thread([thread, start, parameter] {
       kzwin::currentThreadId = thread->id;
       DWORD code = start(parameter);
+      kzwin::threadsRunning.fetch_sub(1);
       std::lock_guard lock(thread->mutex);
       thread->exitCode = code;
       thread->done = true;
       thread->ended.notify_all();
     }).detach();
   } catch (...) {
+    kzwin::threadsRunning.fetch_sub(1);
     kzwin::UnregisterObject(handle, kzwin::Kind::Thread);
     kzwin::SetError(ERROR_NOT_ENOUGH_MEMORY);
     return nullptr;
@@ -131,5 +135,7 @@ void kzwinUseManualClock(BOOL manual, DWORD start) {
 void kzwinAdvanceClock(DWORD milliseconds) { kzwin::manualNow.fetch_add(milliseconds); }
 
 void kzwinFailThreadsAfter(LONG count) { kzwin::threadsLeft.store(count < 0 ? -1 : count); }
+
+LONG kzwinCountRunningThreads(void) { return kzwin::threadsRunning.load(); }
 
 }  // extern "C"

@@ -116,9 +116,12 @@ int StopFamily(uint32_t session, uint32_t source, HWND window, uint32_t bit,
       std::lock_guard lock(StreamTableMutex());
       id = e.streamId.load(std::memory_order_acquire);
       if (id == 0 || e.releasing.load(std::memory_order_acquire)) continue;
-      // A stream whose earlier stop timed out is taken too, so that it is released now.
+      // A stream whose earlier stop timed out is taken too, so that it is released now; so
+      // is one whose recording ended by itself while its grab thread is still winding down
+      // (a caller answering the end report must not leave the source held).
       const uint32_t running = e.running.load(std::memory_order_acquire);
-      const bool timedOut = running == 0 && e.stopTimedOut.load(std::memory_order_acquire);
+      const bool timedOut = (running & ~kGrabBit) == 0 &&
+                            e.stopTimedOut.load(std::memory_order_acquire);
       if ((running & bit) == 0 && !timedOut) continue;
       if (source != 0 && id != source) continue;
       if (const uint32_t why = Refusal(e, session, window)) {

@@ -26,6 +26,16 @@ KZWIN_API void kzwinFailThreadsAfter(LONG count);
 /* Live objects of the platform layer, for leak checks. */
 KZWIN_API LONG kzwinCountGlobalBlocks(void);
 KZWIN_API LONG kzwinCountOpenHandles(void);
+/* Threads made by CreateThread whose routine has not returned yet (closing a handle does
+   not end a thread, so handles alone do not show a thread left running). */
+KZWIN_API LONG kzwinCountRunningThreads(void);
+
+/* Running totals since the process started, so that a fault walk knows how many fault
+   points an operation has: GlobalAlloc and GlobalReAlloc calls (failed ones included),
+   WriteFile calls that asked for bytes, and the bytes WriteFile wrote. */
+KZWIN_API LONG kzwinCountAllocCalls(void);
+KZWIN_API LONG kzwinCountWriteCalls(void);
+KZWIN_API LONGLONG kzwinCountBytesWritten(void);
 
 #ifdef __cplusplus
 }
