@@ -1,6 +1,5 @@
 // Fuzz target: the AVI read path (open, stream information, format, every frame in every
 // format the library asks for) on arbitrary bytes written to a temporary file.
-#include <unistd.h>
 #include <windows.h>
 #include <vfw.h>
 
@@ -10,17 +9,9 @@
 #include <string>
 #include <vector>
 
-namespace {
+#include "fuzz_util.h"
 
-std::string TempPath() {
-  static std::string path = [] {
-    char name[] = "/tmp/kzfuzz-avi-XXXXXX";
-    int fd = mkstemp(name);
-    if (fd >= 0) close(fd);
-    return std::string(name);
-  }();
-  return path;
-}
+namespace {
 
 void ReadStream(PAVISTREAM s) {
   AVISTREAMINFOA info{};
@@ -64,11 +55,8 @@ void ReadStream(PAVISTREAM s) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static bool init = (AVIFileInit(), true);
   (void)init;
-  std::string path = TempPath();
-  FILE* f = std::fopen(path.c_str(), "wb");
-  if (!f) return 0;
-  std::fwrite(data, 1, size, f);
-  std::fclose(f);
+  static const std::string path = kzfuzz::InFolder("read.avi");
+  if (!kzfuzz::WriteBytes(path, data, size)) return 0;
   PAVIFILE file = nullptr;
   if (AVIFileOpenA(&file, path.c_str(), OF_SHARE_DENY_NONE, nullptr) != 0) return 0;
   for (LONG i = 0; i < 4; ++i) {
