@@ -31,7 +31,8 @@ class RecordingTest : public RecordTest {
       EXPECT_EQ(KZStartDisplay(&d), 1) << KZGetLastError();
     }
     EXPECT_EQ(KZStartRecord(&block), 1) << KZGetLastError();
-    EXPECT_TRUE(PumpUntil([&] { return seen.filtered.load() >= frames; }));
+    // A generous limit: 640 x 480 frames take a while under ThreadSanitizer.
+    EXPECT_TRUE(PumpUntil([&] { return seen.filtered.load() >= frames; }, 120));
     KZRATE rate{};
     EXPECT_EQ(KZGetRecordRate(session_, 1, nullptr, &rate), 1);
     EXPECT_EQ(KZStopAll(session_, 0, nullptr), 1) << KZGetLastError();
