@@ -305,11 +305,11 @@ TEST(Load, EveryActivityStartsChangesAndStopsUnderLoadAndLeavesNothing) {
   KZWIN_CAMERA camera;
   kzwinDefaultCamera(&camera);
   for (UINT d = 1; d < kSources; ++d) ASSERT_TRUE(kzwinSetCamera(d, &camera));
-  kztest::RecordingSpec spec;
-  spec.kind = KZ_KIND_LOSSLESS;
+  kztest::RecordingSpec recording;
+  recording.kind = KZ_KIND_LOSSLESS;
   for (int p = 0; p < kPlaybacks; ++p) {
     kztest::WriteRecording(kztest::InFolder(dir, PlayName(p).c_str()),
-                           spec, 0, 10);
+                           recording, 0, 10);
   }
   // The block table is one global block of its own, made at the first allocation.
   kz::BlockFree(kz::BlockAlloc(16));
