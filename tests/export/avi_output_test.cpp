@@ -17,6 +17,7 @@
 #include <thread>
 #include <vector>
 
+#include "avi_options_handle.h"
 #include "export/avi_options.h"
 #include "export/avi_output.h"
 #include "frame/blocks.h"
@@ -86,18 +87,6 @@ Read ReadBack(const char* path) {
   return r;
 }
 
-HGLOBAL OptionsHandle(DWORD handler) {
-  AVICOMPRESSOPTIONS o{};
-  o.fccType = streamtypeVIDEO;
-  o.fccHandler = handler;
-  o.dwQuality = 0xFFFFFFFFu;
-  uint32_t size = AviOptionsBlockSize(o);
-  HGLOBAL h = GlobalAlloc(GHND, size);
-  EncodeAviOptions(o, static_cast<uint8_t*>(GlobalLock(h)));
-  GlobalUnlock(h);
-  return h;
-}
-
 TEST(AviOutput, NewFileRatesAndFrames) {
   struct Case {
     double rate;
@@ -158,7 +147,7 @@ TEST(AviOutput, ExistingFileContinuesAtItsLength) {
 TEST(AviOutput, FailuresSetTheRecordStatus) {
   std::string notAvi = kEnv->dir + "/notes.avi";
   std::ofstream(notAvi) << "not a video file";
-  HGLOBAL unknown = OptionsHandle(mmioFOURCC('Z', 'Z', 'Z', 'Z'));
+  HGLOBAL unknown = AviOptionsHandle(mmioFOURCC('Z', 'Z', 'Z', 'Z'));
   struct Case {
     const char* what;
     std::string name;
@@ -246,7 +235,7 @@ TEST(AviOutput, StoredOptionsChooseTheCompressor) {
 
 TEST(AviOutput, HeaderCorrection) {
   auto e = Entry("fix.avi", 0, 25, 32, 24, nullptr);
-  HGLOBAL mjpg = OptionsHandle(mmioFOURCC('M', 'J', 'P', 'G'));
+  HGLOBAL mjpg = AviOptionsHandle(mmioFOURCC('M', 'J', 'P', 'G'));
   e->record.aviOptions = mjpg;
   ASSERT_TRUE(OpenAviOutput(e.get()));
   for (int n = 0; n < 11; ++n) {

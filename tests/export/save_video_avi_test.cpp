@@ -3,22 +3,12 @@
 
 #include <cstdio>
 
+#include "avi_options_handle.h"
 #include "export/avi_options.h"
 #include "save_video_fixture.h"
 
 namespace kz::exptest {
 namespace {
-
-HGLOBAL OptionsFor(DWORD handler) {
-  AVICOMPRESSOPTIONS o{};
-  o.fccType = streamtypeVIDEO;
-  o.fccHandler = handler;
-  o.dwQuality = 0xFFFFFFFFu;
-  HGLOBAL h = GlobalAlloc(GMEM_MOVEABLE, AviOptionsBlockSize(o));
-  EncodeAviOptions(o, static_cast<uint8_t*>(GlobalLock(h)));
-  GlobalUnlock(h);
-  return h;
-}
 
 // The frames of an AVI file as 24-bit bottom-up rows, and its rate.
 struct AviFrames {
@@ -89,7 +79,7 @@ TEST_F(ExportTest, AviOutputHoldsTheChosenFramesAtTheOutputRate) {
     j.fixedRate = c.fixedRate;
     if (c.fixedRate != 0) j.exportFlags |= KZ_EXPORT_FIXED_RATE;
     if (c.handler) {
-      j.aviOptions = OptionsFor(c.handler);
+      j.aviOptions = AviOptionsHandle(c.handler);
       handles_.push_back(HGLOBAL{j.aviOptions});
     }
     ASSERT_EQ(KZSaveVideo(&j), KZ_EXPORT_DONE) << KZGetLastError();
@@ -115,7 +105,7 @@ TEST_F(ExportTest, EightBitPictureAsShownKeepsEveryFrame) {
   grey.format = KZ_FORMAT_RGB8;
   kztest::WriteRecording(Path("src.kzv"), grey, 0, 10);
   KZEXPORT j = Job("grey.avi", KZ_KIND_AVI | KZ_AVI_AS_SHOWN | KZ_OPEN_OVERWRITE, {2, 4});
-  j.aviOptions = OptionsFor(mmioFOURCC('D', 'I', 'B', ' '));
+  j.aviOptions = AviOptionsHandle(mmioFOURCC('D', 'I', 'B', ' '));
   handles_.push_back(HGLOBAL{j.aviOptions});
   ASSERT_EQ(KZSaveVideo(&j), KZ_EXPORT_DONE) << KZGetLastError();
   const size_t pixels = size_t{32} * 16;
@@ -142,7 +132,7 @@ TEST_F(ExportTest, FfmpegAviThroughLosslessKindAndBackKeepsEveryPixel) {
   ASSERT_EQ(KZSaveVideo(&j), KZ_EXPORT_DONE) << KZGetLastError();
   KZEXPORT back = Job("back.avi", KZ_KIND_AVI);
   std::snprintf(back.sourceName, sizeof back.sourceName, "%s", Path("mid.kzv").c_str());
-  back.aviOptions = OptionsFor(mmioFOURCC('F', 'F', 'V', '1'));
+  back.aviOptions = AviOptionsHandle(mmioFOURCC('F', 'F', 'V', '1'));
   handles_.push_back(HGLOBAL{back.aviOptions});
   ASSERT_EQ(KZSaveVideo(&back), KZ_EXPORT_DONE) << KZGetLastError();
   const size_t bytes = 64 * 48 * 3;
@@ -154,7 +144,7 @@ TEST_F(ExportTest, FfmpegAviThroughLosslessKindAndBackKeepsEveryPixel) {
 
 TEST_F(ExportTest, AviWriterFailureEndsTheExportWithItsCode) {
   KZEXPORT j = Job("bad.avi", KZ_KIND_AVI);
-  j.aviOptions = OptionsFor(mmioFOURCC('Z', 'Z', 'Z', 'Z'));
+  j.aviOptions = AviOptionsHandle(mmioFOURCC('Z', 'Z', 'Z', 'Z'));
   handles_.push_back(HGLOBAL{j.aviOptions});
   EXPECT_EQ(KZSaveVideo(&j), 0u);
   EXPECT_EQ(KZGetLastError(), uint32_t{KZ_ERR_COMPRESSOR});

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "avi_options_handle.h"
 #include "export/avi_options.h"
 #include "image/convert.h"
 #include "recording_fixture.h"
@@ -17,17 +18,6 @@ namespace {
 
 constexpr uint32_t kYuy2 = Fourcc('Y', 'U', 'Y', '2');
 constexpr int kStride = (3 * 160 + 3) & ~3;
-
-HGLOBAL OptionsHandle(DWORD handler) {
-  AVICOMPRESSOPTIONS o{};
-  o.fccType = streamtypeVIDEO;
-  o.fccHandler = handler;
-  o.dwQuality = 0xFFFFFFFFu;
-  HGLOBAL h = GlobalAlloc(GHND, AviOptionsBlockSize(o));
-  EncodeAviOptions(o, static_cast<uint8_t*>(GlobalLock(h)));
-  GlobalUnlock(h);
-  return h;
-}
 
 // The camera's frame `n` as the AVI stream must hold it: 24-bit bottom-up rows.
 std::vector<uint8_t> Expected(uint32_t n) {
@@ -73,7 +63,7 @@ TEST_F(RecordAviTest, LosslessCompressorsGiveBackEveryFrameExactly) {
     // The manual clock starts just below its wrap, which comes during the recording.
     kzwinUseManualClock(TRUE, 0xFFFFFF00u);
     const std::string file = Path("take" + std::to_string(handler) + ".avi");
-    HGLOBAL options = OptionsHandle(handler);
+    HGLOBAL options = AviOptionsHandle(handler);
     Start(file, options, kFrames);
     ASSERT_TRUE(PumpUntil([] { return seen.filtered.load() >= kFrames; }));
     // Every sleeping thread moves the manual clock: the stop's limit would pass in far less
@@ -130,7 +120,7 @@ TEST_F(RecordAviTest, PictureAsShownComesFromTheDisplay) {
   KZDISPLAY d = Display();
   ASSERT_EQ(KZStartDisplay(&d), 1) << KZGetLastError();
   const std::string file = Path("shown.avi");
-  HGLOBAL options = OptionsHandle(mmioFOURCC('F', 'F', 'V', '1'));
+  HGLOBAL options = AviOptionsHandle(mmioFOURCC('F', 'F', 'V', '1'));
   Start(file, options, 0xFFFFFFFFu, KZ_AVI_AS_SHOWN);
   ASSERT_TRUE(PumpUntil([] { return seen.filtered.load() >= 1; }));  // the output is open
   ASSERT_TRUE(WaitFrames(1, 3));
@@ -161,7 +151,7 @@ TEST_F(RecordAviTest, WriterFailuresEndWithTheirCodeNeverWithSuccess) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    HGLOBAL options = OptionsHandle(c.handler);
+    HGLOBAL options = AviOptionsHandle(c.handler);
     kzwinFailWritesAfter(c.writable);
     Start(Path(std::string(c.what) + ".avi"), options, 0xFFFFFFFFu);
     ASSERT_TRUE(PumpUntil([] { return seen.ends.load() == 1; }));
