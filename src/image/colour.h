@@ -13,6 +13,7 @@
 namespace kz {
 
 struct Plan;
+struct GeneralKernels;
 
 // Stage flags of the converter.
 enum : uint32_t {
@@ -41,10 +42,11 @@ uint32_t BuildAdjustTables(const KZDISPLAY& block, PixelKind kind, int32_t width
 
 // Runs the plan over `src` into the bitmap whose top image row is at `top`, rows `step`
 // bytes apart (negative for bottom-up bitmaps). Writes every pixel of plan->width x
-// plan->height; padding is left as it is.
+// plan->height; padding is left as it is. `kernels` picks the passes' kernels (the chosen
+// set when null). It works in the plan's own memory: one thread at a time runs a plan.
 void RunGeneralConverter(const Plan& plan, const AdjustTables& tables, uint32_t flags,
                          const KZDISPLAY& block, const SourceFrame& src, uint8_t* top, int64_t step,
-                         bool eightBit);
+                         bool eightBit, const GeneralKernels* kernels = nullptr);
 
 // Frame pixel to window point, as KZDisplayCoord2 direction 0 does; returns the area code
 // (1 shown, 2 cropped away, 3 outside the frame).

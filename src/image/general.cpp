@@ -1,12 +1,16 @@
-// The general converter: samples the frame through the plan's taps, applies the colour
-// stages and writes the packed bitmap, with the fast-zoom fills.
+// The general converter. A sample is the column taps summed along each tapped source row,
+// then those sums summed down the row taps; in exact integers the order does not matter, so
+// each source row's column sums are made once and kept while output rows still tap it.
+#include "image/general.h"
+
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstring>
 
 #include "image/colour.h"
 #include "image/plan.h"
-#include "image/yuv.h"
+#include "image/rows.h"
 
 namespace kz {
 namespace {
@@ -15,91 +19,224 @@ inline int32_t ClampByte(int64_t v) {
   return static_cast<int32_t>(std::clamp<int64_t>(v, 0, 255));
 }
 
-struct Sampler {
-  const Plan& plan;
-  const uint8_t* src;
-
-  // Channel c of output pixel (x, y): the weighted taps, on the scale 512 x 512.
-  int32_t Sample(int c, int64_t x, int64_t y) const {
-    if (!plan.present[c]) return AbsentValue(c);
-    const int64_t taps = plan.taps;
-    const int64_t* oc = plan.cols[c].offsets + x * taps;
-    const int64_t* orow = plan.rows[c].offsets + y * taps;
-    if (taps == 1) return src[orow[0] + oc[0]];
-    const int32_t* wc = plan.cols[c].weights + x * taps;
-    const int32_t* wr = plan.rows[c].weights + y * taps;
-    int64_t sum = 0;
-    for (int64_t b = 0; b < taps; ++b) {
-      int64_t inner = 0;
-      for (int64_t a = 0; a < taps; ++a) inner += int64_t{wc[a]} * src[orow[b] + oc[a]];
-      sum += wr[b] * inner;
-    }
-    return ClampByte(sum >> 18);
-  }
-  const uint8_t* First(int64_t x, int64_t y) const {
-    return src + plan.rows[0].offsets[y * plan.taps] + plan.cols[0].offsets[x * plan.taps];
-  }
-};
-
 inline int32_t Divide(int64_t v, int64_t d) {
   return ClampByte(v * 1000000 / d);
 }
 
-void Pixel(const Sampler& s, const AdjustTables& t, uint32_t flags, const uint8_t* palette,
-           int64_t x, int64_t y, uint8_t* out) {
-  const int64_t d = (flags & kStageRadial) ? t.radialCol[x] + t.radialRow[y] : 1000000;
-  switch (s.plan.kind) {
-    case kKindYuv: {
-      int32_t Y = s.Sample(0, x, y), U = s.Sample(1, x, y), V = s.Sample(2, x, y);
-      if (flags & kStageFirst0) Y = ClampByte(t.first[0][Y]);
-      if (flags & kStageFirst12) U = ClampByte(t.first[1][U]), V = ClampByte(t.first[2][V]);
-      if (flags & kStageRadial) {
-        Y = Divide(Y, d);
-        U = ClampByte((int64_t{U} * 1000000 - 128000000) / d + 128);
-        V = ClampByte((int64_t{V} * 1000000 - 128000000) / d + 128);
-      }
-      if (flags & kStageFinal) Y = t.final[0][Y];
-      if (flags & kStageChroma) U = t.final[1][U], V = t.final[2][V];
-      YuvToBgrByTable(Y, U, V, out);
+void PlainAcross(const int16_t* line, const int32_t* start, const int16_t* weights,
+                 int32_t taps, int64_t n, int32_t* out, int64_t count) {
+  for (int64_t i = 0; i < count; ++i) {
+    const int64_t x = i * n;
+    const int16_t* w = weights + 8 * x;
+    const int16_t* p = line + start[x];
+    int32_t sum = 0;
+    for (int32_t k = 0; k < taps; ++k) sum += w[k] * p[k];
+    out[i] = sum;
+  }
+}
+
+void PlainDown(const int32_t* const* rows, const int32_t* weights, int32_t taps, uint8_t* out,
+               int64_t count) {
+  for (int64_t i = 0; i < count; ++i) {
+    int32_t sum = 0;
+    for (int32_t b = 0; b < taps; ++b) sum += weights[b] * rows[b][i];
+    out[i] = static_cast<uint8_t>(ClampByte(sum >> 18));
+  }
+}
+
+constexpr GeneralKernels kPlain{"plain", PlainAcross, PlainDown};
+
+struct Available {
+  std::array<const GeneralKernels*, 2> sets{};
+  size_t count = 0;
+  Available() {
+    for (const GeneralKernels* k : {&kPlain, Avx2General()}) {
+      if (k) sets[count++] = k;
+    }
+  }
+};
+
+const Available& Sets() {
+  static const Available sets;  // made once, thread-safe
+  return sets;
+}
+
+// One frame's run of a plan: the column sums of source rows (per channel, in the plan's
+// slots) and the samples of one output row.
+class Run {
+ public:
+  Run(const Plan& plan, const GeneralKernels& kernels, const uint8_t* src, int64_t n)
+      : plan_(plan), kernels_(kernels), src_(src), n_(n), scratch_(*plan.scratch),
+        count_((plan.width + n - 1) / n) {
+    for (auto& keys : scratch_.key) std::fill(std::begin(keys), std::end(keys), -1);
+    for (auto& stamps : scratch_.stamp) std::fill(std::begin(stamps), std::end(stamps), 0);
+    for (int c = 0; c < 3; ++c) samples_[c] = scratch_.samples + c * int64_t{plan.width};
+  }
+
+  int64_t count() const { return count_; }
+  uint8_t* samples(int c) const { return samples_[c]; }
+
+  // Channel c of computed output row y into its samples.
+  void SampleRow(int c, int64_t y) {
+    const int32_t taps = plan_.taps;
+    uint8_t* out = samples_[c];
+    if (!plan_.present[c]) {  // every row: the colour stages change samples in place
+      std::memset(out, AbsentValue(c), static_cast<size_t>(count_));
       return;
     }
-    case kKindGrey: {
-      int32_t Y = s.Sample(0, x, y);
-      if (flags & kStageFirst0) Y = ClampByte(t.first[0][Y]);
-      if (flags & kStageRadial) Y = Divide(Y, d);
-      if (flags & kStageFinal) Y = t.final[0][Y];
-      out[0] = static_cast<uint8_t>(Y);
+    if (taps == 1) {
+      const uint8_t* row = src_ + plan_.rows[c].offsets[y];
+      const int64_t* oc = plan_.cols[c].offsets;
+      for (int64_t i = 0; i < count_; ++i) out[i] = row[oc[i * n_]];
       return;
     }
-    default: {
-      int32_t R, G, B;
-      if (s.plan.kind == kKindRgb) {
-        R = s.Sample(0, x, y), G = s.Sample(1, x, y), B = s.Sample(2, x, y);
-      } else if (s.plan.kind == kKindRgb16) {
-        const uint8_t* p = s.First(x, y);
-        const int32_t word = p[0] | (p[1] << 8);
-        const int32_t b5 = word & 31, g5 = (word >> 5) & 31, r5 = (word >> 10) & 31;
-        R = r5 * 8 + r5 / 4, G = g5 * 8 + g5 / 4, B = b5 * 8 + b5 / 4;
-      } else {
-        const uint8_t* e = palette + 4 * *s.First(x, y);
-        B = e[0], G = e[1], R = e[2];
-      }
-      if (flags & kStageFirst0) {
-        R = ClampByte(t.first[0][R]), G = ClampByte(t.first[1][G]), B = ClampByte(t.first[2][B]);
-      }
-      if (flags & kStageRadial) R = Divide(R, d), G = Divide(G, d), B = Divide(B, d);
-      if (flags & kStageChroma) {
-        const auto* m = t.final;
-        const int32_t r2 = ClampByte((int64_t{m[0][R]} + m[1][G] + m[2][B]) >> 8);
-        const int32_t g2 = ClampByte((int64_t{m[3][R]} + m[4][G] + m[5][B]) >> 8);
-        const int32_t b2 = ClampByte((int64_t{m[6][R]} + m[7][G] + m[8][B]) >> 8);
-        R = r2, G = g2, B = b2;
-      }
-      if (flags & kStageFinal) R = t.final[0][R], G = t.final[1][G], B = t.final[2][B];
-      out[0] = static_cast<uint8_t>(B);
-      out[1] = static_cast<uint8_t>(G);
-      out[2] = static_cast<uint8_t>(R);
+    const int64_t* orow = plan_.rows[c].offsets + y * taps;
+    const int32_t* wr = plan_.rows[c].weights + y * taps;
+    const int32_t* sums[6];
+    Gather(c, orow, sums);
+    if (plan_.narrow) {
+      kernels_.down(sums, wr, taps, out, count_);
+      return;
     }
+    for (int64_t i = 0; i < count_; ++i) {
+      int64_t sum = 0;
+      for (int32_t b = 0; b < taps; ++b) sum += int64_t{wr[b]} * sums[b][i];
+      out[i] = static_cast<uint8_t>(ClampByte(sum >> 18));
+    }
+  }
+
+ private:
+  // The column sums of the row taps at `orow`, made for the rows no slot holds yet; the
+  // slots taken for them are those asked for longest ago among the ones this row leaves.
+  void Gather(int c, const int64_t* orow, const int32_t** sums) {
+    const int32_t taps = plan_.taps;
+    int64_t* key = scratch_.key[c];
+    uint64_t* stamp = scratch_.stamp[c];
+    ++clock_;
+    uint32_t held = 0;
+    int slotOf[6];
+    for (int32_t b = 0; b < taps; ++b) {
+      slotOf[b] = -1;
+      for (int s = 0; s < PlanScratch::kSlots; ++s) {
+        if (key[s] == orow[b]) {
+          slotOf[b] = s;
+          held |= 1u << s;
+          break;
+        }
+      }
+    }
+    for (int32_t b = 0; b < taps; ++b) {
+      if (slotOf[b] < 0) {
+        int pick = -1;
+        for (int s = 0; s < PlanScratch::kSlots; ++s) {
+          if (key[s] == orow[b]) {  // made just now for an earlier tap of this row
+            pick = s;
+            break;
+          }
+          if (!(held & (1u << s)) && (pick < 0 || stamp[s] < stamp[pick])) pick = s;
+        }
+        if (key[pick] != orow[b]) {
+          key[pick] = orow[b];
+          ColumnSums(c, orow[b], SlotRow(c, pick));
+        }
+        slotOf[b] = pick;
+        held |= 1u << pick;
+      }
+      stamp[slotOf[b]] = clock_;
+      sums[b] = SlotRow(c, slotOf[b]);
+    }
+  }
+
+  int32_t* SlotRow(int c, int slot) const {
+    return scratch_.rows + (int64_t{c} * PlanScratch::kSlots + slot) * plan_.width;
+  }
+
+  void ColumnSums(int c, int64_t rowOffset, int32_t* out) const {
+    const uint8_t* row = src_ + rowOffset;
+    const int32_t taps = plan_.taps;
+    if (plan_.lineStart) {
+      constexpr int64_t kPad = PlanScratch::kPad;
+      const int64_t ww = plan_.workWidth;
+      const int64_t* cols = plan_.workCols[c];
+      int16_t* line = scratch_.line;
+      for (int64_t j = 0; j < kPad; ++j) line[j] = row[cols[0]];
+      for (int64_t j = 0; j < ww; ++j) line[kPad + j] = row[cols[j]];
+      for (int64_t j = kPad + ww; j < ww + 2 * kPad + 8; ++j) line[j] = row[cols[ww - 1]];
+      kernels_.across(line, plan_.lineStart, plan_.lineWeights, taps, n_, out, count_);
+      return;
+    }
+    const int64_t* oc = plan_.cols[c].offsets;
+    const int32_t* wc = plan_.cols[c].weights;
+    for (int64_t i = 0; i < count_; ++i) {
+      const int64_t at = i * n_ * taps;
+      int32_t sum = 0;
+      for (int32_t a = 0; a < taps; ++a) sum += wc[at + a] * row[oc[at + a]];
+      out[i] = sum;
+    }
+  }
+
+  const Plan& plan_;
+  const GeneralKernels& kernels_;
+  const uint8_t* src_;
+  const int64_t n_;
+  PlanScratch& scratch_;
+  const int64_t count_;
+  uint8_t* samples_[3];
+  uint64_t clock_ = 0;
+};
+
+// RGB16 and palette pixels are read whole (nearest neighbour): their R, G, B into the samples.
+void SampleWhole(const Plan& plan, const uint8_t* src, const uint8_t* palette, int64_t y,
+                 int64_t n, const Run& run) {
+  const uint8_t* row = src + plan.rows[0].offsets[y];
+  const int64_t* oc = plan.cols[0].offsets;
+  uint8_t *r = run.samples(0), *g = run.samples(1), *b = run.samples(2);
+  for (int64_t i = 0; i < run.count(); ++i) {
+    const uint8_t* p = row + oc[i * n];
+    if (plan.kind == kKindRgb16) {
+      const int32_t word = p[0] | (p[1] << 8);
+      const int32_t b5 = word & 31, g5 = (word >> 5) & 31, r5 = (word >> 10) & 31;
+      r[i] = static_cast<uint8_t>(r5 * 8 + r5 / 4);
+      g[i] = static_cast<uint8_t>(g5 * 8 + g5 / 4);
+      b[i] = static_cast<uint8_t>(b5 * 8 + b5 / 4);
+    } else {
+      const uint8_t* e = palette + 4 * *p;
+      b[i] = e[0], g[i] = e[1], r[i] = e[2];
+    }
+  }
+}
+
+// The colour stages and the output pixels of computed row y, packed at the row's start.
+void ColourRow(PixelKind kind, const AdjustTables& t, uint32_t flags, const Run& run, int64_t y,
+               int64_t n, uint8_t* out) {
+  const int64_t count = run.count();
+  uint8_t *s0 = run.samples(0), *s1 = run.samples(1), *s2 = run.samples(2);
+  auto divisor = [&](int64_t i) {
+    return (flags & kStageRadial) ? t.radialCol[i * n] + t.radialRow[y] : int64_t{1000000};
+  };
+  switch (kind) {
+    case kKindYuv:
+      if (flags) {
+        for (int64_t i = 0; i < count; ++i) {
+          int32_t Y = s0[i], U = s1[i], V = s2[i];
+          AdjustYuv(t, flags, divisor(i), Y, U, V);
+          s0[i] = static_cast<uint8_t>(Y), s1[i] = static_cast<uint8_t>(U);
+          s2[i] = static_cast<uint8_t>(V);
+        }
+      }
+      Rows().row[kRowP444](s0, s1, s2, out, static_cast<int32_t>(count));
+      return;
+    case kKindGrey:
+      if (!flags) {
+        std::memcpy(out, s0, static_cast<size_t>(count));
+        return;
+      }
+      for (int64_t i = 0; i < count; ++i) {
+        out[i] = static_cast<uint8_t>(AdjustGrey(t, flags, divisor(i), s0[i]));
+      }
+      return;
+    default:
+      for (int64_t i = 0; i < count; ++i) AdjustRgb(t, flags, divisor(i), s0[i], s1[i], s2[i], out + 3 * i);
   }
 }
 
@@ -154,11 +291,61 @@ void FillRows(uint8_t* top, int64_t step, int64_t r, int32_t m, int64_t bytes) {
 
 }  // namespace
 
-void RunGeneralConverter(const Plan& plan, const AdjustTables& tables, uint32_t flags,
-                         const KZDISPLAY& block, const SourceFrame& src, uint8_t* top, int64_t step,
-                         bool eightBit) {
-  const int64_t W = plan.width, H = plan.height;
-  int32_t n = 1, m = 1;
+const GeneralKernels& PlainGeneral() {
+  return kPlain;
+}
+
+std::span<const GeneralKernels* const> AvailableGeneral() {
+  const Available& a = Sets();
+  return {a.sets.data(), a.count};
+}
+
+const GeneralKernels& General() {
+  static const GeneralKernels& chosen = *AvailableGeneral().back();
+  return chosen;
+}
+
+void AdjustYuv(const AdjustTables& t, uint32_t flags, int64_t d, int32_t& Y, int32_t& U,
+               int32_t& V) {
+  if (flags & kStageFirst0) Y = ClampByte(t.first[0][Y]);
+  if (flags & kStageFirst12) U = ClampByte(t.first[1][U]), V = ClampByte(t.first[2][V]);
+  if (flags & kStageRadial) {
+    Y = Divide(Y, d);
+    U = ClampByte((int64_t{U} * 1000000 - 128000000) / d + 128);
+    V = ClampByte((int64_t{V} * 1000000 - 128000000) / d + 128);
+  }
+  if (flags & kStageFinal) Y = t.final[0][Y];
+  if (flags & kStageChroma) U = t.final[1][U], V = t.final[2][V];
+}
+
+int32_t AdjustGrey(const AdjustTables& t, uint32_t flags, int64_t d, int32_t Y) {
+  if (flags & kStageFirst0) Y = ClampByte(t.first[0][Y]);
+  if (flags & kStageRadial) Y = Divide(Y, d);
+  if (flags & kStageFinal) Y = t.final[0][Y];
+  return Y;
+}
+
+void AdjustRgb(const AdjustTables& t, uint32_t flags, int64_t d, int32_t R, int32_t G, int32_t B,
+               uint8_t* out) {
+  if (flags & kStageFirst0) {
+    R = ClampByte(t.first[0][R]), G = ClampByte(t.first[1][G]), B = ClampByte(t.first[2][B]);
+  }
+  if (flags & kStageRadial) R = Divide(R, d), G = Divide(G, d), B = Divide(B, d);
+  if (flags & kStageChroma) {
+    const auto* m = t.final;
+    const int32_t r2 = ClampByte((int64_t{m[0][R]} + m[1][G] + m[2][B]) >> 8);
+    const int32_t g2 = ClampByte((int64_t{m[3][R]} + m[4][G] + m[5][B]) >> 8);
+    const int32_t b2 = ClampByte((int64_t{m[6][R]} + m[7][G] + m[8][B]) >> 8);
+    R = r2, G = g2, B = b2;
+  }
+  if (flags & kStageFinal) R = t.final[0][R], G = t.final[1][G], B = t.final[2][B];
+  out[0] = static_cast<uint8_t>(B);
+  out[1] = static_cast<uint8_t>(G);
+  out[2] = static_cast<uint8_t>(R);
+}
+
+void FastZoomSteps(const KZDISPLAY& block, int32_t& n, int32_t& m) {
+  n = 1, m = 1;
   const double zoom = block.zoom, tall = block.zoom * block.aspect;
   if ((block.resampling & KZ_RESAMPLE_FAST_ZOOM) && (block.drawFlags & KZ_DRAW_ZOOM) &&
       (zoom > 1.5 || tall > 1.5)) {
@@ -169,15 +356,14 @@ void RunGeneralConverter(const Plan& plan, const AdjustTables& tables, uint32_t 
     if (tall >= 6) m = 6;
     if (tall >= 8) m = 8;
   }
-  static const uint8_t kNoPalette[1024] = {};
-  const uint8_t* palette = src.palette ? src.palette : kNoPalette;
-  const Sampler sampler{plan, src.bytes.data()};
-  const int64_t bpp = eightBit ? 1 : 3;
+}
 
-  for (int64_t y = 0; y < H; y += m) {
-    uint8_t* row = top + y * step;
-    for (int64_t x = 0; x < W; x += n) Pixel(sampler, tables, flags, palette, x, y, row + x * bpp);
-    if (n > 1) {
+void FillFastZoom(uint8_t* top, int64_t step, int64_t W, int64_t H, int32_t n, int32_t m,
+                  bool eightBit) {
+  const int64_t bpp = eightBit ? 1 : 3;
+  if (n > 1) {
+    for (int64_t y = 0; y < H; y += m) {
+      uint8_t* row = top + y * step;
       int64_t x = 1;
       for (; x < W - n; x += n) {
         const uint8_t* l = row + (x - 1) * bpp;
@@ -200,6 +386,33 @@ void RunGeneralConverter(const Plan& plan, const AdjustTables& tables, uint32_t 
     for (; r < H; ++r)
       std::memcpy(top + r * step, top + (r - 1) * step, static_cast<size_t>(bytes));
   }
+}
+
+void RunGeneralConverter(const Plan& plan, const AdjustTables& tables, uint32_t flags,
+                         const KZDISPLAY& block, const SourceFrame& src, uint8_t* top, int64_t step,
+                         bool eightBit, const GeneralKernels* kernels) {
+  int32_t n = 1, m = 1;
+  FastZoomSteps(block, n, m);
+  static const uint8_t kNoPalette[1024] = {};
+  const uint8_t* palette = src.palette ? src.palette : kNoPalette;
+  const bool whole = plan.kind == kKindRgb16 || plan.kind == kKindPalette;
+  const int channels = ChannelCount(plan.kind);
+  const int64_t bpp = eightBit ? 1 : 3;
+  Run run(plan, kernels ? *kernels : General(), src.bytes.data(), n);
+  for (int64_t y = 0; y < plan.height; y += m) {
+    uint8_t* row = top + y * step;
+    if (whole) {
+      SampleWhole(plan, src.bytes.data(), palette, y, n, run);
+    } else {
+      for (int c = 0; c < channels; ++c) run.SampleRow(c, y);
+    }
+    ColourRow(whole ? kKindRgb : plan.kind, tables, flags, run, y, n, row);
+    // The computed pixels were written side by side: each goes to its column, last first.
+    for (int64_t i = run.count() - 1; i > 0 && n > 1; --i) {
+      std::memcpy(row + i * n * bpp, row + i * bpp, static_cast<size_t>(bpp));
+    }
+  }
+  FillFastZoom(top, step, plan.width, plan.height, n, m, eightBit);
 }
 
 }  // namespace kz

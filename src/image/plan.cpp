@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <limits>
 #include <memory>
 #include <new>
@@ -193,6 +194,49 @@ void ComputeTaps(int64_t n, int64_t outLen, double q, int32_t m, int32_t area, i
 
 namespace {
 
+// Each output column's taps as a run of consecutive samples of a line padded by kPad
+// repeats at each end: the first tap's place in the padded line and eight 16-bit weights.
+// False when some column's taps are not such a run (area averaging picks the heaviest
+// pixels, not neighbours).
+bool LineTaps(int64_t n, int64_t outLen, int64_t taps, const int64_t* index,
+              const int32_t* weight, int32_t* start, int16_t* weights) {
+  constexpr int64_t kPad = PlanScratch::kPad;
+  if (n + 2 * kPad + 8 > INT32_MAX) return false;
+  for (int64_t i = 0; i < outLen; ++i) {
+    const int64_t* idx = index + i * taps;
+    const int64_t first = idx[0] > 0 ? idx[0] : idx[taps - 1] - (taps - 1);
+    if (first < -kPad || first + taps - 1 > n - 1 + kPad) return false;
+    for (int64_t k = 0; k < taps; ++k) {
+      if (idx[k] != std::clamp<int64_t>(first + k, 0, n - 1)) return false;
+    }
+    start[i] = static_cast<int32_t>(first + kPad);
+    for (int64_t k = 0; k < 8; ++k) {
+      const int32_t w = k < taps ? weight[i * taps + k] : 0;
+      if (w < INT16_MIN || w > INT16_MAX) return false;
+      weights[i * 8 + k] = static_cast<int16_t>(w);
+    }
+  }
+  return true;
+}
+
+// Whether a sample's column sums (up to 255 times the column weights' magnitudes) times
+// its row weights stay within 32 bits.
+bool NarrowSums(int64_t outW, int64_t outH, int64_t taps, const int32_t* cols,
+                const int32_t* rows) {
+  auto most = [taps](int64_t len, const int32_t* w) {
+    int64_t top = 0;
+    for (int64_t i = 0; i < len; ++i) {
+      int64_t sum = 0;
+      for (int64_t k = 0; k < taps; ++k) sum += std::abs(int64_t{w[i * taps + k]});
+      top = std::max(top, sum);
+    }
+    return top;
+  };
+  const int64_t across = 255 * most(outW, cols), down = most(outH, rows);
+  return across < (int64_t{1} << 31) && down < (int64_t{1} << 31) &&
+         across * down < (int64_t{1} << 31);
+}
+
 struct Lists {
   std::span<int64_t> cols[3];
   std::span<int64_t> rows[3];
@@ -261,10 +305,22 @@ bool BuildPlan(KZDISPLAY& block, Plan*& plan, AdjustTables*& tables, int32_t& sh
       zoom && !single ? static_cast<int32_t>(block.resampling & KZ_RESAMPLE_METHOD) : 0;
   const int64_t taps = method + 1;
 
-  // Header, then per channel: column offsets and weights, row offsets and weights.
-  const int64_t header = (sizeof(Plan) + 15) & ~size_t{15};
-  const int64_t perChannel = (outW + outH) * taps * (8 + 4);
-  const int64_t planBytes = header + 3 * perChannel;
+  // Header, then per channel: column offsets and weights, row offsets and weights; then
+  // the line taps and the converter's working memory.
+  const bool separable = taps > 1;
+  const int64_t slotRows = separable ? 3 * PlanScratch::kSlots * outW : 0;
+  const int64_t lineLen = separable ? ww + 2 * PlanScratch::kPad + 8 : 0;
+  const int64_t sizes[] = {
+      static_cast<int64_t>(sizeof(Plan)),  // the header
+      outW * taps * 8, outH * taps * 8, outW * taps * 8, outH * taps * 8, outW * taps * 8,
+      outH * taps * 8,                                                  // offsets
+      outW * taps * 4, outH * taps * 4, outW * taps * 4, outH * taps * 4, outW * taps * 4,
+      outH * taps * 4,                                                  // weights
+      separable ? 3 * ww * 8 : 0,                                       // working columns
+      separable ? outW * 4 : 0, separable ? outW * 16 : 0,              // line taps
+      static_cast<int64_t>(sizeof(PlanScratch)), slotRows * 4, lineLen * 2, 3 * outW};
+  int64_t planBytes = 0;
+  for (int64_t part : sizes) planBytes += (part + 15) & ~int64_t{15};
   const int64_t tableBytes = static_cast<int64_t>(sizeof(AdjustTables)) + (outW + outH) * 8;
   // Checked before any narrowing: on 32-bit hosts size_t would wrap a huge zoom's plan.
   constexpr int64_t kMaxBlock = std::numeric_limits<uint32_t>::max();
@@ -282,19 +338,29 @@ bool BuildPlan(KZDISPLAY& block, Plan*& plan, AdjustTables*& tables, int32_t& sh
   plan->method = method;
   plan->kind = kind;
   for (int c = 0; c < 3; ++c) plan->present[c] = lists.present[c];
-  auto* cursor = static_cast<uint8_t*>(planBlock) + header;
+  auto* cursor = static_cast<uint8_t*>(planBlock);
+  size_t part = 0;
+  auto take = [&]<class T>(T*) {
+    T* at = reinterpret_cast<T*>(cursor);
+    cursor += (sizes[part++] + 15) & ~int64_t{15};
+    return at;
+  };
+  take(static_cast<Plan*>(nullptr));
   for (int c = 0; c < 3; ++c) {
-    plan->cols[c].offsets = reinterpret_cast<int64_t*>(cursor);
-    cursor += outW * taps * 8;
-    plan->rows[c].offsets = reinterpret_cast<int64_t*>(cursor);
-    cursor += outH * taps * 8;
+    plan->cols[c].offsets = take(static_cast<int64_t*>(nullptr));
+    plan->rows[c].offsets = take(static_cast<int64_t*>(nullptr));
   }
   for (int c = 0; c < 3; ++c) {
-    plan->cols[c].weights = reinterpret_cast<int32_t*>(cursor);
-    cursor += outW * taps * 4;
-    plan->rows[c].weights = reinterpret_cast<int32_t*>(cursor);
-    cursor += outH * taps * 4;
+    plan->cols[c].weights = take(static_cast<int32_t*>(nullptr));
+    plan->rows[c].weights = take(static_cast<int32_t*>(nullptr));
   }
+  auto* workCols = take(static_cast<int64_t*>(nullptr));
+  auto* lineStart = take(static_cast<int32_t*>(nullptr));
+  auto* lineWeights = take(static_cast<int16_t*>(nullptr));
+  plan->scratch = new (take(static_cast<PlanScratch*>(nullptr))) PlanScratch;
+  plan->scratch->rows = take(static_cast<int32_t*>(nullptr));
+  plan->scratch->line = take(static_cast<int16_t*>(nullptr));
+  plan->scratch->samples = take(static_cast<uint8_t*>(nullptr));
 
   if (!zoom) {
     for (int c = 0; c < 3; ++c) {
@@ -311,6 +377,19 @@ bool BuildPlan(KZDISPLAY& block, Plan*& plan, AdjustTables*& tables, int32_t& sh
                 plan->cols[0].weights);
     ComputeTaps(wh, outH, 1 / (block.zoom * block.aspect), method, area, plan->rows[0].offsets,
                 plan->rows[0].weights);
+    if (separable) {
+      if (LineTaps(ww, outW, taps, plan->cols[0].offsets, plan->cols[0].weights, lineStart,
+                   lineWeights)) {
+        plan->lineStart = lineStart;
+        plan->lineWeights = lineWeights;
+        plan->workWidth = ww;
+        for (int c = 0; c < 3; ++c) {
+          std::copy(l.cols[c].begin(), l.cols[c].end(), workCols + c * ww);
+          plan->workCols[c] = workCols + c * ww;
+        }
+      }
+      plan->narrow = NarrowSums(outW, outH, taps, plan->cols[0].weights, plan->rows[0].weights);
+    }
     for (int c = 2; c >= 0; --c) {
       for (int64_t i = 0; i < outW * taps; ++i) {
         plan->cols[c].offsets[i] = l.cols[c][static_cast<size_t>(plan->cols[0].offsets[i])];

@@ -18,6 +18,18 @@ struct PlanAxis {
   int32_t* weights = nullptr;
 };
 
+// Working memory of the converter's separable passes, kept with the plan so that a frame
+// allocates nothing. Only the one thread that runs the plan touches it.
+struct PlanScratch {
+  static constexpr int kSlots = 12;     // two rows of taps per channel: no row is made twice
+  static constexpr int64_t kPad = 8;    // samples repeated past each end of a line
+  int64_t key[3][kSlots];               // row offset whose column taps a slot holds
+  uint64_t stamp[3][kSlots];            // when the slot was last asked for
+  int32_t* rows = nullptr;              // 3 x kSlots x width sums of the column taps
+  int16_t* line = nullptr;              // one channel of one working row, padded
+  uint8_t* samples = nullptr;           // 3 x width samples of the output row
+};
+
 // Lives at the start of its own block; the arrays follow it in the same block.
 struct Plan {
   int32_t width = 0;   // output W
@@ -28,6 +40,17 @@ struct Plan {
   bool present[3] = {false, false, false};  // channels the frame holds samples of
   PlanAxis cols[3];
   PlanAxis rows[3];
+  // Where every output column's taps are consecutive working columns (interpolation,
+  // rather than area averaging), the columns are taken from a line of working samples:
+  // `lineStart` holds each output column's first tap in the padded line and `lineWeights`
+  // its taps as eight 16-bit weights (the unused ones 0). Null otherwise.
+  int64_t workWidth = 0;
+  const int64_t* workCols[3] = {nullptr, nullptr, nullptr};  // workWidth offsets each
+  const int32_t* lineStart = nullptr;
+  const int16_t* lineWeights = nullptr;
+  // Row sums of column sums stay within 32 bits for every output pixel.
+  bool narrow = false;
+  PlanScratch* scratch = nullptr;
 };
 
 // Saturating conversions of doubles: NaN gives 0, values out of range the nearest bound.

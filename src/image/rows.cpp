@@ -78,7 +78,7 @@ void Plain(CRow s, CRow u, CRow v, Row d, int32_t w) {
 constexpr RowKernels kPlain{
     "plain",
     {Plain<kRowYuy2>, Plain<kRowUyvy>, Plain<kRowY444>, Plain<kRowY411>, Plain<kRowI420>,
-     Plain<kRowYvu9>}};
+     Plain<kRowYvu9>, Plain<kRowP444>}};
 
 struct Available {
   std::array<const RowKernels*, 4> sets{};
@@ -109,6 +109,8 @@ void PlainRowFrom(RowKind kind, CRow s, CRow u, CRow v, Row d, int32_t w, int32_
       return RowY411(s, d, w, from);
     case kRowI420:
       return RowPlanar<2>(s, u, v, d, w, from);
+    case kRowP444:
+      return RowPlanar<1>(s, u, v, d, w, from);
     default:
       return RowPlanar<4>(s, u, v, d, w, from);
   }

@@ -8,7 +8,17 @@
 
 namespace kz {
 
-enum RowKind : int { kRowYuy2, kRowUyvy, kRowY444, kRowY411, kRowI420, kRowYvu9, kRowKinds };
+// kRowP444 is planar with full-width chroma rows: the general converter's samples.
+enum RowKind : int {
+  kRowYuy2,
+  kRowUyvy,
+  kRowY444,
+  kRowY411,
+  kRowI420,
+  kRowYvu9,
+  kRowP444,
+  kRowKinds
+};
 
 // One image row of `w` pixels into `d` (3w bytes). Packed kinds read `s` alone; the planar
 // kinds read luma from `s` and the row's chroma from `u`, `v` (never null here: frames

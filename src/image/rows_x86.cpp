@@ -150,16 +150,20 @@ KZ_SSE2 void Sse2Row(CRow s, CRow us, CRow vs, Row d, int32_t w) {
       __m128i c[2];
       for (int p = 0; p < 2; ++p) {
         CRow plane = p == 0 ? us : vs;
-        __m128i t;
-        if constexpr (kKind == kRowI420) {
-          t = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(plane + x / 2));
+        if constexpr (kKind == kRowP444) {
+          c[p] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(plane + x));
         } else {
-          int32_t four;
-          std::memcpy(&four, plane + x / 4, 4);
-          t = _mm_cvtsi32_si128(four);
-          t = _mm_unpacklo_epi8(t, t);
+          __m128i t;
+          if constexpr (kKind == kRowI420) {
+            t = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(plane + x / 2));
+          } else {
+            int32_t four;
+            std::memcpy(&four, plane + x / 4, 4);
+            t = _mm_cvtsi32_si128(four);
+            t = _mm_unpacklo_epi8(t, t);
+          }
+          c[p] = _mm_unpacklo_epi8(t, t);
         }
-        c[p] = _mm_unpacklo_epi8(t, t);
       }
       u[0] = _mm_unpacklo_epi8(c[0], z), u[1] = _mm_unpackhi_epi8(c[0], z);
       v[0] = _mm_unpacklo_epi8(c[1], z), v[1] = _mm_unpackhi_epi8(c[1], z);
@@ -180,7 +184,8 @@ void PlainRow(CRow s, CRow u, CRow v, Row d, int32_t w) {
 
 const RowKernels kSse2{"sse2",
                        {Sse2Row<kRowYuy2>, Sse2Row<kRowUyvy>, PlainRow<kRowY444>,
-                        PlainRow<kRowY411>, Sse2Row<kRowI420>, Sse2Row<kRowYvu9>}};
+                        PlainRow<kRowY411>, Sse2Row<kRowI420>, Sse2Row<kRowYvu9>,
+                        Sse2Row<kRowP444>}};
 
 // ---- AVX2: 32 pixels a step. 128-bit lanes work apart, so half 0 holds pixels 0-7 and
 // 16-23, half 1 pixels 8-15 and 24-31; the packs then give pixels 0-15 and 16-31 by lane.
@@ -254,6 +259,13 @@ KZ_AVX2 void Avx2Row(CRow s, CRow us, CRow vs, Row d, int32_t w) {
         const __m256i z = _mm256_setzero_si256();
         const __m256i q = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s + x));
         y[h] = h == 0 ? _mm256_unpacklo_epi8(q, z) : _mm256_unpackhi_epi8(q, z);
+        if constexpr (kKind == kRowP444) {
+          const __m256i qu = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(us + x));
+          const __m256i qv = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(vs + x));
+          u[h] = h == 0 ? _mm256_unpacklo_epi8(qu, z) : _mm256_unpackhi_epi8(qu, z);
+          v[h] = h == 0 ? _mm256_unpacklo_epi8(qv, z) : _mm256_unpackhi_epi8(qv, z);
+          continue;
+        }
         constexpr int kK = kKind == kRowI420 ? 2 : 4;
         __m128i cu, cv;
         if constexpr (kK == 2) {
@@ -278,7 +290,8 @@ KZ_AVX2 void Avx2Row(CRow s, CRow us, CRow vs, Row d, int32_t w) {
 
 const RowKernels kAvx2{"avx2",
                        {Avx2Row<kRowYuy2>, Avx2Row<kRowUyvy>, Avx2Row<kRowY444>,
-                        Avx2Row<kRowY411>, Avx2Row<kRowI420>, Avx2Row<kRowYvu9>}};
+                        Avx2Row<kRowY411>, Avx2Row<kRowI420>, Avx2Row<kRowYvu9>,
+                        Avx2Row<kRowP444>}};
 
 // ---- AVX-512 with byte permutes (VBMI): 64 pixels a step, halves of 32 pixels in order.
 // Any byte of a register (or of two) can go anywhere, so loads gather samples into words
@@ -387,6 +400,11 @@ KZ_AVX512 void Avx512Row(CRow s, CRow us, CRow vs, Row d, int32_t w) {
         v[h] = Words(q, kGather411[2]);
       } else {
         y[h] = _mm512_cvtepu8_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(s + x + 32 * h)));
+        if constexpr (kKind == kRowP444) {
+          u[h] = _mm512_cvtepu8_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(us + x + 32 * h)));
+          v[h] = _mm512_cvtepu8_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(vs + x + 32 * h)));
+          continue;
+        }
         constexpr int kK = kKind == kRowI420 ? 2 : 4;
         constexpr uint64_t kBytes = (uint64_t{1} << (64 / kK)) - 1;
         u[h] = Words(_mm512_maskz_loadu_epi8(kBytes, us + x / kK), kGatherPlanar<kK>[h]);
@@ -410,7 +428,8 @@ KZ_AVX512 void Avx512Row(CRow s, CRow us, CRow vs, Row d, int32_t w) {
 
 const RowKernels kAvx512{"avx512vbmi",
                          {Avx512Row<kRowYuy2>, Avx512Row<kRowUyvy>, Avx512Row<kRowY444>,
-                          Avx512Row<kRowY411>, Avx512Row<kRowI420>, Avx512Row<kRowYvu9>}};
+                          Avx512Row<kRowY411>, Avx512Row<kRowI420>, Avx512Row<kRowYvu9>,
+                          Avx512Row<kRowP444>}};
 
 }  // namespace
 

@@ -212,7 +212,7 @@ TEST(DirectConversion, RefusesShortFramesRowsAndUnknownCodes) {
 // Rows of 256 pixels with Y = 0..255 in every layout the row kernels read; Chroma() sets
 // one (U, V) for the whole row.
 struct YuvRows {
-  std::vector<uint8_t> src[kRowKinds], u = std::vector<uint8_t>(128), v = u;
+  std::vector<uint8_t> src[kRowKinds], u = std::vector<uint8_t>(256), v = u;
   std::vector<uint8_t*> us, vs;  // where each layout keeps U and V
   YuvRows() {
     for (int x = 0; x < 256; ++x) {
@@ -224,13 +224,14 @@ struct YuvRows {
       src[kRowY411].push_back(y);
       src[kRowI420].push_back(y);
       src[kRowYvu9].push_back(y);
+      src[kRowP444].push_back(y);
     }
     for (size_t x = 0; x < 256; ++x) {
       (x % 2 ? vs : us).push_back(&src[kRowYuy2][2 * x + 1]);
       (x % 2 ? vs : us).push_back(&src[kRowUyvy][2 * x]);
     }
-    for (size_t i = 0; i < 128; ++i) {
-      (i % 2 ? vs : us).push_back(&src[kRowY411][3 * i]);
+    for (size_t i = 0; i < 128; ++i) (i % 2 ? vs : us).push_back(&src[kRowY411][3 * i]);
+    for (size_t i = 0; i < 256; ++i) {
       us.push_back(&u[i]);
       vs.push_back(&v[i]);
     }
@@ -282,7 +283,7 @@ TEST(YuvPixel, VectorKernelsMatchThePlainOnesAtEveryWidth) {
   std::mt19937 gen(7);
   for (int w : {1, 2, 3, 4, 5, 7, 8, 15, 16, 17, 31, 32, 33, 34, 36, 47, 48, 63, 64, 65, 66, 68,
                 95, 96, 97, 100, 127, 128, 129, 130, 191, 250, 1921}) {
-    const int bytes[kRowKinds] = {2 * w, 2 * w, 3 * w, 6 * w / 4, w, w};
+    const int bytes[kRowKinds] = {2 * w, 2 * w, 3 * w, 6 * w / 4, w, w, w};
     for (int kind = 0; kind < kRowKinds; ++kind) {
       const int k = kind == kRowI420 ? 2 : kind == kRowYvu9 ? 4 : 1;
       if (w < k) continue;  // rows without chroma never reach the kernels

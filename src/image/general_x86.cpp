@@ -1,0 +1,97 @@
+// AVX2 kernels of the general converter's two passes. Across: each output column's taps are
+// eight 16-bit weights against eight 16-bit samples from its first tap, multiplied and
+// added in pairs (exact: samples are bytes, weights 16-bit) and summed by three horizontal
+// adds for eight columns at once. Down: 32-bit products of the row weights, whose sums the
+// plan has checked stay within 32 bits; the saturating packs are the clamp to 0..255.
+#include "image/general.h"
+
+#if (defined(__x86_64__) || (defined(__i386__) && !defined(_WIN32))) && defined(__GNUC__) && \
+    !defined(_WIN32)
+#define KZ_X86_GENERAL 1
+#include <immintrin.h>
+#endif
+
+namespace kz {
+
+#ifdef KZ_X86_GENERAL
+namespace {
+
+#define KZ_AVX2 __attribute__((target("avx2")))
+
+KZ_AVX2 inline __m256i Pair(const int16_t* lo, const int16_t* hi) {
+  return _mm256_inserti128_si256(
+      _mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(lo))),
+      _mm_loadu_si128(reinterpret_cast<const __m128i*>(hi)), 1);
+}
+
+KZ_AVX2 void Avx2Across(const int16_t* line, const int32_t* start, const int16_t* weights,
+                        int32_t taps, int64_t n, int32_t* out, int64_t count) {
+  int64_t i = 0;
+  for (; i + 8 <= count; i += 8) {
+    __m256i m[4];
+    for (int k = 0; k < 4; ++k) {
+      // Lane 0 holds column i + k, lane 1 column i + k + 4.
+      const int64_t a = (i + k) * n, b = (i + k + 4) * n;
+      m[k] = _mm256_madd_epi16(Pair(line + start[a], line + start[b]),
+                               Pair(weights + 8 * a, weights + 8 * b));
+    }
+    const __m256i sums = _mm256_hadd_epi32(_mm256_hadd_epi32(m[0], m[1]),
+                                           _mm256_hadd_epi32(m[2], m[3]));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + i), sums);
+  }
+  for (; i < count; ++i) {
+    const int64_t x = i * n;
+    int32_t sum = 0;
+    for (int32_t k = 0; k < taps; ++k) sum += weights[8 * x + k] * line[start[x] + k];
+    out[i] = sum;
+  }
+}
+
+KZ_AVX2 inline __m256i Sum8(const int32_t* const* rows, const __m256i* w, int32_t taps,
+                            int64_t i) {
+  __m256i sum = _mm256_setzero_si256();
+  for (int32_t b = 0; b < taps; ++b) {
+    const __m256i r = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(rows[b] + i));
+    sum = _mm256_add_epi32(sum, _mm256_mullo_epi32(r, w[b]));
+  }
+  return _mm256_srai_epi32(sum, 18);
+}
+
+KZ_AVX2 void Avx2Down(const int32_t* const* rows, const int32_t* weights, int32_t taps,
+                      uint8_t* out, int64_t count) {
+  __m256i w[6];
+  for (int32_t b = 0; b < taps; ++b) w[b] = _mm256_set1_epi32(weights[b]);
+  int64_t i = 0;
+  for (; i + 16 <= count; i += 16) {
+    // Packs work per 128-bit lane: the permutes put the 16 results back in order.
+    const __m256i words = _mm256_permute4x64_epi64(
+        _mm256_packs_epi32(Sum8(rows, w, taps, i), Sum8(rows, w, taps, i + 8)), 0xD8);
+    const __m256i bytes = _mm256_packus_epi16(words, words);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i),
+                     _mm256_castsi256_si128(_mm256_permute4x64_epi64(bytes, 0x08)));
+  }
+  for (; i < count; ++i) {
+    int32_t sum = 0;
+    for (int32_t b = 0; b < taps; ++b) sum += weights[b] * rows[b][i];
+    sum >>= 18;
+    out[i] = static_cast<uint8_t>(sum < 0 ? 0 : (sum > 255 ? 255 : sum));
+  }
+}
+
+const GeneralKernels kAvx2{"avx2", Avx2Across, Avx2Down};
+
+}  // namespace
+
+const GeneralKernels* Avx2General() {
+  return __builtin_cpu_supports("avx2") ? &kAvx2 : nullptr;
+}
+
+#else
+
+const GeneralKernels* Avx2General() {
+  return nullptr;
+}
+
+#endif
+
+}  // namespace kz
