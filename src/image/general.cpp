@@ -24,7 +24,7 @@ inline int32_t Divide(int64_t v, int64_t d) {
 }
 
 void PlainAcross(const int16_t* line, const int32_t* start, const int16_t* weights,
-                 int32_t taps, int64_t n, int32_t* out, int64_t count) {
+                 const LineBlock*, int32_t taps, int64_t n, int32_t* out, int64_t count) {
   for (int64_t i = 0; i < count; ++i) {
     const int64_t x = i * n;
     const int16_t* w = weights + 8 * x;
@@ -47,10 +47,10 @@ void PlainDown(const int32_t* const* rows, const int32_t* weights, int32_t taps,
 constexpr GeneralKernels kPlain{"plain", PlainAcross, PlainDown};
 
 struct Available {
-  std::array<const GeneralKernels*, 2> sets{};
+  std::array<const GeneralKernels*, 3> sets{};
   size_t count = 0;
   Available() {
-    for (const GeneralKernels* k : {&kPlain, Avx2General()}) {
+    for (const GeneralKernels* k : {&kPlain, Avx2General(), Avx512General()}) {
       if (k) sets[count++] = k;
     }
   }
@@ -161,8 +161,10 @@ class Run {
       int16_t* line = scratch_.line;
       for (int64_t j = 0; j < kPad; ++j) line[j] = row[cols[0]];
       for (int64_t j = 0; j < ww; ++j) line[kPad + j] = row[cols[j]];
-      for (int64_t j = kPad + ww; j < ww + 2 * kPad + 8; ++j) line[j] = row[cols[ww - 1]];
-      kernels_.across(line, plan_.lineStart, plan_.lineWeights, taps, n_, out, count_);
+      const int64_t end = ww + 2 * kPad + PlanScratch::kTail;
+      for (int64_t j = kPad + ww; j < end; ++j) line[j] = row[cols[ww - 1]];
+      kernels_.across(line, plan_.lineStart, plan_.lineWeights, plan_.lineBlocks, taps, n_, out,
+                      count_);
       return;
     }
     const int64_t* oc = plan_.cols[c].offsets;

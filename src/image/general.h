@@ -11,13 +11,15 @@
 namespace kz {
 
 struct AdjustTables;
+struct LineBlock;
 
 struct GeneralKernels {
   const char* name;
   // Column taps of output columns x = i n (i < count) from a padded line of samples:
-  // out[i] = sum over k < taps of weights[8 x + k] * line[start[x] + k].
+  // out[i] = sum over k < taps of weights[8 x + k] * line[start[x] + k]. `blocks`, when
+  // given, holds the same taps in window form.
   void (*across)(const int16_t* line, const int32_t* start, const int16_t* weights,
-                 int32_t taps, int64_t n, int32_t* out, int64_t count);
+                 const LineBlock* blocks, int32_t taps, int64_t n, int32_t* out, int64_t count);
   // Row taps: out[i] = clamp((sum over b < taps of weights[b] * rows[b][i]) >> 18, 0, 255),
   // for sums known to stay within 32 bits.
   void (*down)(const int32_t* const* rows, const int32_t* weights, int32_t taps, uint8_t* out,
@@ -28,7 +30,9 @@ const GeneralKernels& PlainGeneral();
 // Every set this processor runs, the plain one first; the last is the one General() uses.
 std::span<const GeneralKernels* const> AvailableGeneral();
 const GeneralKernels& General();
-const GeneralKernels* Avx2General();  // general_x86.cpp; null where not built or supported
+// general_x86.cpp; null where not built or supported.
+const GeneralKernels* Avx2General();
+const GeneralKernels* Avx512General();
 
 // Colour stages of one pixel, in the order the converter applies them; `divisor` is the
 // radial correction's (1000000 when it is off).

@@ -10,6 +10,7 @@
 
 #include "frame/blocks.h"
 #include "image/colour.h"
+#include "image/general.h"
 
 namespace kz {
 
@@ -201,7 +202,7 @@ namespace {
 bool LineTaps(int64_t n, int64_t outLen, int64_t taps, const int64_t* index,
               const int32_t* weight, int32_t* start, int16_t* weights) {
   constexpr int64_t kPad = PlanScratch::kPad;
-  if (n + 2 * kPad + 8 > INT32_MAX) return false;
+  if (n + 2 * kPad + PlanScratch::kTail > INT32_MAX) return false;
   for (int64_t i = 0; i < outLen; ++i) {
     const int64_t* idx = index + i * taps;
     const int64_t first = idx[0] > 0 ? idx[0] : idx[taps - 1] - (taps - 1);
@@ -217,6 +218,28 @@ bool LineTaps(int64_t n, int64_t outLen, int64_t taps, const int64_t* index,
     }
   }
   return true;
+}
+
+// The window form of the line taps of computed columns x = i n, sixteen at a time.
+void MakeLineBlocks(const int32_t* start, const int16_t* weights, int64_t n, int64_t blocks,
+                    LineBlock* out) {
+  for (int64_t b = 0; b < blocks; ++b) {
+    LineBlock& k = out[b];
+    k.base = INT32_MAX;
+    int32_t last = 0;
+    for (int64_t i = 0; i < 16; ++i) {
+      k.base = std::min(k.base, start[(16 * b + i) * n]);
+      last = std::max(last, start[(16 * b + i) * n]);
+    }
+    k.fits = last + 3 - k.base < 64;
+    for (int64_t i = 0; i < 16; ++i) {
+      const int64_t x = (16 * b + i) * n;
+      for (int64_t t = 0; t < 4; ++t) {
+        k.index[4 * i + t] = static_cast<int16_t>(k.fits ? start[x] - k.base + t : 0);
+        k.weight[4 * i + t] = weights[8 * x + t];
+      }
+    }
+  }
 }
 
 // Whether a sample's column sums (up to 255 times the column weights' magnitudes) times
@@ -309,7 +332,10 @@ bool BuildPlan(KZDISPLAY& block, Plan*& plan, AdjustTables*& tables, int32_t& sh
   // the line taps and the converter's working memory.
   const bool separable = taps > 1;
   const int64_t slotRows = separable ? 3 * PlanScratch::kSlots * outW : 0;
-  const int64_t lineLen = separable ? ww + 2 * PlanScratch::kPad + 8 : 0;
+  const int64_t lineLen = separable ? ww + 2 * PlanScratch::kPad + PlanScratch::kTail : 0;
+  int32_t stepAcross = 1, stepDown = 1;
+  FastZoomSteps(block, stepAcross, stepDown);
+  const int64_t blocks = taps > 1 && taps <= 4 ? (outW + stepAcross - 1) / stepAcross / 16 : 0;
   const int64_t sizes[] = {
       static_cast<int64_t>(sizeof(Plan)),  // the header
       outW * taps * 8, outH * taps * 8, outW * taps * 8, outH * taps * 8, outW * taps * 8,
@@ -318,6 +344,7 @@ bool BuildPlan(KZDISPLAY& block, Plan*& plan, AdjustTables*& tables, int32_t& sh
       outH * taps * 4,                                                  // weights
       separable ? 3 * ww * 8 : 0,                                       // working columns
       separable ? outW * 4 : 0, separable ? outW * 16 : 0,              // line taps
+      blocks * static_cast<int64_t>(sizeof(LineBlock)),
       static_cast<int64_t>(sizeof(PlanScratch)), slotRows * 4, lineLen * 2, 3 * outW};
   int64_t planBytes = 0;
   for (int64_t part : sizes) planBytes += (part + 15) & ~int64_t{15};
@@ -357,6 +384,7 @@ bool BuildPlan(KZDISPLAY& block, Plan*& plan, AdjustTables*& tables, int32_t& sh
   auto* workCols = take(static_cast<int64_t*>(nullptr));
   auto* lineStart = take(static_cast<int32_t*>(nullptr));
   auto* lineWeights = take(static_cast<int16_t*>(nullptr));
+  auto* lineBlocks = take(static_cast<LineBlock*>(nullptr));
   plan->scratch = new (take(static_cast<PlanScratch*>(nullptr))) PlanScratch;
   plan->scratch->rows = take(static_cast<int32_t*>(nullptr));
   plan->scratch->line = take(static_cast<int16_t*>(nullptr));
@@ -382,6 +410,10 @@ bool BuildPlan(KZDISPLAY& block, Plan*& plan, AdjustTables*& tables, int32_t& sh
                    lineWeights)) {
         plan->lineStart = lineStart;
         plan->lineWeights = lineWeights;
+        if (blocks > 0) {
+          MakeLineBlocks(lineStart, lineWeights, stepAcross, blocks, lineBlocks);
+          plan->lineBlocks = lineBlocks;
+        }
         plan->workWidth = ww;
         for (int c = 0; c < 3; ++c) {
           std::copy(l.cols[c].begin(), l.cols[c].end(), workCols + c * ww);

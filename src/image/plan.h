@@ -23,11 +23,22 @@ struct PlanAxis {
 struct PlanScratch {
   static constexpr int kSlots = 12;     // two rows of taps per channel: no row is made twice
   static constexpr int64_t kPad = 8;    // samples repeated past each end of a line
+  static constexpr int64_t kTail = 64;  // and after that, for kernels reading whole windows
   int64_t key[3][kSlots];               // row offset whose column taps a slot holds
   uint64_t stamp[3][kSlots];            // when the slot was last asked for
   int32_t* rows = nullptr;              // 3 x kSlots x width sums of the column taps
   int16_t* line = nullptr;              // one channel of one working row, padded
   uint8_t* samples = nullptr;           // 3 x width samples of the output row
+};
+
+// Sixteen computed output columns whose taps (at most four) lie within 64 samples of the
+// padded line from `base`: per column four sample places relative to `base` and four
+// weights (the unused ones 0), for kernels that permute a window of the line.
+struct LineBlock {
+  int32_t base;
+  int32_t fits;  // 0 when the columns' taps spread wider than the window
+  int16_t index[64];
+  int16_t weight[64];
 };
 
 // Lives at the start of its own block; the arrays follow it in the same block.
@@ -48,6 +59,7 @@ struct Plan {
   const int64_t* workCols[3] = {nullptr, nullptr, nullptr};  // workWidth offsets each
   const int32_t* lineStart = nullptr;
   const int16_t* lineWeights = nullptr;
+  const LineBlock* lineBlocks = nullptr;  // with up to four taps: computed columns by 16
   // Row sums of column sums stay within 32 bits for every output pixel.
   bool narrow = false;
   PlanScratch* scratch = nullptr;

@@ -576,11 +576,11 @@ TEST(Converter, SeparablePassesGiveTheReferenceBytes) {
   auto pick = [&](int n) { return static_cast<int>(gen() % static_cast<uint32_t>(n)); };
   std::vector<uint8_t> pal(1024);
   for (auto& v : pal) v = static_cast<uint8_t>(gen());
-  const double zooms[] = {2.0, 0.37, 1.5, 3.2, 0.5, 4.4, 1.0, 0.9};
-  int lines = 0, generic = 0, withStages = 0, fast = 0;
+  const double zooms[] = {2.0, 0.37, 1.5, 3.2, 0.5, 4.4, 0.2, 0.9};
+  int lines = 0, generic = 0, withStages = 0, fast = 0, windows = 0, wide = 0;
   for (int round = 0; round < 600; ++round) {
     const PixelFormat& row = kPixelFormats[static_cast<size_t>(pick(kPixelFormats.size()))];
-    const int w = 1 + pick(round < 20 ? 90 : 40), h = 1 + pick(30);
+    const int w = round < 3 ? 190 : 1 + pick(round < 40 ? 200 : 40), h = 1 + pick(30);
     const auto frame = RandomFrame(row.code, w, h, gen());
     KZDISPLAY b = Block(row.code, w, h);
     b.drawFlags = KZ_DRAW_ZOOM | (pick(4) == 0 ? KZ_DRAW_CROP : 0);
@@ -591,6 +591,9 @@ TEST(Converter, SeparablePassesGiveTheReferenceBytes) {
                    (pick(4) == 0 ? KZ_RESAMPLE_FAST_ZOOM : 0);
     b.orientation = static_cast<uint32_t>(pick(16)) & (3 | KZ_ORIENT_MIRROR | KZ_ORIENT_FLIP | KZ_ORIENT_FIELDS);
     b.cropLeft = pick(w), b.cropTop = pick(h), b.cropWidth = 1 + pick(w), b.cropHeight = 1 + pick(h);
+    if (round < 3) {  // taps spread wider than the permute window of the vector kernels
+      b.zoom = 0.2, b.aspect = 1, b.resampling = 3, b.orientation = round == 1 ? KZ_ORIENT_MIRROR : 0;
+    }
     if (pick(3) == 0) {
       b.adjust.brightness = pick(200) - 100, b.adjust.contrast = pick(200) - 100;
       b.adjust.saturation = pick(200) - 100, b.adjust.whiteBalance = pick(100);
@@ -610,6 +613,12 @@ TEST(Converter, SeparablePassesGiveTheReferenceBytes) {
     const int32_t* lineStart = plan->lineStart;
     lines += lineStart != nullptr, generic += plan->taps > 1 && !lineStart;
     withStages += flags != 0, fast += (b.resampling & KZ_RESAMPLE_FAST_ZOOM) != 0;
+    windows += plan->lineBlocks != nullptr;
+    int32_t n = 1, m = 1;
+    FastZoomSteps(b, n, m);
+    for (int k = 0; plan->lineBlocks && k < (ow + n - 1) / n / 16; ++k) {
+      wide += !plan->lineBlocks[k].fits;
+    }
     for (int variant = 0; variant < 3; ++variant) {
       plan->lineStart = variant == 1 ? nullptr : lineStart;
       plan->narrow = variant != 2;
@@ -630,6 +639,8 @@ TEST(Converter, SeparablePassesGiveTheReferenceBytes) {
   EXPECT_GT(generic, 30);
   EXPECT_GT(withStages, 50);
   EXPECT_GT(fast, 50);
+  EXPECT_GT(windows, 50);
+  EXPECT_GT(wide, 0);
 }
 
 }  // namespace
