@@ -35,6 +35,11 @@ void PlainAcross(const int16_t* line, const int32_t* start, const int16_t* weigh
   }
 }
 
+void PlainLine(const uint8_t* row, const int64_t* cols, const LineGather*, int16_t* out,
+               int64_t count) {
+  for (int64_t j = 0; j < count; ++j) out[j] = row[cols[j]];
+}
+
 void PlainDown(const int32_t* const* rows, const int32_t* weights, int32_t taps, uint8_t* out,
                int64_t count) {
   for (int64_t i = 0; i < count; ++i) {
@@ -44,7 +49,7 @@ void PlainDown(const int32_t* const* rows, const int32_t* weights, int32_t taps,
   }
 }
 
-constexpr GeneralKernels kPlain{"plain", PlainAcross, PlainDown};
+constexpr GeneralKernels kPlain{"plain", PlainAcross, PlainLine, PlainDown};
 
 struct Available {
   std::array<const GeneralKernels*, 3> sets{};
@@ -62,7 +67,8 @@ const Available& Sets() {
 }
 
 // One frame's run of a plan: the column sums of source rows (per channel, in the plan's
-// slots) and the samples of one output row.
+// slots) and the samples of a band of output rows. A band is sampled channel by channel, so
+// the slots one channel's rows tap stay in the nearest cache.
 class Run {
  public:
   Run(const Plan& plan, const GeneralKernels& kernels, const uint8_t* src, int64_t n)
@@ -70,16 +76,19 @@ class Run {
         count_((plan.width + n - 1) / n) {
     for (auto& keys : scratch_.key) std::fill(std::begin(keys), std::end(keys), -1);
     for (auto& stamps : scratch_.stamp) std::fill(std::begin(stamps), std::end(stamps), 0);
-    for (int c = 0; c < 3; ++c) samples_[c] = scratch_.samples + c * int64_t{plan.width};
+    for (int c = 0; c < 3; ++c) {
+      samples_[c] = scratch_.samples + c * int64_t{PlanScratch::kBand} * plan.width;
+    }
   }
 
   int64_t count() const { return count_; }
-  uint8_t* samples(int c) const { return samples_[c]; }
+  // Channel c of row k of the band.
+  uint8_t* samples(int c, int k) const { return samples_[c] + int64_t{k} * plan_.width; }
 
-  // Channel c of computed output row y into its samples.
-  void SampleRow(int c, int64_t y) {
+  // Channel c of computed output row y into the samples of row k of the band.
+  void SampleRow(int c, int64_t y, int k) {
     const int32_t taps = plan_.taps;
-    uint8_t* out = samples_[c];
+    uint8_t* out = samples(c, k);
     if (!plan_.present[c]) {  // every row: the colour stages change samples in place
       std::memset(out, AbsentValue(c), static_cast<size_t>(count_));
       return;
@@ -160,7 +169,7 @@ class Run {
       const int64_t* cols = plan_.workCols[c];
       int16_t* line = scratch_.line;
       for (int64_t j = 0; j < kPad; ++j) line[j] = row[cols[0]];
-      for (int64_t j = 0; j < ww; ++j) line[kPad + j] = row[cols[j]];
+      kernels_.line(row, cols, plan_.lineGathers[c], line + kPad, ww);
       const int64_t end = ww + 2 * kPad + PlanScratch::kTail;
       for (int64_t j = kPad + ww; j < end; ++j) line[j] = row[cols[ww - 1]];
       kernels_.across(line, plan_.lineStart, plan_.lineWeights, plan_.lineBlocks, taps, n_, out,
@@ -189,10 +198,10 @@ class Run {
 
 // RGB16 and palette pixels are read whole (nearest neighbour): their R, G, B into the samples.
 void SampleWhole(const Plan& plan, const uint8_t* src, const uint8_t* palette, int64_t y,
-                 int64_t n, const Run& run) {
+                 int64_t n, const Run& run, int k) {
   const uint8_t* row = src + plan.rows[0].offsets[y];
   const int64_t* oc = plan.cols[0].offsets;
-  uint8_t *r = run.samples(0), *g = run.samples(1), *b = run.samples(2);
+  uint8_t *r = run.samples(0, k), *g = run.samples(1, k), *b = run.samples(2, k);
   for (int64_t i = 0; i < run.count(); ++i) {
     const uint8_t* p = row + oc[i * n];
     if (plan.kind == kKindRgb16) {
@@ -210,9 +219,9 @@ void SampleWhole(const Plan& plan, const uint8_t* src, const uint8_t* palette, i
 
 // The colour stages and the output pixels of computed row y, packed at the row's start.
 void ColourRow(PixelKind kind, const AdjustTables& t, uint32_t flags, const Run& run, int64_t y,
-               int64_t n, uint8_t* out) {
+               int k, int64_t n, uint8_t* out) {
   const int64_t count = run.count();
-  uint8_t *s0 = run.samples(0), *s1 = run.samples(1), *s2 = run.samples(2);
+  uint8_t *s0 = run.samples(0, k), *s1 = run.samples(1, k), *s2 = run.samples(2, k);
   auto divisor = [&](int64_t i) {
     return (flags & kStageRadial) ? t.radialCol[i * n] + t.radialRow[y] : int64_t{1000000};
   };
@@ -401,17 +410,26 @@ void RunGeneralConverter(const Plan& plan, const AdjustTables& tables, uint32_t 
   const int channels = ChannelCount(plan.kind);
   const int64_t bpp = eightBit ? 1 : 3;
   Run run(plan, kernels ? *kernels : General(), src.bytes.data(), n);
-  for (int64_t y = 0; y < plan.height; y += m) {
-    uint8_t* row = top + y * step;
-    if (whole) {
-      SampleWhole(plan, src.bytes.data(), palette, y, n, run);
-    } else {
-      for (int c = 0; c < channels; ++c) run.SampleRow(c, y);
+  for (int64_t y0 = 0; y0 < plan.height; y0 += int64_t{m} * PlanScratch::kBand) {
+    const int band = static_cast<int>(std::min<int64_t>(
+        PlanScratch::kBand, (plan.height - y0 + m - 1) / m));
+    for (int c = 0; c < (whole ? 1 : channels); ++c) {
+      for (int k = 0; k < band; ++k) {
+        if (whole) {
+          SampleWhole(plan, src.bytes.data(), palette, y0 + k * m, n, run, k);
+        } else {
+          run.SampleRow(c, y0 + k * m, k);
+        }
+      }
     }
-    ColourRow(whole ? kKindRgb : plan.kind, tables, flags, run, y, n, row);
-    // The computed pixels were written side by side: each goes to its column, last first.
-    for (int64_t i = run.count() - 1; i > 0 && n > 1; --i) {
-      std::memcpy(row + i * n * bpp, row + i * bpp, static_cast<size_t>(bpp));
+    for (int k = 0; k < band; ++k) {
+      const int64_t y = y0 + k * m;
+      uint8_t* row = top + y * step;
+      ColourRow(whole ? kKindRgb : plan.kind, tables, flags, run, y, k, n, row);
+      // The computed pixels were written side by side: each goes to its column, last first.
+      for (int64_t i = run.count() - 1; i > 0 && n > 1; --i) {
+        std::memcpy(row + i * n * bpp, row + i * bpp, static_cast<size_t>(bpp));
+      }
     }
   }
   FillFastZoom(top, step, plan.width, plan.height, n, m, eightBit);

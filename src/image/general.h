@@ -12,6 +12,7 @@ namespace kz {
 
 struct AdjustTables;
 struct LineBlock;
+struct LineGather;
 
 struct GeneralKernels {
   const char* name;
@@ -20,6 +21,10 @@ struct GeneralKernels {
   // given, holds the same taps in window form.
   void (*across)(const int16_t* line, const int32_t* start, const int16_t* weights,
                  const LineBlock* blocks, int32_t taps, int64_t n, int32_t* out, int64_t count);
+  // One channel of a working row as 16-bit samples: out[j] = row[cols[j]] for j < count;
+  // `gathers` (count / 32 of them) hold the same columns in byte-permute form.
+  void (*line)(const uint8_t* row, const int64_t* cols, const LineGather* gathers, int16_t* out,
+               int64_t count);
   // Row taps: out[i] = clamp((sum over b < taps of weights[b] * rows[b][i]) >> 18, 0, 255),
   // for sums known to stay within 32 bits.
   void (*down)(const int32_t* const* rows, const int32_t* weights, int32_t taps, uint8_t* out,

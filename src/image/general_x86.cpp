@@ -1,8 +1,8 @@
-// AVX2 kernels of the general converter's two passes. Across: each output column's taps are
-// eight 16-bit weights against eight 16-bit samples from its first tap, multiplied and
-// added in pairs (exact: samples are bytes, weights 16-bit) and summed by three horizontal
-// adds for eight columns at once. Down: 32-bit products of the row weights, whose sums the
-// plan has checked stay within 32 bits; the saturating packs are the clamp to 0..255.
+// Vectorised kernels of the general converter's passes. Across: each output column's taps
+// are 16-bit weights against 16-bit samples from its first tap, multiplied and added in
+// pairs (exact: samples are bytes, weights 16-bit). Down: 32-bit products of the row
+// weights, whose sums the plan has checked stay within 32 bits; the packs are the clamp to
+// 0..255. AVX2 sums eight columns by horizontal adds; AVX-512 permutes windows instead.
 #include "image/general.h"
 
 #include "image/plan.h"
@@ -49,28 +49,28 @@ KZ_AVX2 void Avx2Across(const int16_t* line, const int32_t* start, const int16_t
   }
 }
 
-KZ_AVX2 inline __m256i Sum8(const int32_t* const* rows, const __m256i* w, int32_t taps,
-                            int64_t i) {
-  __m256i sum = _mm256_setzero_si256();
-  for (int32_t b = 0; b < taps; ++b) {
-    const __m256i r = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(rows[b] + i));
-    sum = _mm256_add_epi32(sum, _mm256_mullo_epi32(r, w[b]));
-  }
-  return _mm256_srai_epi32(sum, 18);
-}
-
-KZ_AVX2 void Avx2Down(const int32_t* const* rows, const int32_t* weights, int32_t taps,
-                      uint8_t* out, int64_t count) {
-  __m256i w[6];
-  for (int32_t b = 0; b < taps; ++b) w[b] = _mm256_set1_epi32(weights[b]);
+// Runs the row-tap loop made for the tap count, fixed at compile time so that the rows and
+// weights stay in registers; it returns how many outputs it made, the rest are `Finish`ed.
+template <template <int32_t> class Loop>
+void ByTaps(const int32_t* const* rows, const int32_t* weights, int32_t taps, uint8_t* out,
+            int64_t count) {
   int64_t i = 0;
-  for (; i + 16 <= count; i += 16) {
-    // Packs work per 128-bit lane: the permutes put the 16 results back in order.
-    const __m256i words = _mm256_permute4x64_epi64(
-        _mm256_packs_epi32(Sum8(rows, w, taps, i), Sum8(rows, w, taps, i + 8)), 0xD8);
-    const __m256i bytes = _mm256_packus_epi16(words, words);
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i),
-                     _mm256_castsi256_si128(_mm256_permute4x64_epi64(bytes, 0x08)));
+  switch (taps) {
+    case 2:
+      i = Loop<2>::Run(rows, weights, out, count);
+      break;
+    case 3:
+      i = Loop<3>::Run(rows, weights, out, count);
+      break;
+    case 4:
+      i = Loop<4>::Run(rows, weights, out, count);
+      break;
+    case 5:
+      i = Loop<5>::Run(rows, weights, out, count);
+      break;
+    default:
+      i = Loop<6>::Run(rows, weights, out, count);
+      break;
   }
   for (; i < count; ++i) {
     int32_t sum = 0;
@@ -80,13 +80,52 @@ KZ_AVX2 void Avx2Down(const int32_t* const* rows, const int32_t* weights, int32_
   }
 }
 
-const GeneralKernels kAvx2{"avx2", Avx2Across, Avx2Down};
+template <int32_t kTaps>
+struct Avx2DownLoop {
+  KZ_AVX2 static __m256i Sum8(const int32_t* const* rows, const __m256i* w, int64_t i) {
+    __m256i sum = _mm256_setzero_si256();
+#pragma GCC unroll 6
+    for (int32_t b = 0; b < kTaps; ++b) {
+      const __m256i r = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(rows[b] + i));
+      sum = _mm256_add_epi32(sum, _mm256_mullo_epi32(r, w[b]));
+    }
+    return _mm256_srai_epi32(sum, 18);
+  }
+  KZ_AVX2 static int64_t Run(const int32_t* const* rows, const int32_t* weights, uint8_t* out,
+                             int64_t count) {
+    __m256i w[kTaps];
+    const int32_t* r[kTaps];
+    for (int32_t b = 0; b < kTaps; ++b) w[b] = _mm256_set1_epi32(weights[b]), r[b] = rows[b];
+    int64_t i = 0;
+    for (; i + 16 <= count; i += 16) {
+      // Packs work per 128-bit lane: the permutes put the 16 results back in order.
+      const __m256i words = _mm256_permute4x64_epi64(
+          _mm256_packs_epi32(Sum8(r, w, i), Sum8(r, w, i + 8)), 0xD8);
+      const __m256i bytes = _mm256_packus_epi16(words, words);
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i),
+                       _mm256_castsi256_si128(_mm256_permute4x64_epi64(bytes, 0x08)));
+    }
+    return i;
+  }
+};
+
+void Avx2Down(const int32_t* const* rows, const int32_t* weights, int32_t taps, uint8_t* out,
+              int64_t count) {
+  ByTaps<Avx2DownLoop>(rows, weights, taps, out, count);
+}
+
+void ScalarLine(const uint8_t* row, const int64_t* cols, const LineGather*, int16_t* out,
+                int64_t count) {
+  for (int64_t j = 0; j < count; ++j) out[j] = row[cols[j]];
+}
+
+const GeneralKernels kAvx2{"avx2", Avx2Across, ScalarLine, Avx2Down};
 
 // ---- AVX-512: sixteen columns of up to four taps from one 64-sample window of the line,
 // placed by two word permutes, multiplied and added in pairs, the pairs added by dword
 // permutes.
 
-#define KZ_AVX512 __attribute__((target("avx512bw")))
+#define KZ_AVX512 __attribute__((target("avx512bw,avx512vbmi")))
 
 struct Halves {
   alignas(64) int32_t even[16];
@@ -130,36 +169,58 @@ KZ_AVX512 void Avx512Across(const int16_t* line, const int32_t* start, const int
   }
 }
 
-constexpr __mmask16 kAll = 0xFFFF;
+constexpr __mmask16 kAll = 0xFFFF;  // the masked forms: GCC 12 warns on the others
 
-KZ_AVX512 inline __m512i Sum16(const int32_t* const* rows, const __m512i* w, int32_t taps,
-                               int64_t i) {
-  __m512i sum = _mm512_setzero_si512();
-  for (int32_t b = 0; b < taps; ++b) {
-    sum = _mm512_add_epi32(sum, _mm512_mullo_epi32(_mm512_loadu_si512(rows[b] + i), w[b]));
+template <int32_t kTaps>
+struct Avx512DownLoop {
+  KZ_AVX512 static int64_t Run(const int32_t* const* rows, const int32_t* weights,
+                               uint8_t* out, int64_t count) {
+    __m512i w[kTaps];
+    const int32_t* r[kTaps];
+    for (int32_t b = 0; b < kTaps; ++b) w[b] = _mm512_set1_epi32(weights[b]), r[b] = rows[b];
+    const __m512i zero = _mm512_setzero_si512(), top = _mm512_set1_epi32(255);
+    int64_t i = 0;
+    for (; i + 16 <= count; i += 16) {
+      __m512i sum = _mm512_setzero_si512();
+#pragma GCC unroll 6
+      for (int32_t b = 0; b < kTaps; ++b) {
+        sum = _mm512_add_epi32(sum, _mm512_mullo_epi32(_mm512_loadu_si512(r[b] + i), w[b]));
+      }
+      const __m512i v = _mm512_maskz_min_epi32(
+          kAll, _mm512_maskz_max_epi32(kAll, _mm512_maskz_srai_epi32(kAll, sum, 18), zero), top);
+      _mm512_mask_cvtepi32_storeu_epi8(out + i, kAll, v);
+    }
+    return i;
   }
-  return _mm512_maskz_srai_epi32(kAll, sum, 18);  // the masked forms: GCC 12 warns on the others
+};
+
+void Avx512Down(const int32_t* const* rows, const int32_t* weights, int32_t taps, uint8_t* out,
+                int64_t count) {
+  ByTaps<Avx512DownLoop>(rows, weights, taps, out, count);
 }
 
-KZ_AVX512 void Avx512Down(const int32_t* const* rows, const int32_t* weights, int32_t taps,
-                          uint8_t* out, int64_t count) {
-  __m512i w[6];
-  for (int32_t b = 0; b < taps; ++b) w[b] = _mm512_set1_epi32(weights[b]);
-  const __m512i zero = _mm512_setzero_si512(), top = _mm512_set1_epi32(255);
-  int64_t i = 0;
-  for (; i + 16 <= count; i += 16) {
-    const __m512i v =
-        _mm512_maskz_min_epi32(kAll, _mm512_maskz_max_epi32(kAll, Sum16(rows, w, taps, i), zero), top);
-    _mm512_mask_cvtepi32_storeu_epi8(out + i, kAll, v);
+// Thirty-two samples a step: the window's bytes (masked to those used) permuted into place.
+KZ_AVX512 void Avx512Line(const uint8_t* row, const int64_t* cols, const LineGather* gathers,
+                          int16_t* out, int64_t count) {
+  for (int64_t g = 0; g < count / 32; ++g) {
+    const LineGather& k = gathers[g];
+    if (!k.fits) {
+      ScalarLine(row, cols + 32 * g, nullptr, out + 32 * g, 32);
+      continue;
+    }
+    const uint8_t* p = row + k.base;
+    const __m512i lo = _mm512_maskz_loadu_epi8(k.mask[0], p);
+    const __m512i hi = _mm512_maskz_loadu_epi8(k.mask[1], p + 64);
+    // Odd bytes zeroed: each sample lands as a 16-bit word.
+    const __m512i words = _mm512_maskz_permutex2var_epi8(0x5555555555555555u, lo,
+                                                         _mm512_loadu_si512(k.index), hi);
+    _mm512_storeu_si512(out + 32 * g, words);
   }
-  if (i < count) {
-    const int32_t* rest[6];
-    for (int32_t b = 0; b < taps; ++b) rest[b] = rows[b] + i;
-    Avx2Down(rest, weights, taps, out + i, count - i);
-  }
+  const int64_t done = count / 32 * 32;
+  ScalarLine(row, cols + done, nullptr, out + done, count - done);
 }
 
-const GeneralKernels kAvx512{"avx512bw", Avx512Across, Avx512Down};
+const GeneralKernels kAvx512{"avx512vbmi", Avx512Across, Avx512Line, Avx512Down};
 
 }  // namespace
 
@@ -167,8 +228,10 @@ const GeneralKernels* Avx2General() {
   return __builtin_cpu_supports("avx2") ? &kAvx2 : nullptr;
 }
 const GeneralKernels* Avx512General() {
-  return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("avx512bw") ? &kAvx512
-                                                                             : nullptr;
+  return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("avx512bw") &&
+                 __builtin_cpu_supports("avx512vbmi")
+             ? &kAvx512
+             : nullptr;
 }
 
 #else

@@ -242,6 +242,24 @@ void MakeLineBlocks(const int32_t* start, const int16_t* weights, int64_t n, int
   }
 }
 
+// The byte-permute form of a channel's working columns, 32 at a time.
+void MakeLineGathers(const int64_t* cols, int64_t n, LineGather* out) {
+  for (int64_t g = 0; g < n / 32; ++g) {
+    LineGather& k = out[g];
+    const int64_t* c = cols + 32 * g;
+    const int64_t lo = *std::min_element(c, c + 32), hi = *std::max_element(c, c + 32);
+    k.base = lo;
+    k.fits = hi - lo < 128;
+    const int64_t span = k.fits ? hi - lo + 1 : 0;
+    k.mask[0] = span >= 64 ? ~uint64_t{0} : (uint64_t{1} << span) - 1;
+    k.mask[1] = span >= 128 ? ~uint64_t{0} : span > 64 ? (uint64_t{1} << (span - 64)) - 1 : 0;
+    for (int j = 0; j < 32; ++j) {
+      k.index[2 * j] = static_cast<uint8_t>(k.fits ? c[j] - lo : 0);
+      k.index[2 * j + 1] = 0;
+    }
+  }
+}
+
 // Whether a sample's column sums (up to 255 times the column weights' magnitudes) times
 // its row weights stay within 32 bits.
 bool NarrowSums(int64_t outW, int64_t outH, int64_t taps, const int32_t* cols,
@@ -345,7 +363,9 @@ bool BuildPlan(KZDISPLAY& block, Plan*& plan, AdjustTables*& tables, int32_t& sh
       separable ? 3 * ww * 8 : 0,                                       // working columns
       separable ? outW * 4 : 0, separable ? outW * 16 : 0,              // line taps
       blocks * static_cast<int64_t>(sizeof(LineBlock)),
-      static_cast<int64_t>(sizeof(PlanScratch)), slotRows * 4, lineLen * 2, 3 * outW};
+      separable ? 3 * (ww / 32) * static_cast<int64_t>(sizeof(LineGather)) : 0,
+      static_cast<int64_t>(sizeof(PlanScratch)), slotRows * 4, lineLen * 2,
+      3 * PlanScratch::kBand * outW};
   int64_t planBytes = 0;
   for (int64_t part : sizes) planBytes += (part + 15) & ~int64_t{15};
   const int64_t tableBytes = static_cast<int64_t>(sizeof(AdjustTables)) + (outW + outH) * 8;
@@ -385,6 +405,7 @@ bool BuildPlan(KZDISPLAY& block, Plan*& plan, AdjustTables*& tables, int32_t& sh
   auto* lineStart = take(static_cast<int32_t*>(nullptr));
   auto* lineWeights = take(static_cast<int16_t*>(nullptr));
   auto* lineBlocks = take(static_cast<LineBlock*>(nullptr));
+  auto* lineGathers = take(static_cast<LineGather*>(nullptr));
   plan->scratch = new (take(static_cast<PlanScratch*>(nullptr))) PlanScratch;
   plan->scratch->rows = take(static_cast<int32_t*>(nullptr));
   plan->scratch->line = take(static_cast<int16_t*>(nullptr));
@@ -418,6 +439,8 @@ bool BuildPlan(KZDISPLAY& block, Plan*& plan, AdjustTables*& tables, int32_t& sh
         for (int c = 0; c < 3; ++c) {
           std::copy(l.cols[c].begin(), l.cols[c].end(), workCols + c * ww);
           plan->workCols[c] = workCols + c * ww;
+          plan->lineGathers[c] = lineGathers + c * (ww / 32);
+          MakeLineGathers(plan->workCols[c], ww, lineGathers + c * (ww / 32));
         }
       }
       plan->narrow = NarrowSums(outW, outH, taps, plan->cols[0].weights, plan->rows[0].weights);

@@ -28,7 +28,8 @@ struct PlanScratch {
   uint64_t stamp[3][kSlots];            // when the slot was last asked for
   int32_t* rows = nullptr;              // 3 x kSlots x width sums of the column taps
   int16_t* line = nullptr;              // one channel of one working row, padded
-  uint8_t* samples = nullptr;           // 3 x width samples of the output row
+  static constexpr int kBand = 8;       // output rows sampled channel by channel
+  uint8_t* samples = nullptr;           // 3 x kBand x width samples of the output rows
 };
 
 // Sixteen computed output columns whose taps (at most four) lie within 64 samples of the
@@ -39,6 +40,16 @@ struct LineBlock {
   int32_t fits;  // 0 when the columns' taps spread wider than the window
   int16_t index[64];
   int16_t weight[64];
+};
+
+// Thirty-two consecutive samples of one channel of a working row, for kernels that permute
+// bytes: sample j is byte `base + index[2 j]` of the row. `mask` names the window bytes from
+// `base` up to the last one used, so a masked load reads nothing outside the frame.
+struct LineGather {
+  int64_t base;
+  uint64_t mask[2];
+  int32_t fits;  // 0 when the samples spread over more than 128 bytes
+  uint8_t index[64];  // sample j's at 2 j (the odd bytes unused)
 };
 
 // Lives at the start of its own block; the arrays follow it in the same block.
@@ -60,6 +71,7 @@ struct Plan {
   const int32_t* lineStart = nullptr;
   const int16_t* lineWeights = nullptr;
   const LineBlock* lineBlocks = nullptr;  // with up to four taps: computed columns by 16
+  const LineGather* lineGathers[3] = {nullptr, nullptr, nullptr};  // workWidth / 32 each
   // Row sums of column sums stay within 32 bits for every output pixel.
   bool narrow = false;
   PlanScratch* scratch = nullptr;

@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 #include <kzwin_test.h>
 
+#include <sys/mman.h>
+#include <unistd.h>
+
 #include <cmath>
 #include <cstring>
 #include <random>
@@ -568,19 +571,44 @@ void ReferenceConverter(const Plan& plan, const AdjustTables& t, uint32_t flags,
   FillFastZoom(top, step, plan.width, plan.height, n, m, eightBit);
 }
 
+// A copy of a frame that ends where an unreadable page begins: a read past it faults.
+class Guarded {
+ public:
+  explicit Guarded(const std::vector<uint8_t>& f) {
+    const size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
+    const size_t data = (f.size() + page - 1) / page * page;
+    len_ = data + page;
+    base_ = static_cast<uint8_t*>(
+        mmap(nullptr, len_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
+    EXPECT_NE(base_, MAP_FAILED);
+    EXPECT_EQ(mprotect(base_ + data, page, PROT_NONE), 0);
+    uint8_t* at = base_ + data - f.size();
+    std::memcpy(at, f.data(), f.size());
+    bytes_ = std::span<const uint8_t>(at, f.size());
+  }
+  ~Guarded() { munmap(base_, len_); }
+  std::span<const uint8_t> bytes() const { return bytes_; }
+
+ private:
+  uint8_t* base_ = nullptr;
+  size_t len_ = 0;
+  std::span<const uint8_t> bytes_;
+};
+
 // Random formats, sizes, crops, turns, zooms, methods, area modes, fast zoom and colour
 // settings through every kernel set, with the line taps and the 32-bit sums turned off in
-// turn, against the reference byte for byte.
+// turn, against the reference byte for byte; nothing past the frame is read.
 TEST(Converter, SeparablePassesGiveTheReferenceBytes) {
   std::mt19937 gen(2024);
   auto pick = [&](int n) { return static_cast<int>(gen() % static_cast<uint32_t>(n)); };
   std::vector<uint8_t> pal(1024);
   for (auto& v : pal) v = static_cast<uint8_t>(gen());
   const double zooms[] = {2.0, 0.37, 1.5, 3.2, 0.5, 4.4, 0.2, 0.9};
-  int lines = 0, generic = 0, withStages = 0, fast = 0, windows = 0, wide = 0;
+  int lines = 0, generic = 0, withStages = 0, fast = 0, windows = 0, wide = 0, gathers = 0,
+      spread = 0;
   for (int round = 0; round < 600; ++round) {
     const PixelFormat& row = kPixelFormats[static_cast<size_t>(pick(kPixelFormats.size()))];
-    const int w = round < 3 ? 190 : 1 + pick(round < 40 ? 200 : 40), h = 1 + pick(30);
+    const int w = round < 3 ? 190 : 1 + pick(round < 40 ? 200 : 40), h = round == 2 ? 40 : 1 + pick(30);
     const auto frame = RandomFrame(row.code, w, h, gen());
     KZDISPLAY b = Block(row.code, w, h);
     b.drawFlags = KZ_DRAW_ZOOM | (pick(4) == 0 ? KZ_DRAW_CROP : 0);
@@ -592,7 +620,9 @@ TEST(Converter, SeparablePassesGiveTheReferenceBytes) {
     b.orientation = static_cast<uint32_t>(pick(16)) & (3 | KZ_ORIENT_MIRROR | KZ_ORIENT_FLIP | KZ_ORIENT_FIELDS);
     b.cropLeft = pick(w), b.cropTop = pick(h), b.cropWidth = 1 + pick(w), b.cropHeight = 1 + pick(h);
     if (round < 3) {  // taps spread wider than the permute window of the vector kernels
-      b.zoom = 0.2, b.aspect = 1, b.resampling = 3, b.orientation = round == 1 ? KZ_ORIENT_MIRROR : 0;
+      // ... and, turned, working columns spread wider than the byte permutes' window.
+      b.zoom = 0.2, b.aspect = 1, b.resampling = 3;
+      b.orientation = round == 1 ? KZ_ORIENT_MIRROR : round == 2 ? 1 : 0;
     }
     if (pick(3) == 0) {
       b.adjust.brightness = pick(200) - 100, b.adjust.contrast = pick(200) - 100;
@@ -609,7 +639,8 @@ TEST(Converter, SeparablePassesGiveTheReferenceBytes) {
     std::vector<uint8_t> want(static_cast<size_t>(stride * oh)), got(want.size());
     ReferenceConverter(*plan, *tables, flags, b, frame.data(), pal.data(),
                        want.data() + (oh - 1) * stride, -stride, eight);
-    const SourceFrame src{row.code, w, h, frame, pal.data()};
+    const Guarded guarded(frame);
+    const SourceFrame src{row.code, w, h, guarded.bytes(), pal.data()};
     const int32_t* lineStart = plan->lineStart;
     lines += lineStart != nullptr, generic += plan->taps > 1 && !lineStart;
     withStages += flags != 0, fast += (b.resampling & KZ_RESAMPLE_FAST_ZOOM) != 0;
@@ -618,6 +649,9 @@ TEST(Converter, SeparablePassesGiveTheReferenceBytes) {
     FastZoomSteps(b, n, m);
     for (int k = 0; plan->lineBlocks && k < (ow + n - 1) / n / 16; ++k) {
       wide += !plan->lineBlocks[k].fits;
+    }
+    for (int k = 0; plan->lineGathers[0] && k < plan->workWidth / 32; ++k) {
+      gathers += plan->lineGathers[0][k].fits, spread += !plan->lineGathers[0][k].fits;
     }
     for (int variant = 0; variant < 3; ++variant) {
       plan->lineStart = variant == 1 ? nullptr : lineStart;
@@ -641,6 +675,8 @@ TEST(Converter, SeparablePassesGiveTheReferenceBytes) {
   EXPECT_GT(fast, 50);
   EXPECT_GT(windows, 50);
   EXPECT_GT(wide, 0);
+  EXPECT_GT(gathers, 50);
+  EXPECT_GT(spread, 0);
 }
 
 }  // namespace
