@@ -1,7 +1,6 @@
 // Frame conversion speed of every pixel format into the packed 24-bit (or 8-bit grey)
 // bitmap, with libyuv and libswscale converting the same frames in the same run where they
-// offer the conversion, and the 2x zoom of the general converter beside libswscale's
-// bicubic scaling. Names pair for scripts/bench: <Case>_Kz is ours; <Case>_Peer is libyuv
+// offer the conversion, and scaling through the general converter beside libswscale's. Names pair for scripts/bench: <Case>_Kz is ours; <Case>_Peer is libyuv
 // to 24-bit, <Case>_PeerArgb libyuv to its 32-bit ARGB where it has no 24-bit conversion,
 // <Case>_PeerSws libswscale.
 #include <benchmark/benchmark.h>
@@ -149,31 +148,48 @@ void Libyuv(benchmark::State& state, int code, Size s) {
   SetRate(state, w, h);
 }
 
-// 2x zoom of a 640x480 YUY2 frame with method 3 (four taps) through the general converter.
-void ZoomOurs(benchmark::State& state) {
+// Scaling of YUY2 frames through the general converter, each beside libswscale's nearest
+// kind of scaling to the same size: the 2x zoom with method 3 (four taps, Lagrange cubic)
+// against bicubic, a 1.5x zoom with method 1 against bilinear, and halving with area
+// averaging against its area filter.
+struct ZoomCase {
+  const char* name;
+  int w, h, outW, outH;
+  double zoom;
+  uint32_t resampling;
+  int swsFlags;
+};
+constexpr ZoomCase kZooms[] = {
+    {"YUY2Zoom2xMethod3_480p", 640, 480, 1280, 960, 2.0, 3, SWS_BICUBIC},
+    {"YUY2Zoom1.5xMethod1_720p", 1280, 720, 1920, 1080, 1.5, 1, SWS_BILINEAR},
+    {"YUY2HalfArea_1080p", 1920, 1080, 960, 540, 0.5, 1 | (1u << KZ_RESAMPLE_AREA_SHIFT),
+     SWS_AREA},
+};
+
+void ZoomOurs(benchmark::State& state, ZoomCase c) {
   const kz::PixelFormat* row = kz::FormatByCode(6);
-  const auto frame = Frame(*row, 640, 480);
+  const auto frame = Frame(*row, c.w, c.h);
   KZDISPLAY block{};
   block.size = sizeof block;
-  block.width = 640;
-  block.height = 480;
+  block.width = c.w;
+  block.height = c.h;
   block.format = 6;
   block.bitCount = 16;
   block.drawFlags = KZ_DRAW_ZOOM;
-  block.zoom = 2.0;
+  block.zoom = c.zoom;
   block.aspect = 1.0;
-  block.resampling = 3;
+  block.resampling = c.resampling;
   kz::Plan* plan = nullptr;
   kz::AdjustTables* tables = nullptr;
   int32_t w = 0, h = 0;
   uint32_t flags = 0;
-  if (!kz::BuildPlan(block, plan, tables, w, h, flags) || w != 1280 || h != 960) {
-    state.SkipWithError("no 2x plan");
+  if (!kz::BuildPlan(block, plan, tables, w, h, flags) || w != c.outW || h != c.outH) {
+    state.SkipWithError("no plan of the expected size");
     return;
   }
   const int64_t stride = kz::BitmapStride(w, false);
   std::vector<uint8_t> out(static_cast<size_t>(stride * h));
-  const kz::SourceFrame src{6, 640, 480, frame, nullptr};
+  const kz::SourceFrame src{6, c.w, c.h, frame, nullptr};
   for (auto _ : state) {  // NOLINT(clang-analyzer-deadcode.DeadStores)
     kz::RunGeneralConverter(*plan, *tables, flags, block, src, out.data() + (h - 1) * stride,
                             -stride, false);
@@ -183,10 +199,10 @@ void ZoomOurs(benchmark::State& state) {
   SetRate(state, w, h);
 }
 
-void ZoomSwscale(benchmark::State& state) {
-  const auto frame = Frame(*kz::FormatByCode(6), 640, 480);
-  SwsContext* ctx = sws_getContext(640, 480, AV_PIX_FMT_YUYV422, 1280, 960, AV_PIX_FMT_BGR24,
-                                   SWS_BICUBIC, nullptr, nullptr, nullptr);
+void ZoomSwscale(benchmark::State& state, ZoomCase c) {
+  const auto frame = Frame(*kz::FormatByCode(6), c.w, c.h);
+  SwsContext* ctx = sws_getContext(c.w, c.h, AV_PIX_FMT_YUYV422, c.outW, c.outH,
+                                   AV_PIX_FMT_BGR24, c.swsFlags, nullptr, nullptr, nullptr);
   if (!ctx) {
     state.SkipWithError("swscale refuses this scaling");
     return;
@@ -194,17 +210,17 @@ void ZoomSwscale(benchmark::State& state) {
   const int* coef = sws_getCoefficients(SWS_CS_ITU601);
   sws_setColorspaceDetails(ctx, coef, 1, coef, 1, 0, 1 << 16, 1 << 16);
   const uint8_t* planes[4] = {frame.data(), nullptr, nullptr, nullptr};
-  const int strides[4] = {2 * 640, 0, 0, 0};
-  const int outStride = 3 * 1280;
-  std::vector<uint8_t> out(static_cast<size_t>(outStride) * 960);
+  const int strides[4] = {2 * c.w, 0, 0, 0};
+  const int outStride = 3 * c.outW;
+  std::vector<uint8_t> out(static_cast<size_t>(outStride) * c.outH);
   uint8_t* dst[4] = {out.data(), nullptr, nullptr, nullptr};
   const int dstStride[4] = {outStride, 0, 0, 0};
   for (auto _ : state) {  // NOLINT(clang-analyzer-deadcode.DeadStores)
-    sws_scale(ctx, planes, strides, 0, 480, dst, dstStride);
+    sws_scale(ctx, planes, strides, 0, c.h, dst, dstStride);
     benchmark::DoNotOptimize(out.data());
   }
   sws_freeContext(ctx);
-  SetRate(state, 1280, 960);
+  SetRate(state, c.outW, c.outH);
 }
 
 }  // namespace
@@ -226,8 +242,10 @@ int main(int argc, char** argv) {
       }
     }
   }
-  benchmark::RegisterBenchmark("YUY2Zoom2xMethod3_480p_Kz", ZoomOurs);
-  benchmark::RegisterBenchmark("YUY2Zoom2xMethod3_480p_PeerSws", ZoomSwscale);
+  for (const ZoomCase& c : kZooms) {
+    benchmark::RegisterBenchmark((std::string(c.name) + "_Kz").c_str(), ZoomOurs, c);
+    benchmark::RegisterBenchmark((std::string(c.name) + "_PeerSws").c_str(), ZoomSwscale, c);
+  }
   benchmark::Initialize(&argc, argv);
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
