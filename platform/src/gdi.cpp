@@ -3,7 +3,6 @@
 #include <kzwin_test.h>
 
 #include <algorithm>
-#include <bit>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -11,6 +10,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "dib_rows.h"
 #include "handles.h"
 #include "surface.h"
 
@@ -56,33 +56,34 @@ std::shared_ptr<Surface> SurfaceOf(HDC dc, HWND window) {
   return d->window ? SurfaceOfWindow(d->window) : d->surface;
 }
 
-// The DIB's colour of source pixel x of a row, as 0x00RRGGBB.
-struct DibReader {
+// Copies n DIB pixels of one row to surface words. The row kernel is chosen once per
+// call, so no pixel goes through a switch.
+struct DibRows {
   int bits = 0;
-  const uint8_t* palette = nullptr;  // RGBQUADs
-  uint32_t colours = 0;
+  uint32_t colours[256] = {};  // 8-bit DIBs: the palette as surface words, 0 past its end
 
-  uint32_t Pixel(const uint8_t* row, int64_t x) const {
+  void Copy(const uint8_t* row, uint32_t* out, int64_t n) const {
     switch (bits) {
-      case 8: {
-        const uint32_t i = row[x];
-        if (i >= colours) return 0;
-        const uint8_t* q = palette + 4 * i;
-        return (uint32_t{q[2]} << 16) | (uint32_t{q[1]} << 8) | q[0];
-      }
-      case 16: {
-        const uint32_t w = row[2 * x] | (uint32_t{row[2 * x + 1]} << 8);
-        const uint32_t b = w & 31, g = (w >> 5) & 31, r = (w >> 10) & 31;
-        return (((r << 3) | (r >> 2)) << 16) | (((g << 3) | (g >> 2)) << 8) | ((b << 3) | (b >> 2));
-      }
-      case 24: {
-        const uint8_t* p = row + 3 * x;
-        return (uint32_t{p[2]} << 16) | (uint32_t{p[1]} << 8) | p[0];
-      }
-      default: {  // 32
-        const uint8_t* p = row + 4 * x;
-        return (uint32_t{p[2]} << 16) | (uint32_t{p[1]} << 8) | p[0];
-      }
+      case 8:
+        for (int64_t i = 0; i < n; ++i) out[i] = colours[row[i]];
+        return;
+      case 16:
+        for (int64_t i = 0; i < n; ++i) {
+          const uint32_t w = row[2 * i] | (uint32_t{row[2 * i + 1]} << 8);
+          const uint32_t b = w & 31, g = (w >> 5) & 31, r = (w >> 10) & 31;
+          out[i] =
+              (((r << 3) | (r >> 2)) << 16) | (((g << 3) | (g >> 2)) << 8) | ((b << 3) | (b >> 2));
+        }
+        return;
+      case 24:
+        BgrRow()(row, out, n);
+        return;
+      default:  // 32
+        for (int64_t i = 0; i < n; ++i) {
+          const uint8_t* p = row + 4 * i;
+          out[i] = (uint32_t{p[2]} << 16) | (uint32_t{p[1]} << 8) | p[0];
+        }
+        return;
     }
   }
 };
@@ -143,12 +144,16 @@ int WINAPI SetDIBitsToDevice(HDC dc, int xDest, int yDest, DWORD width, DWORD he
       h.biCompression != BI_RGB) {
     return 0;
   }
-  kzwin::DibReader reader;
+  kzwin::DibRows reader;
   reader.bits = h.biBitCount;
   if (reader.bits != 8 && reader.bits != 16 && reader.bits != 24 && reader.bits != 32) return 0;
   if (reader.bits == 8) {
-    reader.colours = h.biClrUsed == 0 ? 256 : (h.biClrUsed > 256 ? 256 : h.biClrUsed);
-    reader.palette = reinterpret_cast<const uint8_t*>(info) + h.biSize;
+    const uint32_t colours = h.biClrUsed == 0 ? 256 : (h.biClrUsed > 256 ? 256 : h.biClrUsed);
+    const uint8_t* palette = reinterpret_cast<const uint8_t*>(info) + h.biSize;
+    for (uint32_t i = 0; i < colours; ++i) {
+      const uint8_t* q = palette + 4 * i;
+      reader.colours[i] = (uint32_t{q[2]} << 16) | (uint32_t{q[1]} << 8) | q[0];
+    }
   }
   auto surface = kzwin::SurfaceOf(dc, nullptr);
   if (!surface) return 0;
@@ -165,8 +170,9 @@ int WINAPI SetDIBitsToDevice(HDC dc, int xDest, int yDest, DWORD width, DWORD he
   std::lock_guard lock(surface->mutex);
   // The columns that land on the surface and come from the DIB, the same on every row.
   const int64_t i0 = std::max({int64_t{0}, -int64_t{xDest}, -int64_t{xSrc}});
-  const int64_t i1 = std::min({static_cast<int64_t>(width), surface->width - int64_t{xDest},
-                               dibWidth - int64_t{xSrc}});
+  const int64_t i1 = std::min(
+      {static_cast<int64_t>(width), surface->width - int64_t{xDest}, dibWidth - int64_t{xSrc}});
+  if (i1 <= i0) return static_cast<int>(scanLines);
   for (int64_t j = 0; j < static_cast<int64_t>(height); ++j) {
     const int64_t dy = int64_t{yDest} + j;
     if (dy < 0 || dy >= surface->height) continue;
@@ -177,26 +183,7 @@ int WINAPI SetDIBitsToDevice(HDC dc, int xDest, int yDest, DWORD width, DWORD he
     if (line < 0 || line >= dibHeight || line < firstLine || line >= lastLine) continue;
     const uint8_t* row = base + (line - firstLine) * stride;
     uint32_t* out = surface->pixels.data() + dy * surface->width;
-    if (reader.bits == 24) {  // what the library draws: four pixels from three words
-      const uint8_t* p = row + 3 * (int64_t{xSrc} + i0);
-      int64_t i = i0;
-      for (; i + 4 <= i1; i += 4, p += 12) {
-        uint32_t w[3];
-        std::memcpy(w, p, 12);
-        if constexpr (std::endian::native == std::endian::big) {
-          for (uint32_t& x : w) x = __builtin_bswap32(x);
-        }
-        out[xDest + i] = w[0] & 0xFFFFFF;
-        out[xDest + i + 1] = (w[0] >> 24) | ((w[1] & 0xFFFF) << 8);
-        out[xDest + i + 2] = (w[1] >> 16) | ((w[2] & 0xFF) << 16);
-        out[xDest + i + 3] = w[2] >> 8;
-      }
-      for (; i < i1; ++i, p += 3) {
-        out[xDest + i] = (uint32_t{p[2]} << 16) | (uint32_t{p[1]} << 8) | p[0];
-      }
-    } else {
-      for (int64_t i = i0; i < i1; ++i) out[xDest + i] = reader.Pixel(row, int64_t{xSrc} + i);
-    }
+    reader.Copy(row + (int64_t{xSrc} + i0) * (reader.bits / 8), out + xDest + i0, i1 - i0);
   }
   return static_cast<int>(scanLines);
 }

@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -74,9 +75,7 @@ DWORD Expected(int bits, int x, int y) {
 TEST(Gdi, MemoryDcDrawsEveryDepthAndOrientationWithClipping) {
   // A 5-wide DIB at (2, 3): its right column and bottom two rows fall off the surface; a
   // 7-wide one at (-1, 1): its left column and bottom row do.
-  const struct {
-    int w, x, y;
-  } places[] = {{5, 2, 3}, {7, -1, 1}};
+  const struct { int w, x, y; } places[] = {{5, 2, 3}, {7, -1, 1}};
   for (auto place : places) {
     for (int bits : {8, 24, 32}) {
       for (bool topDown : {false, true}) {
@@ -105,6 +104,93 @@ TEST(Gdi, MemoryDcDrawsEveryDepthAndOrientationWithClipping) {
       }
     }
   }
+}
+
+// What SetDIBitsToDevice must leave on a surface of sw x sh words, pixel by pixel.
+struct Draw {
+  int dibW, dibH, sw, sh, xDest, yDest, width, height, xSrc, ySrc, startScan, scanLines;
+};
+
+std::vector<DWORD> ReferenceDraw(const Draw& d, int bits, bool topDown, const uint8_t* rows,
+                                 const uint8_t* palette, int colours, DWORD background) {
+  std::vector<DWORD> px(static_cast<size_t>(d.sw) * d.sh, background);
+  const int stride = ((d.dibW * bits + 31) / 32) * 4;
+  for (int j = 0; j < d.height; ++j) {
+    for (int i = 0; i < d.width; ++i) {
+      const int dx = d.xDest + i, dy = d.yDest + j, sx = d.xSrc + i;
+      const int line = topDown ? d.ySrc + j : d.ySrc + d.height - 1 - j;
+      if (dx < 0 || dx >= d.sw || dy < 0 || dy >= d.sh || sx < 0 || sx >= d.dibW || line < 0 ||
+          line >= d.dibH || line < d.startScan || line >= d.startScan + d.scanLines) {
+        continue;
+      }
+      const uint8_t* p = rows + (line - d.startScan) * stride + sx * (bits / 8);
+      DWORD c = 0;
+      if (bits == 8) {
+        c = p[0] < colours
+                ? palette[4 * p[0]] | (palette[4 * p[0] + 1] << 8) | (palette[4 * p[0] + 2] << 16)
+                : 0;
+      } else if (bits == 16) {
+        const int w = p[0] | (p[1] << 8);
+        const auto five = [](int v) { return (v << 3) | (v >> 2); };
+        c = five(w & 31) | (five((w >> 5) & 31) << 8) | (five((w >> 10) & 31) << 16);
+      } else {
+        c = p[0] | (p[1] << 8) | (p[2] << 16);
+      }
+      px[static_cast<size_t>(dy) * d.sw + dx] = c;
+    }
+  }
+  return px;
+}
+
+TEST(Gdi, EveryRowKernelDrawsWhatThePlainPerPixelReferenceDraws) {
+  // Widths around the kernels' 4- and 16-pixel steps, clipped on every side, from part of
+  // the scan lines, and a 1920-wide frame as the library draws it.
+  const Draw draws[] = {
+      {1, 1, 3, 3, 1, 1, 1, 1, 0, 0, 0, 1},     {5, 3, 9, 4, 2, 0, 5, 3, 0, 0, 0, 3},
+      {17, 4, 20, 6, 1, 1, 17, 4, 0, 0, 0, 4},  {47, 5, 40, 4, -3, -1, 47, 5, 0, 0, 0, 5},
+      {65, 6, 70, 7, 0, 0, 60, 5, 3, 1, 0, 6},  {66, 7, 50, 9, 4, 2, 70, 9, -2, -1, 0, 7},
+      {35, 9, 40, 12, 0, 1, 35, 9, 0, 0, 2, 4}, {1920, 2, 1920, 2, 0, 0, 1920, 2, 0, 0, 0, 2},
+      {19, 4, 10, 4, 12, 0, 19, 4, 0, 0, 0, 4},  // wholly off the surface
+  };
+  uint8_t info[40 + 1024] = {};
+  auto* bh = reinterpret_cast<BITMAPINFOHEADER*>(info);
+  uint32_t seed = 12345;
+  const auto next = [&seed] {
+    return static_cast<uint8_t>((seed = seed * 1103515245 + 12345) >> 16);
+  };
+  for (uint8_t& b : std::span(info + 40, 1024)) b = next();
+  for (LONG level : {0, 1, 2}) {
+    if (!kzwinUseDibRows(level)) continue;
+    for (const Draw& d : draws) {
+      for (int bits : {8, 16, 24, 32}) {
+        for (bool topDown : {false, true}) {
+          bh->biSize = 40;
+          bh->biWidth = d.dibW;
+          bh->biHeight = topDown ? -d.dibH : d.dibH;
+          bh->biPlanes = 1;
+          bh->biBitCount = static_cast<WORD>(bits);
+          bh->biClrUsed = bits == 8 ? 200 : 0;  // indices 200 and up are black
+          // Exactly the scan lines given, so a kernel reading past them is caught.
+          std::vector<uint8_t> rows(static_cast<size_t>(((d.dibW * bits + 31) / 32) * 4) *
+                                    d.scanLines);
+          for (uint8_t& b : rows) b = next();
+          HDC dc = CreateCompatibleDC(nullptr);
+          ASSERT_TRUE(kzwinSetMemoryDCSize(dc, d.sw, d.sh));
+          ASSERT_TRUE(kzwinFillSurface(dc, nullptr, 0xABCDEF));
+          EXPECT_EQ(SetDIBitsToDevice(dc, d.xDest, d.yDest, DWORD(d.width), DWORD(d.height), d.xSrc,
+                                      d.ySrc, UINT(d.startScan), UINT(d.scanLines), rows.data(),
+                                      reinterpret_cast<BITMAPINFO*>(info), DIB_RGB_COLORS),
+                    d.scanLines);
+          EXPECT_EQ(Read(dc, nullptr),
+                    ReferenceDraw(d, bits, topDown, rows.data(), info + 40, 200, 0xABCDEF))
+              << "kernel " << level << ", " << bits << " bits, " << d.dibW << " wide at " << d.xDest
+              << "," << d.yDest << (topDown ? " top-down" : " bottom-up");
+          EXPECT_TRUE(DeleteDC(dc));
+        }
+      }
+    }
+  }
+  EXPECT_TRUE(kzwinUseDibRows(-1));
 }
 
 TEST(Gdi, RefusesBadDibsAndHandles) {

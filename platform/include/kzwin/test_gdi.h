@@ -25,6 +25,11 @@ KZWIN_API BOOL kzwinReadSurface(HDC dc, HWND window, LONG* width, LONG* height, 
 /* Writes the surface as a 24-bit bottom-up BMP file. FALSE on any failure. */
 KZWIN_API BOOL kzwinSaveSurfaceBmp(HDC dc, HWND window, LPCSTR path);
 
+/* Chooses the row kernel SetDIBitsToDevice copies 24-bit DIBs with: 0 plain, 1 SSSE3,
+   2 AVX-512 VBMI, negative the fastest this processor runs (the default). FALSE when the
+   processor lacks the one asked for. */
+KZWIN_API BOOL kzwinUseDibRows(LONG level);
+
 /* Live device contexts (window and memory), for leak checks. */
 KZWIN_API LONG kzwinCountDCs(void);
 
