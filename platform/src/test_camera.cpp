@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <mutex>
 
 #include "capture_driver.h"
@@ -22,6 +23,19 @@ bool Listed(const KZWIN_CAMERA_FORMAT* list, LONG count, uint32_t compression, W
     if (list[i].compression == compression && list[i].bitCount == bits) return true;
   }
   return false;
+}
+
+// CPU time spent drawing frames, so that a benchmark can tell the camera's share of the
+// thread that grabs from the library's.
+std::atomic<int64_t>& RenderCpu() {
+  static std::atomic<int64_t> total{0};
+  return total;
+}
+
+int64_t ThreadCpuNs() {
+  timespec t{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+  return int64_t{t.tv_sec} * 1000000000 + t.tv_nsec;
 }
 
 class TestCamera final : public CaptureDriver {
@@ -116,7 +130,9 @@ class TestCamera final : public CaptureDriver {
     const CameraFormat* f = FindCameraFormat(header_.biCompression, header_.biBitCount);
     if (!f || !CameraSizeOk(header_.biWidth, header_.biHeight)) return false;
     const uint32_t n = static_cast<uint32_t>(delivered_++);
+    const int64_t before = ThreadCpuNs();
     RenderCameraFrame(frame_.data(), *f, header_.biWidth, header_.biHeight, n);
+    RenderCpu().fetch_add(ThreadCpuNs() - before, std::memory_order_relaxed);
     std::memset(out, 0, sizeof *out);
     out->lpData = frame_.data();
     out->dwBufferLength = static_cast<DWORD>(frame_.size());
@@ -239,6 +255,10 @@ LONG kzwinCameraConnections(UINT driverIndex) {
   kzwin::DriverTable& t = kzwin::Drivers();
   std::lock_guard lock(t.mutex);
   return t.drivers[driverIndex] && t.drivers[driverIndex]->Connected() ? 1 : 0;
+}
+
+LONGLONG kzwinCameraRenderNanoseconds(void) {
+  return kzwin::RenderCpu().load(std::memory_order_relaxed);
 }
 
 }  // extern "C"

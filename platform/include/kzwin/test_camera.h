@@ -80,6 +80,10 @@ KZWIN_API void kzwinResetCameras(void);
 /* Capture windows connected to driver `driverIndex` now (0 or 1). */
 KZWIN_API LONG kzwinCameraConnections(UINT driverIndex);
 
+/* Thread CPU time, in nanoseconds, that all cameras have spent drawing the frames they
+   delivered since the process started (benchmarks subtract it from the grabbing thread's). */
+KZWIN_API LONGLONG kzwinCameraRenderNanoseconds(void);
+
 /* Writes test frame `frameNumber` as the camera delivers it. Returns the frame's bytes, or 0
    when the format or size is not one the camera delivers or `room` is too small. */
 KZWIN_API DWORD kzwinRenderTestFrame(void* out, DWORD room, LONG width, LONG height,
