@@ -40,6 +40,11 @@ void PlainLine(const uint8_t* row, const int64_t* cols, const LineGather*, int16
   for (int64_t j = 0; j < count; ++j) out[j] = row[cols[j]];
 }
 
+void PlainPick(const uint8_t* row, const int64_t* cols, int64_t n, const LineGather*,
+               uint8_t* out, int64_t count) {
+  for (int64_t i = 0; i < count; ++i) out[i] = row[cols[i * n]];
+}
+
 void PlainDown(const int32_t* const* rows, const int32_t* weights, int32_t taps, uint8_t* out,
                int64_t count) {
   for (int64_t i = 0; i < count; ++i) {
@@ -49,7 +54,7 @@ void PlainDown(const int32_t* const* rows, const int32_t* weights, int32_t taps,
   }
 }
 
-constexpr GeneralKernels kPlain{"plain", PlainAcross, PlainLine, PlainDown};
+constexpr GeneralKernels kPlain{"plain", PlainAcross, PlainLine, PlainPick, PlainDown};
 
 struct Available {
   std::array<const GeneralKernels*, 3> sets{};
@@ -94,9 +99,8 @@ class Run {
       return;
     }
     if (taps == 1) {
-      const uint8_t* row = src_ + plan_.rows[c].offsets[y];
-      const int64_t* oc = plan_.cols[c].offsets;
-      for (int64_t i = 0; i < count_; ++i) out[i] = row[oc[i * n_]];
+      kernels_.pick(src_ + plan_.rows[c].offsets[y], plan_.cols[c].offsets, n_,
+                    plan_.pickGathers[c], out, count_);
       return;
     }
     const int64_t* orow = plan_.rows[c].offsets + y * taps;

@@ -242,21 +242,22 @@ void MakeLineBlocks(const int32_t* start, const int16_t* weights, int64_t n, int
   }
 }
 
-// The byte-permute form of a channel's working columns, 32 at a time.
-void MakeLineGathers(const int64_t* cols, int64_t n, LineGather* out) {
-  for (int64_t g = 0; g < n / 32; ++g) {
+// The byte-permute form of the offsets cols[0], cols[step], ... (`count` of them), in groups
+// of `per`: 32 placed as words or 64 as bytes.
+void MakeGathers(const int64_t* cols, int64_t step, int64_t count, int per, LineGather* out) {
+  for (int64_t g = 0; g < count / per; ++g) {
     LineGather& k = out[g];
-    const int64_t* c = cols + 32 * g;
-    const int64_t lo = *std::min_element(c, c + 32), hi = *std::max_element(c, c + 32);
+    auto at = [&](int j) { return cols[(per * g + j) * step]; };
+    int64_t lo = at(0), hi = at(0);
+    for (int j = 1; j < per; ++j) lo = std::min(lo, at(j)), hi = std::max(hi, at(j));
     k.base = lo;
     k.fits = hi - lo < 128;
     const int64_t span = k.fits ? hi - lo + 1 : 0;
     k.mask[0] = span >= 64 ? ~uint64_t{0} : (uint64_t{1} << span) - 1;
     k.mask[1] = span >= 128 ? ~uint64_t{0} : span > 64 ? (uint64_t{1} << (span - 64)) - 1 : 0;
-    for (int j = 0; j < 32; ++j) {
-      k.index[2 * j] = static_cast<uint8_t>(k.fits ? c[j] - lo : 0);
-      k.index[2 * j + 1] = 0;
-    }
+    const int spacing = 64 / per;
+    std::fill(std::begin(k.index), std::end(k.index), uint8_t{0});
+    for (int j = 0; j < per && k.fits; ++j) k.index[spacing * j] = static_cast<uint8_t>(at(j) - lo);
   }
 }
 
@@ -353,7 +354,9 @@ bool BuildPlan(KZDISPLAY& block, Plan*& plan, AdjustTables*& tables, int32_t& sh
   const int64_t lineLen = separable ? ww + 2 * PlanScratch::kPad + PlanScratch::kTail : 0;
   int32_t stepAcross = 1, stepDown = 1;
   FastZoomSteps(block, stepAcross, stepDown);
-  const int64_t blocks = taps > 1 && taps <= 4 ? (outW + stepAcross - 1) / stepAcross / 16 : 0;
+  const int64_t computed = (outW + stepAcross - 1) / stepAcross;  // columns sampled per row
+  const int64_t blocks = taps > 1 && taps <= 4 ? computed / 16 : 0;
+  const int64_t picks = computed / 64;
   const int64_t sizes[] = {
       static_cast<int64_t>(sizeof(Plan)),  // the header
       outW * taps * 8, outH * taps * 8, outW * taps * 8, outH * taps * 8, outW * taps * 8,
@@ -364,6 +367,7 @@ bool BuildPlan(KZDISPLAY& block, Plan*& plan, AdjustTables*& tables, int32_t& sh
       separable ? outW * 4 : 0, separable ? outW * 16 : 0,              // line taps
       blocks * static_cast<int64_t>(sizeof(LineBlock)),
       separable ? 3 * (ww / 32) * static_cast<int64_t>(sizeof(LineGather)) : 0,
+      separable ? 0 : 3 * picks * static_cast<int64_t>(sizeof(LineGather)),
       static_cast<int64_t>(sizeof(PlanScratch)), slotRows * 4, lineLen * 2,
       3 * PlanScratch::kBand * outW};
   int64_t planBytes = 0;
@@ -406,6 +410,7 @@ bool BuildPlan(KZDISPLAY& block, Plan*& plan, AdjustTables*& tables, int32_t& sh
   auto* lineWeights = take(static_cast<int16_t*>(nullptr));
   auto* lineBlocks = take(static_cast<LineBlock*>(nullptr));
   auto* lineGathers = take(static_cast<LineGather*>(nullptr));
+  auto* pickGathers = take(static_cast<LineGather*>(nullptr));
   plan->scratch = new (take(static_cast<PlanScratch*>(nullptr))) PlanScratch;
   plan->scratch->rows = take(static_cast<int32_t*>(nullptr));
   plan->scratch->line = take(static_cast<int16_t*>(nullptr));
@@ -440,7 +445,7 @@ bool BuildPlan(KZDISPLAY& block, Plan*& plan, AdjustTables*& tables, int32_t& sh
           std::copy(l.cols[c].begin(), l.cols[c].end(), workCols + c * ww);
           plan->workCols[c] = workCols + c * ww;
           plan->lineGathers[c] = lineGathers + c * (ww / 32);
-          MakeLineGathers(plan->workCols[c], ww, lineGathers + c * (ww / 32));
+          MakeGathers(plan->workCols[c], 1, ww, 32, lineGathers + c * (ww / 32));
         }
       }
       plan->narrow = NarrowSums(outW, outH, taps, plan->cols[0].weights, plan->rows[0].weights);
@@ -455,6 +460,12 @@ bool BuildPlan(KZDISPLAY& block, Plan*& plan, AdjustTables*& tables, int32_t& sh
       if (c == 0) continue;
       std::copy_n(plan->cols[0].weights, outW * taps, plan->cols[c].weights);
       std::copy_n(plan->rows[0].weights, outH * taps, plan->rows[c].weights);
+    }
+  }
+  if (!separable) {
+    for (int c = 0; c < 3; ++c) {
+      plan->pickGathers[c] = pickGathers + c * picks;
+      MakeGathers(plan->cols[c].offsets, stepAcross, computed, 64, pickGathers + c * picks);
     }
   }
 

@@ -42,14 +42,16 @@ struct LineBlock {
   int16_t weight[64];
 };
 
-// Thirty-two consecutive samples of one channel of a working row, for kernels that permute
-// bytes: sample j is byte `base + index[2 j]` of the row. `mask` names the window bytes from
-// `base` up to the last one used, so a masked load reads nothing outside the frame.
+// Consecutive samples of one channel of a row, for kernels that permute bytes out of a
+// window of up to 128 bytes from `base`: 32 samples placed as 16-bit words (sample j is byte
+// `base + index[2 j]`, the odd indices unused) or 64 placed as bytes (`base + index[j]`).
+// `mask` names the window bytes up to the last one used, so a masked load reads nothing
+// outside the frame.
 struct LineGather {
   int64_t base;
   uint64_t mask[2];
   int32_t fits;  // 0 when the samples spread over more than 128 bytes
-  uint8_t index[64];  // sample j's at 2 j (the odd bytes unused)
+  uint8_t index[64];
 };
 
 // Lives at the start of its own block; the arrays follow it in the same block.
@@ -72,6 +74,8 @@ struct Plan {
   const int16_t* lineWeights = nullptr;
   const LineBlock* lineBlocks = nullptr;  // with up to four taps: computed columns by 16
   const LineGather* lineGathers[3] = {nullptr, nullptr, nullptr};  // workWidth / 32 each
+  // Without taps (no zoom, or method 0), the samples of computed output columns by 64.
+  const LineGather* pickGathers[3] = {nullptr, nullptr, nullptr};
   // Row sums of column sums stay within 32 bits for every output pixel.
   bool narrow = false;
   PlanScratch* scratch = nullptr;

@@ -603,26 +603,34 @@ TEST(Converter, SeparablePassesGiveTheReferenceBytes) {
   auto pick = [&](int n) { return static_cast<int>(gen() % static_cast<uint32_t>(n)); };
   std::vector<uint8_t> pal(1024);
   for (auto& v : pal) v = static_cast<uint8_t>(gen());
-  const double zooms[] = {2.0, 0.37, 1.5, 3.2, 0.5, 4.4, 0.2, 0.9};
+  const double zooms[] = {2.0, 0.37, 1.5, 3.2, 0.5, 4.4, 0.2, 0.9, 1.0};
+  // First rounds that the vector kernels' windows cannot hold: taps spread wider (zoom 0.2),
+  // and turned, working columns and samples spread over more than 128 bytes.
+  struct Fixed {
+    int w, h;
+    double zoom;
+    uint32_t orientation;
+  } fixed[] = {{190, 9, 0.2, 0}, {190, 9, 0.2, KZ_ORIENT_MIRROR}, {190, 40, 0.2, 1},
+               {70, 100, 1.0, 1}, {190, 9, 1.0, KZ_ORIENT_MIRROR}};
   int lines = 0, generic = 0, withStages = 0, fast = 0, windows = 0, wide = 0, gathers = 0,
-      spread = 0;
+      spread = 0, picks = 0, picksSpread = 0;
   for (int round = 0; round < 600; ++round) {
+    const Fixed* f = round < 5 ? &fixed[round] : nullptr;
     const PixelFormat& row = kPixelFormats[static_cast<size_t>(pick(kPixelFormats.size()))];
-    const int w = round < 3 ? 190 : 1 + pick(round < 40 ? 200 : 40), h = round == 2 ? 40 : 1 + pick(30);
+    const int w = f ? f->w : 1 + pick(round < 40 ? 200 : 40), h = f ? f->h : 1 + pick(30);
     const auto frame = RandomFrame(row.code, w, h, gen());
     KZDISPLAY b = Block(row.code, w, h);
     b.drawFlags = KZ_DRAW_ZOOM | (pick(4) == 0 ? KZ_DRAW_CROP : 0);
-    b.zoom = zooms[pick(8)];
-    b.aspect = pick(3) == 0 ? zooms[pick(8)] : 1.0;
+    b.zoom = zooms[pick(9)];
+    b.aspect = pick(3) == 0 ? zooms[pick(9)] : 1.0;
     b.resampling = static_cast<uint32_t>(pick(6)) |
                    (static_cast<uint32_t>(pick(3)) << KZ_RESAMPLE_AREA_SHIFT) |
                    (pick(4) == 0 ? KZ_RESAMPLE_FAST_ZOOM : 0);
     b.orientation = static_cast<uint32_t>(pick(16)) & (3 | KZ_ORIENT_MIRROR | KZ_ORIENT_FLIP | KZ_ORIENT_FIELDS);
     b.cropLeft = pick(w), b.cropTop = pick(h), b.cropWidth = 1 + pick(w), b.cropHeight = 1 + pick(h);
-    if (round < 3) {  // taps spread wider than the permute window of the vector kernels
-      // ... and, turned, working columns spread wider than the byte permutes' window.
-      b.zoom = 0.2, b.aspect = 1, b.resampling = 3;
-      b.orientation = round == 1 ? KZ_ORIENT_MIRROR : round == 2 ? 1 : 0;
+    if (f) {
+      b.drawFlags = KZ_DRAW_ZOOM;
+      b.zoom = f->zoom, b.aspect = 1, b.resampling = 3, b.orientation = f->orientation;
     }
     if (pick(3) == 0) {
       b.adjust.brightness = pick(200) - 100, b.adjust.contrast = pick(200) - 100;
@@ -653,6 +661,9 @@ TEST(Converter, SeparablePassesGiveTheReferenceBytes) {
     for (int k = 0; plan->lineGathers[0] && k < plan->workWidth / 32; ++k) {
       gathers += plan->lineGathers[0][k].fits, spread += !plan->lineGathers[0][k].fits;
     }
+    for (int k = 0; plan->pickGathers[0] && k < (ow + n - 1) / n / 64; ++k) {
+      picks += plan->pickGathers[0][k].fits, picksSpread += !plan->pickGathers[0][k].fits;
+    }
     for (int variant = 0; variant < 3; ++variant) {
       plan->lineStart = variant == 1 ? nullptr : lineStart;
       plan->narrow = variant != 2;
@@ -677,6 +688,8 @@ TEST(Converter, SeparablePassesGiveTheReferenceBytes) {
   EXPECT_GT(wide, 0);
   EXPECT_GT(gathers, 50);
   EXPECT_GT(spread, 0);
+  EXPECT_GT(picks, 10);
+  EXPECT_GT(picksSpread, 0);
 }
 
 }  // namespace
