@@ -40,11 +40,6 @@ void PlainLine(const uint8_t* row, const int64_t* cols, const LineGather*, int16
   for (int64_t j = 0; j < count; ++j) out[j] = row[cols[j]];
 }
 
-void PlainPick(const uint8_t* row, const int64_t* cols, int64_t n, const LineGather*,
-               uint8_t* out, int64_t count) {
-  for (int64_t i = 0; i < count; ++i) out[i] = row[cols[i * n]];
-}
-
 void PlainDown(const int32_t* const* rows, const int32_t* weights, int32_t taps, uint8_t* out,
                int64_t count) {
   for (int64_t i = 0; i < count; ++i) {
@@ -55,6 +50,7 @@ void PlainDown(const int32_t* const* rows, const int32_t* weights, int32_t taps,
 }
 
 constexpr GeneralKernels kPlain{"plain", PlainAcross, PlainLine, PlainPick, PlainDown};
+
 
 struct Available {
   std::array<const GeneralKernels*, 3> sets{};
@@ -90,17 +86,25 @@ class Run {
   // Channel c of row k of the band.
   uint8_t* samples(int c, int k) const { return samples_[c] + int64_t{k} * plan_.width; }
 
+  // Channel c of the band's computed output rows y0, y0 + m, ... (`band` of them).
+  void SampleBand(int c, int64_t y0, int32_t m, int band) {
+    if (plan_.taps > 1 || !plan_.present[c]) {
+      for (int k = 0; k < band; ++k) SampleRow(c, y0 + k * m, k);
+      return;
+    }
+    int64_t rows[PlanScratch::kBand];
+    uint8_t* out[PlanScratch::kBand];
+    for (int k = 0; k < band; ++k) rows[k] = plan_.rows[c].offsets[y0 + k * m], out[k] = samples(c, k);
+    kernels_.pick(src_, rows, band, plan_.cols[c].offsets, n_, plan_.pickGathers[c], out, count_);
+  }
+
+ private:
   // Channel c of computed output row y into the samples of row k of the band.
   void SampleRow(int c, int64_t y, int k) {
     const int32_t taps = plan_.taps;
     uint8_t* out = samples(c, k);
     if (!plan_.present[c]) {  // every row: the colour stages change samples in place
       std::memset(out, AbsentValue(c), static_cast<size_t>(count_));
-      return;
-    }
-    if (taps == 1) {
-      kernels_.pick(src_ + plan_.rows[c].offsets[y], plan_.cols[c].offsets, n_,
-                    plan_.pickGathers[c], out, count_);
       return;
     }
     const int64_t* orow = plan_.rows[c].offsets + y * taps;
@@ -118,7 +122,6 @@ class Run {
     }
   }
 
- private:
   // The column sums of the row taps at `orow`, made for the rows no slot holds yet; the
   // slots taken for them are those asked for longest ago among the ones this row leaves.
   void Gather(int c, const int64_t* orow, const int32_t** sums) {
@@ -306,6 +309,14 @@ void FillRows(uint8_t* top, int64_t step, int64_t r, int32_t m, int64_t bytes) {
 
 }  // namespace
 
+void PlainPick(const uint8_t* src, const int64_t* rows, int band, const int64_t* cols,
+               int64_t n, const LineGather*, uint8_t* const* out, int64_t count) {
+  for (int64_t i = 0; i < count; ++i) {
+    const uint8_t* at = src + cols[i * n];
+    for (int k = 0; k < band; ++k) out[k][i] = at[rows[k]];
+  }
+}
+
 const GeneralKernels& PlainGeneral() {
   return kPlain;
 }
@@ -417,15 +428,10 @@ void RunGeneralConverter(const Plan& plan, const AdjustTables& tables, uint32_t 
   for (int64_t y0 = 0; y0 < plan.height; y0 += int64_t{m} * PlanScratch::kBand) {
     const int band = static_cast<int>(std::min<int64_t>(
         PlanScratch::kBand, (plan.height - y0 + m - 1) / m));
-    for (int c = 0; c < (whole ? 1 : channels); ++c) {
-      for (int k = 0; k < band; ++k) {
-        if (whole) {
-          SampleWhole(plan, src.bytes.data(), palette, y0 + k * m, n, run, k);
-        } else {
-          run.SampleRow(c, y0 + k * m, k);
-        }
-      }
+    for (int k = 0; whole && k < band; ++k) {
+      SampleWhole(plan, src.bytes.data(), palette, y0 + k * m, n, run, k);
     }
+    for (int c = 0; !whole && c < channels; ++c) run.SampleBand(c, y0, m, band);
     for (int k = 0; k < band; ++k) {
       const int64_t y = y0 + k * m;
       uint8_t* row = top + y * step;

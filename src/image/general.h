@@ -25,10 +25,10 @@ struct GeneralKernels {
   // `gathers` (count / 32 of them) hold the same columns in byte-permute form.
   void (*line)(const uint8_t* row, const int64_t* cols, const LineGather* gathers, int16_t* out,
                int64_t count);
-  // Samples without taps: out[i] = row[cols[i n]] for i < count; `gathers` (count / 64 of
-  // them) hold the same in byte-permute form.
-  void (*pick)(const uint8_t* row, const int64_t* cols, int64_t n, const LineGather* gathers,
-               uint8_t* out, int64_t count);
+  // Samples without taps of `band` output rows: out[k][i] = src[rows[k] + cols[i n]] for
+  // i < count; `gathers` (count / 64 of them) hold the columns in byte-permute form.
+  void (*pick)(const uint8_t* src, const int64_t* rows, int band, const int64_t* cols, int64_t n,
+               const LineGather* gathers, uint8_t* const* out, int64_t count);
   // Row taps: out[i] = clamp((sum over b < taps of weights[b] * rows[b][i]) >> 18, 0, 255),
   // for sums known to stay within 32 bits.
   void (*down)(const int32_t* const* rows, const int32_t* weights, int32_t taps, uint8_t* out,
@@ -36,6 +36,10 @@ struct GeneralKernels {
 };
 
 const GeneralKernels& PlainGeneral();
+// The plain `pick`: column by column, so that a band's samples of one column, which lie
+// close together when the picture is turned, are read together.
+void PlainPick(const uint8_t* src, const int64_t* rows, int band, const int64_t* cols,
+               int64_t n, const LineGather* gathers, uint8_t* const* out, int64_t count);
 // Every set this processor runs, the plain one first; the last is the one General() uses.
 std::span<const GeneralKernels* const> AvailableGeneral();
 const GeneralKernels& General();

@@ -119,12 +119,7 @@ void ScalarLine(const uint8_t* row, const int64_t* cols, const LineGather*, int1
   for (int64_t j = 0; j < count; ++j) out[j] = row[cols[j]];
 }
 
-void ScalarPick(const uint8_t* row, const int64_t* cols, int64_t n, const LineGather*,
-                uint8_t* out, int64_t count) {
-  for (int64_t i = 0; i < count; ++i) out[i] = row[cols[i * n]];
-}
-
-const GeneralKernels kAvx2{"avx2", Avx2Across, ScalarLine, ScalarPick, Avx2Down};
+const GeneralKernels kAvx2{"avx2", Avx2Across, ScalarLine, PlainPick, Avx2Down};
 
 // ---- AVX-512: sixteen columns of up to four taps from one 64-sample window of the line,
 // placed by two word permutes, multiplied and added in pairs, the pairs added by dword
@@ -225,23 +220,31 @@ KZ_AVX512 void Avx512Line(const uint8_t* row, const int64_t* cols, const LineGat
   ScalarLine(row, cols + done, nullptr, out + done, count - done);
 }
 
-// Sixty-four samples a step, permuted as bytes.
-KZ_AVX512 void Avx512Pick(const uint8_t* row, const int64_t* cols, int64_t n,
-                          const LineGather* gathers, uint8_t* out, int64_t count) {
-  for (int64_t g = 0; g < count / 64; ++g) {
-    const LineGather& k = gathers[g];
-    if (!k.fits) {
-      ScalarPick(row, cols + 64 * g * n, n, nullptr, out + 64 * g, 64);
-      continue;
-    }
-    const uint8_t* p = row + k.base;
-    const __m512i lo = _mm512_maskz_loadu_epi8(k.mask[0], p);
-    const __m512i hi = _mm512_maskz_loadu_epi8(k.mask[1], p + 64);
-    _mm512_storeu_si512(out + 64 * g,
-                        _mm512_permutex2var_epi8(lo, _mm512_loadu_si512(k.index), hi));
+// Row by row, sixty-four samples a step permuted as bytes, where a row's columns lie close
+// together; otherwise (a turned picture) column by column.
+KZ_AVX512 void Avx512Pick(const uint8_t* src, const int64_t* rows, int band, const int64_t* cols,
+                          int64_t n, const LineGather* gathers, uint8_t* const* out,
+                          int64_t count) {
+  if (count < 64 || !gathers[0].fits) {
+    return PlainPick(src, rows, band, cols, n, gathers, out, count);
   }
   const int64_t done = count / 64 * 64;
-  ScalarPick(row, cols + done * n, n, nullptr, out + done, count - done);
+  for (int r = 0; r < band; ++r) {
+    const uint8_t* row = src + rows[r];
+    for (int64_t g = 0; g < count / 64; ++g) {
+      const LineGather& k = gathers[g];
+      if (!k.fits) {
+        for (int64_t i = 64 * g; i < 64 * g + 64; ++i) out[r][i] = row[cols[i * n]];
+        continue;
+      }
+      const uint8_t* p = row + k.base;
+      const __m512i lo = _mm512_maskz_loadu_epi8(k.mask[0], p);
+      const __m512i hi = _mm512_maskz_loadu_epi8(k.mask[1], p + 64);
+      _mm512_storeu_si512(out[r] + 64 * g,
+                          _mm512_permutex2var_epi8(lo, _mm512_loadu_si512(k.index), hi));
+    }
+    for (int64_t i = done; i < count; ++i) out[r][i] = row[cols[i * n]];
+  }
 }
 
 const GeneralKernels kAvx512{"avx512vbmi", Avx512Across, Avx512Line, Avx512Pick, Avx512Down};
