@@ -240,7 +240,9 @@ inline uint32_t TailBits(const uint8_t* src, size_t srcLen, uint64_t pos) {
 }
 
 // Decoder tables: every string is a run of bytes already in the output (or, for a single
-// byte, in the unmapped-byte table), so decoding a code is a copy of `length` bytes.
+// byte, in the unmapped-byte table), so decoding a code is a copy of `length` bytes. A length
+// of 0 marks the codes the fast path must not copy: the reset code and the code not yet
+// defined (a code is never above the next one to be defined).
 struct DecoderTables {
   std::array<const uint8_t*, kCodecMaxCodes> at;
   std::array<uint16_t, kCodecMaxCodes> length;
@@ -260,6 +262,38 @@ inline void CopyRun(uint8_t* to, const uint8_t* from, uint32_t n) {
   }
 }
 
+// Takes the next code off the bit buffer. A code is one bit short when its low width - 1
+// bits exceed `above` (the cut less highBit). Both outcomes are formed and one is picked
+// with conditional moves: the choice is data, and a branch on it would miss half the time,
+// while the chain from one code to the next stays an and, a compare and a move.
+inline uint32_t NextCode(uint64_t& buf, uint32_t& held, uint32_t width, uint32_t mask,
+                         uint32_t lowMask, int32_t above) {
+  uint32_t v = static_cast<uint32_t>(buf) & mask;
+  const uint32_t low = static_cast<uint32_t>(buf) & lowMask;
+  const uint64_t bufShort = buf >> (width - 1);
+  uint64_t bufLong = bufShort >> 1;
+  uint32_t heldLong = held - width;
+  const uint32_t heldShort = heldLong + 1;
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+  asm("cmpl %[above], %[low]\n\t"
+      "cmovg %[bufShort], %[buf]\n\t"
+      "cmovg %[low], %[v]\n\t"
+      "cmovg %[heldShort], %[held]"
+      : [buf] "+r"(bufLong), [v] "+r"(v), [held] "+r"(heldLong)
+      : [bufShort] "r"(bufShort), [low] "r"(low), [above] "r"(above), [heldShort] "r"(heldShort)
+      : "cc");
+#else
+  if (static_cast<int32_t>(low) > above) {
+    bufLong = bufShort;
+    v = low;
+    heldLong = heldShort;
+  }
+#endif
+  buf = bufLong;
+  held = heldLong;
+  return v;
+}
+
 }  // namespace
 
 size_t DecompressFrame(uint8_t* dst, const uint8_t* src, size_t dstLen, size_t srcLen) {
@@ -277,87 +311,104 @@ size_t DecompressFrame(uint8_t* dst, const uint8_t* src, size_t dstLen, size_t s
     t.length[v] = 1;
   }
   std::fill(t.byte.begin() + 256, t.byte.end(), uint8_t{0});
+  std::fill(t.length.begin() + kCodecResetCode, t.length.end(), uint16_t{0});
 
-  // Dictionary state. A code is one bit short when (v | highBit) > cut: cut is `next`,
-  // or next - 1 for the first code after a reset (and at the start), which is tested with >=.
-  uint32_t width = 9, mask = 511, limit = 512, next = kCodecFirstString, highBit = 256;
-  uint32_t cut = next - 1;
+  // Dictionary state. `above` is the cut less highBit, where the cut is `next`, or next - 1
+  // for the first code after a reset (and at the start).
+  uint32_t width = 9, mask = 511, lowMask = 255, limit = 512, next = kCodecFirstString;
+  uint32_t highBit = 256;
+  int32_t above = 0;
   bool first = true;
-  size_t out = 0;
-  size_t prevAt = 0;  // where the previous string starts in the output
+  uint8_t* out = dst;
+  uint8_t* const dstEnd = dst + dstLen;
+  // A string that ends at or before limitOut takes the fast copy, which may write 15 bytes
+  // past it. limitOut is dst (no code is fast) for the first code of a dictionary and once
+  // the dictionary is full; otherwise 16 bytes before the end of the output.
+  uint8_t* const fastEnd = dstLen > 16 ? dstEnd - 16 : dst;
+  uint8_t* limitOut = dst;
+  const uint8_t* prevAt = dst;  // where the previous string starts in the output
   uint32_t prevLength = 0;
   enum class Step { kGo, kEnd };
-  // Everything a code does once it is read; kEnd when decoding is over.
-  auto take = [&](uint32_t v) -> Step {
-    if (first) [[unlikely]] {
+  auto define = [&] {
+    t.at[next] = prevAt;
+    t.length[next] = static_cast<uint16_t>(prevLength + 1);
+    ++next;
+    ++above;
+    if (next == limit) [[unlikely]] {
+      if (width < 12) {
+        above -= static_cast<int32_t>(highBit);
+        ++width;
+        mask = 2 * mask + 1;
+        lowMask = mask >> 1;
+        highBit *= 2;
+        limit *= 2;
+      } else {
+        limitOut = dst;  // next is 4096: no more strings until a reset
+      }
+    }
+  };
+  // Whatever the fast path leaves: the first code of a dictionary, a reset, the string being
+  // defined right now, a full dictionary and the last bytes of the output.
+  auto rare = [&](uint32_t v, uint32_t len) -> Step {
+    if (first) {
       if (v >= 256) return Step::kEnd;
       prevAt = out;
       prevLength = 1;
-      dst[out++] = t.byte[v];
+      *out++ = t.byte[v];
       first = false;
-      cut = next;
-      return out == dstLen ? Step::kEnd : Step::kGo;
+      above = static_cast<int32_t>(next - highBit);
+      limitOut = fastEnd;
+      return out == dstEnd ? Step::kEnd : Step::kGo;
     }
-    if (v == kCodecResetCode) [[unlikely]] {
+    if (v == kCodecResetCode) {
+      std::fill(t.length.begin() + kCodecFirstString, t.length.begin() + next, uint16_t{0});
       width = 9;
       mask = 511;
+      lowMask = 255;
       limit = 512;
       next = kCodecFirstString;
       highBit = 256;
-      cut = next - 1;
+      above = 0;
       first = true;
+      limitOut = dst;
       return Step::kGo;
     }
-    // v <= next always holds here (a given-back code is below highBit <= next), and
-    // next <= 4096, so v == next only while a code is still to be defined.
-    const size_t room = dstLen - out;
-    uint8_t* to = dst + out;
-    uint32_t len;
-    if (v < next) [[likely]] {
-      len = t.length[v];
-      if (len + 16 <= room) [[likely]] {
-        CopyRun(to, t.at[v], len);
-      } else {
-        // Near the end of the output: exact copies. The run lies wholly before `to`.
-        std::memcpy(to, t.at[v], len < room ? len : room);
-        if (len > room) {
-          out = dstLen;
-          return Step::kEnd;
-        }
-      }
+    const size_t room = static_cast<size_t>(dstEnd - out);
+    if (len != 0) {
+      // Exact copy; the run lies wholly before `out`.
+      std::memcpy(out, t.at[v], len < room ? len : room);
     } else {
-      // The string being defined right now: the previous string plus its own first byte,
-      // which this copy has just written (the previous string ends at `to`).
+      // v == next: the previous string plus its own first byte, which this copy has just
+      // written (the previous string ends at `out`).
       len = prevLength + 1;
-      const uint8_t* from = dst + prevAt;
       const uint32_t n = len < room ? len : static_cast<uint32_t>(room);
-      for (uint32_t j = 0; j < n; ++j) to[j] = from[j];
-      if (len > room) {
-        out = dstLen;
-        return Step::kEnd;
-      }
+      for (uint32_t j = 0; j < n; ++j) out[j] = prevAt[j];
     }
-    if (next < kCodecMaxCodes) [[likely]] {
-      t.at[next] = dst + prevAt;
-      t.length[next] = static_cast<uint16_t>(prevLength + 1);
-      ++next;
-      ++cut;
-      if (next == limit && width < 12) [[unlikely]] {
-        ++width;
-        mask = 2 * mask + 1;
-        limit *= 2;
-        highBit *= 2;
-      }
+    if (len >= room) {
+      out = dstEnd;
+      return Step::kEnd;
     }
+    if (next < kCodecMaxCodes) define();
     prevAt = out;
     prevLength = len;
     out += len;
-    return out == dstLen ? Step::kEnd : Step::kGo;
+    return Step::kGo;
+  };
+  auto take = [&](uint32_t v) -> Step {
+    const uint32_t len = t.length[v];
+    if (len == 0 || static_cast<std::ptrdiff_t>(len) > limitOut - out) [[unlikely]] {
+      return rare(v, len);
+    }
+    CopyRun(out, t.at[v], len);
+    define();
+    prevAt = out;
+    prevLength = len;
+    out += len;
+    return Step::kGo;
   };
 
-  // Most of the block: a 64-bit bit buffer refilled a word at a time, so that a code costs
-  // a mask, a compare and a shift. It stops where a refill would read past the block; no
-  // code taken from it can then be at the end of the block.
+  // Most of the block: a 64-bit bit buffer refilled a word at a time. It stops where a
+  // refill would read past the block; no code taken from it can then be at its end.
   const uint8_t* p = src + 1;
   const uint8_t* const end = src + srcLen;
   uint64_t buf = 0;
@@ -369,20 +420,19 @@ size_t DecompressFrame(uint8_t* dst, const uint8_t* src, size_t dstLen, size_t s
       p += (63 - held) >> 3;
       held |= 56;
     }
-    const uint32_t word = static_cast<uint32_t>(buf) & mask;
-    const uint32_t isShort = (word | highBit) > cut ? 1 : 0;
-    buf >>= width - isShort;
-    held -= width - isShort;
-    if (take(word & (mask >> isShort)) == Step::kEnd) return out;
+    if (take(NextCode(buf, held, width, mask, lowMask, above)) == Step::kEnd) {
+      return static_cast<size_t>(out - dst);
+    }
   }
   // The last bytes, a code at a time.
   uint64_t pos = static_cast<uint64_t>(p - (src + 1)) * 8 - held;
   for (;;) {
-    if (!first && 1 + (pos >> 3) >= srcLen) return out;
+    if (!first && 1 + (pos >> 3) >= srcLen) return static_cast<size_t>(out - dst);
     const uint32_t word = TailBits(src, srcLen, pos) & mask;
-    const uint32_t isShort = (word | highBit) > cut ? 1 : 0;
-    pos += width - isShort;
-    if (take(word & (mask >> isShort)) == Step::kEnd) return out;
+    const uint32_t low = word & lowMask;
+    const bool isShort = static_cast<int32_t>(low) > above;
+    pos += isShort ? width - 1 : width;
+    if (take(isShort ? low : word) == Step::kEnd) return static_cast<size_t>(out - dst);
   }
 }
 

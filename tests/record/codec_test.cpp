@@ -303,6 +303,20 @@ TEST(FrameCodec, DecoderIsSafeOnArbitraryBlocks) {
   EXPECT_EQ(DecompressFrame(out.data(), nullptr, 10, 0), 0u);
   const std::vector<uint8_t> firstReset = Pack(7, {{256, 9}, {3, 8}});
   EXPECT_EQ(Decompress(firstReset, 10).size(), 0u);
+  // A stream that fills the dictionary and goes on without a reset: later codes, all 12 bits
+  // wide, define nothing.
+  Rng fill(7);
+  std::vector<uint8_t> two(60000);
+  for (auto& b : two) b = fill.Below(2) ? 0x10 : 0x11;
+  const std::vector<uint8_t> twoBlock = reference::Compress(two.data(), two.size(), two.size());
+  std::vector<reference::Code> codes = reference::LastCodes();
+  ASSERT_EQ(codes.at(3839).value, kCodecResetCode);
+  codes.erase(codes.begin() + 3839);
+  for (size_t i = 3839; i < codes.size(); ++i) codes[i].width = 12;
+  const std::vector<uint8_t> full = Pack(twoBlock[0], codes);
+  ASSERT_EQ(Decompress(full, two.size()).size(), two.size());
+  EXPECT_EQ(Decompress(full, two.size()),
+            reference::Decompress(full.data(), full.size(), two.size()));
   // A stored block gives back what it holds, no more.
   const std::vector<uint8_t> stored{0, 1, 2, 3};
   EXPECT_EQ(Decompress(stored, 10), (std::vector<uint8_t>{1, 2, 3}));
