@@ -168,6 +168,12 @@ struct FrameDecoderState {
 };
 
 bool InitFrameDecoder(FrameDecoderState& s, uint32_t frameBytes, uint32_t sampleDistance);
+// The last step of every decoded frame: out[i] = P[i] + base[i] (base null: + 0), where P is
+// `delta` summed over bytes d apart (P[i] = delta[i] + P[i - d]; d 0: delta itself). `copy`,
+// when not null, gets the same n bytes; out may be delta or base. d is at most
+// kMaxSampleDistance.
+void RebuildFrame(uint8_t* out, uint8_t* copy, const uint8_t* delta, const uint8_t* base,
+                  uint32_t n, uint32_t d);
 // Forgets both caches (another file of a sequence, or a new stream).
 void ResetFrameDecoder(FrameDecoderState& s);
 // The largest frame data a record of this frame size may carry.

@@ -2,6 +2,9 @@
 // forward along a predicted chain, over records fetched by file offset.
 #include <cstring>
 #include <new>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "record/codec.h"
 #include "record/frame_coding.h"
@@ -53,15 +56,54 @@ DecodeResult Fetch(FrameDecoderState& s, RecordSource& source, const FrameHeader
   return DecodeResult::kOk;
 }
 
-DecodeResult DecodeKey(FrameDecoderState& s, const Record& r) {
+#if defined(__SSE2__)
+// Sixteen bytes at a time: the running sum over bytes D apart is carried into a block from
+// the last D sums of the block before, then doubled up within it (D, 2D, 4D, 8D lanes back),
+// so no byte waits on a store of the one D before it.
+template <uint32_t D>
+void RebuildBlocks(uint8_t* out, uint8_t* copy, const uint8_t* delta, const uint8_t* base,
+                   uint32_t n) {
+  __m128i sum = _mm_setzero_si128();
+  auto block = [&](const uint8_t* dl, const uint8_t* bs, uint8_t* o, uint8_t* c) {
+    __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(dl));
+    if constexpr (D != 0) {
+      v = _mm_add_epi8(v, _mm_srli_si128(sum, 16 - D));
+      v = _mm_add_epi8(v, _mm_slli_si128(v, D));
+      if constexpr (2 * D < 16) v = _mm_add_epi8(v, _mm_slli_si128(v, 2 * D));
+      if constexpr (4 * D < 16) v = _mm_add_epi8(v, _mm_slli_si128(v, 4 * D));
+      if constexpr (8 * D < 16) v = _mm_add_epi8(v, _mm_slli_si128(v, 8 * D));
+      sum = v;
+    }
+    if (bs) v = _mm_add_epi8(v, _mm_loadu_si128(reinterpret_cast<const __m128i*>(bs)));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(o), v);
+    if (c) _mm_storeu_si128(reinterpret_cast<__m128i*>(c), v);
+  };
+  uint32_t i = 0;
+  for (; n - i >= 16; i += 16) {
+    block(delta + i, base ? base + i : nullptr, out + i, copy ? copy + i : nullptr);
+  }
+  if (i == n) return;
+  // The last bytes through a zero-padded block.
+  const uint32_t rest = n - i;
+  uint8_t dl[16] = {}, bs[16] = {}, o[16];
+  std::memcpy(dl, delta + i, rest);
+  if (base) std::memcpy(bs, base + i, rest);
+  block(dl, base ? bs : nullptr, o, nullptr);
+  std::memcpy(out + i, o, rest);
+  if (copy) std::memcpy(copy + i, o, rest);
+}
+#endif
+
+// Each decoding step below that builds the frame asked for writes it to `dest` as it goes
+// and then clears `dest`; a frame taken from a cache is left for the caller to copy.
+DecodeResult DecodeKey(FrameDecoderState& s, const Record& r, uint8_t*& dest) {
   if (!(s.keyValid && s.keyFrame == r.h.frameNumber && s.keyOffset == r.offset)) {
     s.keyValid = false;
     uint8_t* key = s.key.get();
     const size_t n = DecompressFrame(key, r.data + 4, s.frameBytes, r.h.dataBytes - 4);
     if (n != s.frameBytes) return DecodeResult::kBadData;
-    for (uint32_t i = s.sampleDistance; i < s.frameBytes; ++i) {
-      key[i] = static_cast<uint8_t>(key[i] + key[i - s.sampleDistance]);
-    }
+    RebuildFrame(key, dest, key, nullptr, s.frameBytes, s.sampleDistance);
+    dest = nullptr;
     s.keyValid = true;
     s.keyFrame = r.h.frameNumber;
     s.keyOffset = r.offset;
@@ -74,7 +116,8 @@ DecodeResult DecodeKey(FrameDecoderState& s, const Record& r) {
 
 // A difference to the key ("KZVc" frames, "KZVl" reference frames): fetches the key first
 // when the key cache does not hold it.
-DecodeResult DecodeDifference(FrameDecoderState& s, RecordSource& source, const Record& r) {
+DecodeResult DecodeDifference(FrameDecoderState& s, RecordSource& source, const Record& r,
+                              uint8_t*& dest) {
   if (r.h.dataBytes < 8) return DecodeResult::kBadData;
   const uint32_t keyNumber = r.h.frameNumber - r.Form();
   const int64_t keyOffset = r.offset - static_cast<int64_t>(r.Back());
@@ -85,7 +128,8 @@ DecodeResult DecodeDifference(FrameDecoderState& s, RecordSource& source, const 
     if (key.h.frameNumber != keyNumber) return DecodeResult::kBadReference;
     if (key.Form() == kStoredForm) return DecodeResult::kStoredAsBase;
     if (key.Form() != kKeyForm) return DecodeResult::kBadReference;
-    res = DecodeKey(s, key);
+    uint8_t* none = nullptr;
+    res = DecodeKey(s, key, none);
     if (res != DecodeResult::kOk) return res;
   }
   if (s.frameValid && s.frameNumber == r.h.frameNumber && s.frameNext == r.Next()) {
@@ -96,8 +140,8 @@ DecodeResult DecodeDifference(FrameDecoderState& s, RecordSource& source, const 
   uint8_t* frame = s.frame.get();
   const size_t n = DecompressFrame(frame, r.data + 8, s.frameBytes, r.h.dataBytes - 8);
   if (n != s.frameBytes) return DecodeResult::kBadData;
-  const uint8_t* key = s.key.get();
-  for (uint32_t i = 0; i < s.frameBytes; ++i) frame[i] = static_cast<uint8_t>(frame[i] + key[i]);
+  RebuildFrame(frame, dest, frame, s.key.get(), s.frameBytes, 0);
+  dest = nullptr;
   s.frameValid = true;
   s.frameNumber = r.h.frameNumber;
   s.frameNext = r.Next();
@@ -106,7 +150,7 @@ DecodeResult DecodeDifference(FrameDecoderState& s, RecordSource& source, const 
 }
 
 // One predicted frame on top of the cursor, which must be the frame just before it.
-DecodeResult PredictedStep(FrameDecoderState& s, const Record& r) {
+DecodeResult PredictedStep(FrameDecoderState& s, const Record& r, uint8_t*& dest) {
   if (r.h.dataBytes < 8) return DecodeResult::kBadData;
   if (!CursorValid(s) || CursorFrame(s) != r.h.frameNumber - 1 || CursorNext(s) != r.offset) {
     return DecodeResult::kBadReference;
@@ -115,14 +159,8 @@ DecodeResult PredictedStep(FrameDecoderState& s, const Record& r) {
   const size_t n = DecompressFrame(diff, r.data + 8, s.frameBytes, r.h.dataBytes - 8);
   if (n != s.frameBytes) return DecodeResult::kBadData;
   const uint8_t* base = s.cursorIsKey ? s.key.get() : s.frame.get();
-  uint8_t* frame = s.frame.get();
-  const uint32_t d = s.sampleDistance;
-  uint8_t acc[kMaxSampleDistance] = {};
-  for (uint32_t i = 0, j = 0; i < s.frameBytes; ++i) {
-    acc[j] = static_cast<uint8_t>(i < d ? diff[i] : acc[j] + diff[i]);
-    frame[i] = static_cast<uint8_t>(base[i] + acc[j]);
-    if (++j == d) j = 0;
-  }
+  RebuildFrame(s.frame.get(), dest, diff, base, s.frameBytes, s.sampleDistance);
+  dest = nullptr;
   s.frameValid = true;
   s.frameNumber = r.h.frameNumber;
   s.frameNext = r.Next();
@@ -130,7 +168,8 @@ DecodeResult PredictedStep(FrameDecoderState& s, const Record& r) {
   return DecodeResult::kOk;
 }
 
-DecodeResult DecodePredicted(FrameDecoderState& s, RecordSource& source, const Record& r) {
+DecodeResult DecodePredicted(FrameDecoderState& s, RecordSource& source, const Record& r,
+                             uint8_t*& dest) {
   if (r.h.dataBytes < 8) return DecodeResult::kBadData;
   const uint32_t chain = r.Form() & ~kFrameCountMask;
   const uint32_t n = r.Form() & kFrameCountMask;
@@ -154,12 +193,13 @@ DecodeResult DecodePredicted(FrameDecoderState& s, RecordSource& source, const R
     if (res != DecodeResult::kOk) return res;
     if (start.h.frameNumber != startNumber) return DecodeResult::kBadReference;
     if (start.Form() == kStoredForm) return DecodeResult::kStoredAsBase;
+    uint8_t* none = nullptr;
     if (chain == kChainFromKey) {
       if (start.Form() != kKeyForm) return DecodeResult::kBadReference;
-      res = DecodeKey(s, start);
+      res = DecodeKey(s, start, none);
     } else {
       if (!IsDifferenceForm(start.Form())) return DecodeResult::kBadReference;
-      res = DecodeDifference(s, source, start);
+      res = DecodeDifference(s, source, start, none);
     }
     if (res != DecodeResult::kOk) return res;
   }
@@ -177,13 +217,43 @@ DecodeResult DecodePredicted(FrameDecoderState& s, RecordSource& source, const R
         step.offset - static_cast<int64_t>(step.Back()) != startOffset) {
       return DecodeResult::kBadReference;
     }
-    res = PredictedStep(s, step);
+    uint8_t* none = nullptr;
+    res = PredictedStep(s, step, none);
     if (res != DecodeResult::kOk) return res;
   }
-  return PredictedStep(s, r);
+  return PredictedStep(s, r, dest);
 }
 
 }  // namespace
+
+void RebuildFrame(uint8_t* out, uint8_t* copy, const uint8_t* delta, const uint8_t* base,
+                  uint32_t n, uint32_t d) {
+#if defined(__SSE2__)
+  switch (d) {
+    case 0: return RebuildBlocks<0>(out, copy, delta, base, n);
+    case 1: return RebuildBlocks<1>(out, copy, delta, base, n);
+    case 2: return RebuildBlocks<2>(out, copy, delta, base, n);
+    case 3: return RebuildBlocks<3>(out, copy, delta, base, n);
+    case 4: return RebuildBlocks<4>(out, copy, delta, base, n);
+    case 5: return RebuildBlocks<5>(out, copy, delta, base, n);
+    case 6: return RebuildBlocks<6>(out, copy, delta, base, n);
+    case 7: return RebuildBlocks<7>(out, copy, delta, base, n);
+    case 8: return RebuildBlocks<8>(out, copy, delta, base, n);
+    default: break;
+  }
+#endif
+  uint8_t acc[kMaxSampleDistance] = {};
+  for (uint32_t i = 0, j = 0; i < n; ++i) {
+    uint8_t v = delta[i];
+    if (d != 0) {
+      v = acc[j] = static_cast<uint8_t>(acc[j] + v);
+      if (++j == d) j = 0;
+    }
+    if (base) v = static_cast<uint8_t>(v + base[i]);
+    out[i] = v;
+    if (copy) copy[i] = v;
+  }
+}
 
 bool InitFrameDecoder(FrameDecoderState& s, uint32_t frameBytes, uint32_t sampleDistance) {
   if (frameBytes == 0 || sampleDistance == 0 || sampleDistance > kMaxSampleDistance) return false;
@@ -222,13 +292,13 @@ DecodeResult DecodeFrameData(FrameDecoderState& s, RecordSource& source, const F
     std::memcpy(dest, data + 4, s.frameBytes);
     return DecodeResult::kOk;
   } else if (form == kKeyForm) {
-    res = DecodeKey(s, r);
+    res = DecodeKey(s, r, dest);
     pixels = s.key.get();
   } else if (IsDifferenceForm(form)) {
-    res = DecodeDifference(s, source, r);
+    res = DecodeDifference(s, source, r, dest);
     pixels = s.frame.get();
   } else {
-    res = DecodePredicted(s, source, r);
+    res = DecodePredicted(s, source, r, dest);
     pixels = s.frame.get();
   }
   if (res == DecodeResult::kOk && dest) std::memcpy(dest, pixels, s.frameBytes);

@@ -188,6 +188,32 @@ TEST(FrameCoding, PredictedEdgesStayWithinTheLevelRounding) {
   }
 }
 
+// The vector rebuild against the plain loops of the decoder, for every delta distance
+// (0: a difference to the key), lengths around the block size, in place or not, with a base
+// or without, with a copy or without.
+TEST(FrameCoding, RebuildMatchesPlainLoops) {
+  for (uint32_t d = 0; d <= kMaxSampleDistance; ++d) {
+    for (uint32_t n : {1u, 7u, 15u, 16u, 17u, 33u, 1000u, 4099u}) {
+      const std::vector<uint8_t> delta = testdata::Noise(n, n + d), base = testdata::Noise(n, d);
+      for (int mode = 0; mode < 4; ++mode) {  // bit 0: add the base; bit 1: in place
+        const bool withBase = mode & 1, inPlace = mode & 2;
+        std::vector<uint8_t> expect(n);
+        for (uint32_t i = 0; i < n; ++i) {
+          expect[i] = static_cast<uint8_t>(delta[i] + (d != 0 && i >= d ? expect[i - d] : 0));
+        }
+        for (uint32_t i = 0; withBase && i < n; ++i) expect[i] += base[i];
+        std::vector<uint8_t> out = inPlace ? delta : std::vector<uint8_t>(n), copy(n);
+        RebuildFrame(out.data(), mode == 3 ? nullptr : copy.data(),
+                     inPlace ? out.data() : delta.data(), withBase ? base.data() : nullptr, n, d);
+        ASSERT_EQ(out, expect) << d << " " << n << " " << mode;
+        if (mode != 3) {
+          ASSERT_EQ(copy, expect) << d << " " << n << " " << mode;
+        }
+      }
+    }
+  }
+}
+
 TEST(FrameCoding, LosslessSequenceDecodesExactly) {
   MemoryRecording file(kKindLosslessFourcc);
   const Coded c = Record(file, kStreamLossless, {30, 0, 0, 0}, 65);
