@@ -1,8 +1,9 @@
 // Frame conversion speed of every pixel format into the packed 24-bit (or 8-bit grey)
 // bitmap, with libyuv and libswscale converting the same frames in the same run where they
-// offer the conversion, and scaling through the general converter beside libswscale's. Names pair for scripts/bench: <Case>_Kz is ours; <Case>_Peer is libyuv
-// to 24-bit, <Case>_PeerArgb libyuv to its 32-bit ARGB where it has no 24-bit conversion,
-// <Case>_PeerSws libswscale.
+// offer the conversion, and scaling and turning through the general converter beside peers.
+// Names pair for scripts/bench: <Case>_Kz is ours; <Case>_Peer is libyuv to 24-bit,
+// <Case>_PeerArgb libyuv to its 32-bit ARGB where it has no 24-bit conversion, <Case>_PeerSws
+// libswscale.
 #include <benchmark/benchmark.h>
 #include <libyuv.h>
 
@@ -148,22 +149,26 @@ void Libyuv(benchmark::State& state, int code, Size s) {
   SetRate(state, w, h);
 }
 
-// Scaling of YUY2 frames through the general converter, each beside libswscale's nearest
-// kind of scaling to the same size: the 2x zoom with method 3 (four taps, Lagrange cubic)
-// against bicubic, a 1.5x zoom with method 1 against bilinear, and halving with area
-// averaging against its area filter.
+// Scaling and turning of YUY2 frames through the general converter, each beside libswscale's
+// nearest kind of scaling to the same size: the 2x zoom with method 3 (four taps, Lagrange
+// cubic) against bicubic, a 1.5x zoom with method 1 against bilinear, and halving with area
+// averaging against its area filter; or beside libyuv's conversion to ARGB followed by its
+// ARGB quarter turn or mirror (swsFlags 0).
 struct ZoomCase {
   const char* name;
   int w, h, outW, outH;
   double zoom;
   uint32_t resampling;
   int swsFlags;
+  uint32_t orientation;
 };
 constexpr ZoomCase kZooms[] = {
-    {"YUY2Zoom2xMethod3_480p", 640, 480, 1280, 960, 2.0, 3, SWS_BICUBIC},
-    {"YUY2Zoom1.5xMethod1_720p", 1280, 720, 1920, 1080, 1.5, 1, SWS_BILINEAR},
+    {"YUY2Zoom2xMethod3_480p", 640, 480, 1280, 960, 2.0, 3, SWS_BICUBIC, 0},
+    {"YUY2Zoom1.5xMethod1_720p", 1280, 720, 1920, 1080, 1.5, 1, SWS_BILINEAR, 0},
     {"YUY2HalfArea_1080p", 1920, 1080, 960, 540, 0.5, 1 | (1u << KZ_RESAMPLE_AREA_SHIFT),
-     SWS_AREA},
+     SWS_AREA, 0},
+    {"YUY2QuarterTurn_1080p", 1920, 1080, 1080, 1920, 1.0, 0, 0, 1},
+    {"YUY2Mirror_1080p", 1920, 1080, 1920, 1080, 1.0, 0, 0, KZ_ORIENT_MIRROR},
 };
 
 void ZoomOurs(benchmark::State& state, ZoomCase c) {
@@ -179,6 +184,7 @@ void ZoomOurs(benchmark::State& state, ZoomCase c) {
   block.zoom = c.zoom;
   block.aspect = 1.0;
   block.resampling = c.resampling;
+  block.orientation = c.orientation;
   kz::Plan* plan = nullptr;
   kz::AdjustTables* tables = nullptr;
   int32_t w = 0, h = 0;
@@ -197,6 +203,22 @@ void ZoomOurs(benchmark::State& state, ZoomCase c) {
   }
   kz::FreePlan(plan, tables);
   SetRate(state, w, h);
+}
+
+void TurnLibyuv(benchmark::State& state, ZoomCase c) {
+  const auto frame = Frame(*kz::FormatByCode(6), c.w, c.h);
+  std::vector<uint8_t> argb(static_cast<size_t>(4 * c.w * c.h)), out(argb.size());
+  for (auto _ : state) {  // NOLINT(clang-analyzer-deadcode.DeadStores)
+    libyuv::YUY2ToARGB(frame.data(), 2 * c.w, argb.data(), 4 * c.w, c.w, c.h);
+    if (c.orientation == 1) {
+      libyuv::ARGBRotate(argb.data(), 4 * c.w, out.data(), 4 * c.outW, c.w, c.h,
+                         libyuv::kRotate90);
+    } else {
+      libyuv::ARGBMirror(argb.data(), 4 * c.w, out.data(), 4 * c.w, c.w, c.h);
+    }
+    benchmark::DoNotOptimize(out.data());
+  }
+  SetRate(state, c.outW, c.outH);
 }
 
 void ZoomSwscale(benchmark::State& state, ZoomCase c) {
@@ -244,7 +266,11 @@ int main(int argc, char** argv) {
   }
   for (const ZoomCase& c : kZooms) {
     benchmark::RegisterBenchmark((std::string(c.name) + "_Kz").c_str(), ZoomOurs, c);
-    benchmark::RegisterBenchmark((std::string(c.name) + "_PeerSws").c_str(), ZoomSwscale, c);
+    if (c.swsFlags) {
+      benchmark::RegisterBenchmark((std::string(c.name) + "_PeerSws").c_str(), ZoomSwscale, c);
+    } else {
+      benchmark::RegisterBenchmark((std::string(c.name) + "_PeerArgb").c_str(), TurnLibyuv, c);
+    }
   }
   benchmark::Initialize(&argc, argv);
   benchmark::RunSpecifiedBenchmarks();

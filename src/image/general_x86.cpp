@@ -5,6 +5,8 @@
 // 0..255. AVX2 sums eight columns by horizontal adds; AVX-512 permutes windows instead.
 #include "image/general.h"
 
+#include <algorithm>
+
 #include "image/plan.h"
 
 #if (defined(__x86_64__) || (defined(__i386__) && !defined(_WIN32))) && defined(__GNUC__) && \
@@ -125,7 +127,7 @@ const GeneralKernels kAvx2{"avx2", Avx2Across, ScalarLine, PlainPick, Avx2Down};
 // placed by two word permutes, multiplied and added in pairs, the pairs added by dword
 // permutes.
 
-#define KZ_AVX512 __attribute__((target("avx512bw,avx512vbmi")))
+#define KZ_AVX512 __attribute__((target("avx512bw,avx512vl,avx512vbmi")))
 
 struct Halves {
   alignas(64) int32_t even[16];
@@ -220,12 +222,50 @@ KZ_AVX512 void Avx512Line(const uint8_t* row, const int64_t* cols, const LineGat
   ScalarLine(row, cols + done, nullptr, out + done, count - done);
 }
 
+// A turned picture: the band's samples of a column lie within 32 bytes. Eight columns a
+// step: each column's samples permuted out of its window (masked to the bytes used), the
+// 8 x 8 bytes transposed into the band's rows.
+KZ_AVX512 void PickColumns(const uint8_t* src, const int64_t* rows, int band, int64_t lo,
+                           int64_t span, const int64_t* cols, int64_t n, uint8_t* const* out,
+                           int64_t count) {
+  alignas(32) uint8_t order[32] = {};
+  for (int k = 0; k < band; ++k) order[k] = static_cast<uint8_t>(rows[k] - lo);
+  const __m256i index = _mm256_load_si256(reinterpret_cast<const __m256i*>(order));
+  const __mmask32 mask = span >= 32 ? ~__mmask32{0} : (__mmask32{1} << span) - 1;
+  int64_t i = 0;
+  for (; i + 8 <= count; i += 8) {
+    __m128i q[8];
+    for (int j = 0; j < 8; ++j) {
+      const __m256i window = _mm256_maskz_loadu_epi8(mask, src + cols[(i + j) * n] + lo);
+      q[j] = _mm256_castsi256_si128(_mm256_maskz_permutexvar_epi8(~__mmask32{0}, index, window));
+    }
+    __m128i a[4], b[4];
+    for (int j = 0; j < 4; ++j) a[j] = _mm_unpacklo_epi8(q[2 * j], q[2 * j + 1]);
+    b[0] = _mm_unpacklo_epi16(a[0], a[1]), b[1] = _mm_unpackhi_epi16(a[0], a[1]);
+    b[2] = _mm_unpacklo_epi16(a[2], a[3]), b[3] = _mm_unpackhi_epi16(a[2], a[3]);
+    const __m128i c[4] = {_mm_unpacklo_epi32(b[0], b[2]), _mm_unpackhi_epi32(b[0], b[2]),
+                          _mm_unpacklo_epi32(b[1], b[3]), _mm_unpackhi_epi32(b[1], b[3])};
+    // c[j] holds band rows 2j and 2j + 1, eight columns each.
+    for (int k = 0; k < band; ++k) {
+      const __m128i half = k % 2 ? _mm_unpackhi_epi64(c[k / 2], c[k / 2]) : c[k / 2];
+      _mm_storel_epi64(reinterpret_cast<__m128i*>(out[k] + i), half);
+    }
+  }
+  for (; i < count; ++i) {
+    const uint8_t* at = src + cols[i * n];
+    for (int k = 0; k < band; ++k) out[k][i] = at[rows[k]];
+  }
+}
+
 // Row by row, sixty-four samples a step permuted as bytes, where a row's columns lie close
 // together; otherwise (a turned picture) column by column.
 KZ_AVX512 void Avx512Pick(const uint8_t* src, const int64_t* rows, int band, const int64_t* cols,
                           int64_t n, const LineGather* gathers, uint8_t* const* out,
                           int64_t count) {
   if (count < 64 || !gathers[0].fits) {
+    int64_t lo = rows[0], hi = rows[0];
+    for (int k = 1; k < band; ++k) lo = std::min(lo, rows[k]), hi = std::max(hi, rows[k]);
+    if (hi - lo < 32) return PickColumns(src, rows, band, lo, hi - lo + 1, cols, n, out, count);
     return PlainPick(src, rows, band, cols, n, gathers, out, count);
   }
   const int64_t done = count / 64 * 64;
@@ -256,7 +296,7 @@ const GeneralKernels* Avx2General() {
 }
 const GeneralKernels* Avx512General() {
   return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("avx512bw") &&
-                 __builtin_cpu_supports("avx512vbmi")
+                 __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("avx512vbmi")
              ? &kAvx512
              : nullptr;
 }
