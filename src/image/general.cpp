@@ -51,7 +51,6 @@ void PlainDown(const int32_t* const* rows, const int32_t* weights, int32_t taps,
 
 constexpr GeneralKernels kPlain{"plain", PlainAcross, PlainLine, PlainPick, PlainDown};
 
-
 struct Available {
   std::array<const GeneralKernels*, 3> sets{};
   size_t count = 0;
@@ -73,7 +72,11 @@ const Available& Sets() {
 class Run {
  public:
   Run(const Plan& plan, const GeneralKernels& kernels, const uint8_t* src, int64_t n)
-      : plan_(plan), kernels_(kernels), src_(src), n_(n), scratch_(*plan.scratch),
+      : plan_(plan),
+        kernels_(kernels),
+        src_(src),
+        n_(n),
+        scratch_(*plan.scratch),
         count_((plan.width + n - 1) / n) {
     for (auto& keys : scratch_.key) std::fill(std::begin(keys), std::end(keys), -1);
     for (auto& stamps : scratch_.stamp) std::fill(std::begin(stamps), std::end(stamps), 0);
@@ -94,7 +97,9 @@ class Run {
     }
     int64_t rows[PlanScratch::kBand];
     uint8_t* out[PlanScratch::kBand];
-    for (int k = 0; k < band; ++k) rows[k] = plan_.rows[c].offsets[y0 + k * m], out[k] = samples(c, k);
+    for (int k = 0; k < band; ++k) {
+      rows[k] = plan_.rows[c].offsets[y0 + k * m], out[k] = samples(c, k);
+    }
     kernels_.pick(src_, rows, band, plan_.cols[c].offsets, n_, plan_.pickGathers[c], out, count_);
   }
 
@@ -204,8 +209,8 @@ class Run {
 };
 
 // RGB16 and palette pixels are read whole (nearest neighbour): their R, G, B into the samples.
-void SampleWhole(const Plan& plan, const uint8_t* src, const uint8_t* palette, int64_t y,
-                 int64_t n, const Run& run, int k) {
+void SampleWhole(const Plan& plan, const uint8_t* src, const uint8_t* palette, int64_t y, int64_t n,
+                 const Run& run, int k) {
   const uint8_t* row = src + plan.rows[0].offsets[y];
   const int64_t* oc = plan.cols[0].offsets;
   uint8_t *r = run.samples(0, k), *g = run.samples(1, k), *b = run.samples(2, k);
@@ -254,7 +259,9 @@ void ColourRow(PixelKind kind, const AdjustTables& t, uint32_t flags, const Run&
       }
       return;
     default:
-      for (int64_t i = 0; i < count; ++i) AdjustRgb(t, flags, divisor(i), s0[i], s1[i], s2[i], out + 3 * i);
+      for (int64_t i = 0; i < count; ++i) {
+        AdjustRgb(t, flags, divisor(i), s0[i], s1[i], s2[i], out + 3 * i);
+      }
   }
 }
 
@@ -309,8 +316,8 @@ void FillRows(uint8_t* top, int64_t step, int64_t r, int32_t m, int64_t bytes) {
 
 }  // namespace
 
-void PlainPick(const uint8_t* src, const int64_t* rows, int band, const int64_t* cols,
-               int64_t n, const LineGather*, uint8_t* const* out, int64_t count) {
+void PlainPick(const uint8_t* src, const int64_t* rows, int band, const int64_t* cols, int64_t n,
+               const LineGather*, uint8_t* const* out, int64_t count) {
   for (int64_t i = 0; i < count; ++i) {
     const uint8_t* at = src + cols[i * n];
     for (int k = 0; k < band; ++k) out[k][i] = at[rows[k]];
@@ -426,8 +433,8 @@ void RunGeneralConverter(const Plan& plan, const AdjustTables& tables, uint32_t 
   const int64_t bpp = eightBit ? 1 : 3;
   Run run(plan, kernels ? *kernels : General(), src.bytes.data(), n);
   for (int64_t y0 = 0; y0 < plan.height; y0 += int64_t{m} * PlanScratch::kBand) {
-    const int band = static_cast<int>(std::min<int64_t>(
-        PlanScratch::kBand, (plan.height - y0 + m - 1) / m));
+    const int band =
+        static_cast<int>(std::min<int64_t>(PlanScratch::kBand, (plan.height - y0 + m - 1) / m));
     for (int k = 0; whole && k < band; ++k) {
       SampleWhole(plan, src.bytes.data(), palette, y0 + k * m, n, run, k);
     }

@@ -38,8 +38,8 @@ struct GeneralKernels {
 const GeneralKernels& PlainGeneral();
 // The plain `pick`: column by column, so that a band's samples of one column, which lie
 // close together when the picture is turned, are read together.
-void PlainPick(const uint8_t* src, const int64_t* rows, int band, const int64_t* cols,
-               int64_t n, const LineGather* gathers, uint8_t* const* out, int64_t count);
+void PlainPick(const uint8_t* src, const int64_t* rows, int band, const int64_t* cols, int64_t n,
+               const LineGather* gathers, uint8_t* const* out, int64_t count);
 // Every set this processor runs, the plain one first; the last is the one General() uses.
 std::span<const GeneralKernels* const> AvailableGeneral();
 const GeneralKernels& General();
@@ -58,7 +58,7 @@ void AdjustRgb(const AdjustTables& t, uint32_t flags, int64_t divisor, int32_t r
 // Fast zoom: one output pixel in `n` across and one row in `m` down is computed; the rest
 // are blended from them by FillFastZoom once the computed ones are in place.
 void FastZoomSteps(const KZDISPLAY& block, int32_t& n, int32_t& m);
-void FillFastZoom(uint8_t* top, int64_t step, int64_t width, int64_t height, int32_t n,
-                  int32_t m, bool eightBit);
+void FillFastZoom(uint8_t* top, int64_t step, int64_t width, int64_t height, int32_t n, int32_t m,
+                  bool eightBit);
 
 }  // namespace kz

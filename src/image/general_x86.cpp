@@ -39,8 +39,8 @@ KZ_AVX2 void Avx2Across(const int16_t* line, const int32_t* start, const int16_t
       m[k] = _mm256_madd_epi16(Pair(line + start[a], line + start[b]),
                                Pair(weights + 8 * a, weights + 8 * b));
     }
-    const __m256i sums = _mm256_hadd_epi32(_mm256_hadd_epi32(m[0], m[1]),
-                                           _mm256_hadd_epi32(m[2], m[3]));
+    const __m256i sums =
+        _mm256_hadd_epi32(_mm256_hadd_epi32(m[0], m[1]), _mm256_hadd_epi32(m[2], m[3]));
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + i), sums);
   }
   for (; i < count; ++i) {
@@ -101,8 +101,8 @@ struct Avx2DownLoop {
     int64_t i = 0;
     for (; i + 16 <= count; i += 16) {
       // Packs work per 128-bit lane: the permutes put the 16 results back in order.
-      const __m256i words = _mm256_permute4x64_epi64(
-          _mm256_packs_epi32(Sum8(r, w, i), Sum8(r, w, i + 8)), 0xD8);
+      const __m256i words =
+          _mm256_permute4x64_epi64(_mm256_packs_epi32(Sum8(r, w, i), Sum8(r, w, i + 8)), 0xD8);
       const __m256i bytes = _mm256_packus_epi16(words, words);
       _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i),
                        _mm256_castsi256_si128(_mm256_permute4x64_epi64(bytes, 0x08)));
@@ -157,12 +157,12 @@ KZ_AVX512 void Avx512Across(const int16_t* line, const int32_t* start, const int
     }
     const __m512i lo = _mm512_loadu_si512(line + k.base);
     const __m512i hi = _mm512_loadu_si512(line + k.base + 32);
-    const __m512i m0 = _mm512_madd_epi16(
-        _mm512_permutex2var_epi16(lo, _mm512_loadu_si512(k.index), hi),
-        _mm512_loadu_si512(k.weight));
-    const __m512i m1 = _mm512_madd_epi16(
-        _mm512_permutex2var_epi16(lo, _mm512_loadu_si512(k.index + 32), hi),
-        _mm512_loadu_si512(k.weight + 32));
+    const __m512i m0 =
+        _mm512_madd_epi16(_mm512_permutex2var_epi16(lo, _mm512_loadu_si512(k.index), hi),
+                          _mm512_loadu_si512(k.weight));
+    const __m512i m1 =
+        _mm512_madd_epi16(_mm512_permutex2var_epi16(lo, _mm512_loadu_si512(k.index + 32), hi),
+                          _mm512_loadu_si512(k.weight + 32));
     _mm512_storeu_si512(out + i, _mm512_add_epi32(_mm512_permutex2var_epi32(m0, even, m1),
                                                   _mm512_permutex2var_epi32(m0, odd, m1)));
   }
@@ -175,8 +175,8 @@ constexpr __mmask16 kAll = 0xFFFF;  // the masked forms: GCC 12 warns on the oth
 
 template <int32_t kTaps>
 struct Avx512DownLoop {
-  KZ_AVX512 static int64_t Run(const int32_t* const* rows, const int32_t* weights,
-                               uint8_t* out, int64_t count) {
+  KZ_AVX512 static int64_t Run(const int32_t* const* rows, const int32_t* weights, uint8_t* out,
+                               int64_t count) {
     __m512i w[kTaps];
     const int32_t* r[kTaps];
     for (int32_t b = 0; b < kTaps; ++b) w[b] = _mm512_set1_epi32(weights[b]), r[b] = rows[b];
@@ -214,8 +214,8 @@ KZ_AVX512 void Avx512Line(const uint8_t* row, const int64_t* cols, const LineGat
     const __m512i lo = _mm512_maskz_loadu_epi8(k.mask[0], p);
     const __m512i hi = _mm512_maskz_loadu_epi8(k.mask[1], p + 64);
     // Odd bytes zeroed: each sample lands as a 16-bit word.
-    const __m512i words = _mm512_maskz_permutex2var_epi8(0x5555555555555555u, lo,
-                                                         _mm512_loadu_si512(k.index), hi);
+    const __m512i words =
+        _mm512_maskz_permutex2var_epi8(0x5555555555555555u, lo, _mm512_loadu_si512(k.index), hi);
     _mm512_storeu_si512(out + 32 * g, words);
   }
   const int64_t done = count / 32 * 32;
