@@ -240,12 +240,14 @@ inline uint32_t TailBits(const uint8_t* src, size_t srcLen, uint64_t pos) {
 }
 
 // Decoder tables: every string is a run of bytes already in the output (or, for a single
-// byte, in the unmapped-byte table), so decoding a code is a copy of `length` bytes. A length
-// of 0 marks the codes the fast path must not copy: the reset code and the code not yet
-// defined (a code is never above the next one to be defined).
+// byte, in the unmapped-byte table), so decoding a code is a copy of `length` bytes. The
+// length kNoCopy marks the codes the fast path must not copy: the reset code and the code not
+// yet defined (a code is never above the next one to be defined). It is longer than any room
+// the fast path sees, so one compare sends them and the last bytes of the output aside.
+constexpr uint32_t kNoCopy = 0xFFFFFFFFu;
 struct DecoderTables {
   std::array<const uint8_t*, kCodecMaxCodes> at;
-  std::array<uint16_t, kCodecMaxCodes> length;
+  std::array<uint32_t, kCodecMaxCodes> length;
   alignas(16) std::array<uint8_t, 256 + 16> byte;  // 16 bytes of slack for whole-chunk copies
 };
 
@@ -311,7 +313,7 @@ size_t DecompressFrame(uint8_t* dst, const uint8_t* src, size_t dstLen, size_t s
     t.length[v] = 1;
   }
   std::fill(t.byte.begin() + 256, t.byte.end(), uint8_t{0});
-  std::fill(t.length.begin() + kCodecResetCode, t.length.end(), uint16_t{0});
+  std::fill(t.length.begin() + kCodecResetCode, t.length.end(), kNoCopy);
 
   // Dictionary state. `above` is the cut less highBit, where the cut is `next`, or next - 1
   // for the first code after a reset (and at the start).
@@ -323,15 +325,17 @@ size_t DecompressFrame(uint8_t* dst, const uint8_t* src, size_t dstLen, size_t s
   uint8_t* const dstEnd = dst + dstLen;
   // A string that ends at or before limitOut takes the fast copy, which may write 15 bytes
   // past it. limitOut is dst (no code is fast) for the first code of a dictionary and once
-  // the dictionary is full; otherwise 16 bytes before the end of the output.
-  uint8_t* const fastEnd = dstLen > 16 ? dstEnd - 16 : dst;
+  // the dictionary is full; otherwise 16 bytes before the end of the output, or of its
+  // first 4 GiB, so that the fast room stays below kNoCopy.
+  const size_t fastLen = dstLen < 0xFFFFFFF0u ? dstLen : 0xFFFFFFF0u;
+  uint8_t* const fastEnd = fastLen > 16 ? dst + fastLen - 16 : dst;
   uint8_t* limitOut = dst;
   const uint8_t* prevAt = dst;  // where the previous string starts in the output
   uint32_t prevLength = 0;
   enum class Step { kGo, kEnd };
   auto define = [&] {
     t.at[next] = prevAt;
-    t.length[next] = static_cast<uint16_t>(prevLength + 1);
+    t.length[next] = prevLength + 1;
     ++next;
     ++above;
     if (next == limit) [[unlikely]] {
@@ -361,7 +365,7 @@ size_t DecompressFrame(uint8_t* dst, const uint8_t* src, size_t dstLen, size_t s
       return out == dstEnd ? Step::kEnd : Step::kGo;
     }
     if (v == kCodecResetCode) {
-      std::fill(t.length.begin() + kCodecFirstString, t.length.begin() + next, uint16_t{0});
+      std::fill(t.length.begin() + kCodecFirstString, t.length.begin() + next, kNoCopy);
       width = 9;
       mask = 511;
       lowMask = 255;
@@ -374,7 +378,7 @@ size_t DecompressFrame(uint8_t* dst, const uint8_t* src, size_t dstLen, size_t s
       return Step::kGo;
     }
     const size_t room = static_cast<size_t>(dstEnd - out);
-    if (len != 0) {
+    if (len != kNoCopy) {
       // Exact copy; the run lies wholly before `out`.
       std::memcpy(out, t.at[v], len < room ? len : room);
     } else {
@@ -396,7 +400,7 @@ size_t DecompressFrame(uint8_t* dst, const uint8_t* src, size_t dstLen, size_t s
   };
   auto take = [&](uint32_t v) -> Step {
     const uint32_t len = t.length[v];
-    if (len == 0 || static_cast<std::ptrdiff_t>(len) > limitOut - out) [[unlikely]] {
+    if (static_cast<int64_t>(len) > static_cast<int64_t>(limitOut - out)) [[unlikely]] {
       return rare(v, len);
     }
     CopyRun(out, t.at[v], len);
