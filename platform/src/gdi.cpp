@@ -27,8 +27,9 @@ struct DcTable {
   std::mutex mutex;
   Map dcs;
   uintptr_t next = 0x7D000000;
-  // A window DC given back that nobody holds any more, with its table node: a window drawn
-  // on every frame then takes no allocation per GetDC.
+  // The window DC given back last, with its table node: GetDC on the same window takes it
+  // again, so a window drawn on every frame costs no allocation. A DC never changes once
+  // made, so someone still holding the old one cannot tell.
   Map::node_type spare;
 };
 
@@ -105,10 +106,9 @@ HDC WINAPI GetDC(HWND window) {
   {
     kzwin::DcTable& t = kzwin::Dcs();
     std::lock_guard lock(t.mutex);
-    if (!t.spare.empty()) {
+    if (!t.spare.empty() && t.spare.mapped()->window == window) {
       t.next += 8;
       t.spare.key() = t.next;
-      t.spare.mapped()->window = window;
       t.dcs.insert(std::move(t.spare));
       return reinterpret_cast<HDC>(t.next);  // NOLINT(performance-no-int-to-ptr)
     }
@@ -124,8 +124,7 @@ int WINAPI ReleaseDC(HWND window, HDC dc) {
   auto it = t.dcs.find(reinterpret_cast<uintptr_t>(dc));
   if (it == t.dcs.end() || !it->second->window) return 0;
   if (window && it->second->window != window) return 0;
-  auto node = t.dcs.extract(it);
-  if (t.spare.empty() && node.mapped().use_count() == 1) t.spare = std::move(node);
+  t.spare = t.dcs.extract(it);
   return 1;
 }
 
