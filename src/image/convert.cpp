@@ -12,30 +12,12 @@ namespace {
 using Row = uint8_t*;
 using CRow = const uint8_t*;
 
-void RowRgb16(CRow s, Row d, int32_t w) {
-  for (int32_t x = 0; x < w; ++x) {
-    const uint32_t p = static_cast<uint32_t>(s[2 * x]) | (static_cast<uint32_t>(s[2 * x + 1]) << 8);
-    const uint32_t b = p & 31, g = (p >> 5) & 31, r = (p >> 10) & 31;
-    d[3 * x] = static_cast<uint8_t>(b * 8 + b / 4);
-    d[3 * x + 1] = static_cast<uint8_t>(g * 8 + g / 4);
-    d[3 * x + 2] = static_cast<uint8_t>(r * 8 + r / 4);
-  }
-}
-
 void RowPal8(CRow s, Row d, int32_t w, const uint8_t* palette) {
   for (int32_t x = 0; x < w; ++x) {
     const uint8_t* e = palette + 4 * s[x];
     d[3 * x] = e[0];
     d[3 * x + 1] = e[1];
     d[3 * x + 2] = e[2];
-  }
-}
-
-void RowGv24(CRow s, Row d, int32_t w) {
-  for (int32_t x = 0; x < w; ++x) {
-    d[3 * x] = s[3 * x + 2];
-    d[3 * x + 1] = s[3 * x + 1];
-    d[3 * x + 2] = s[3 * x];
   }
 }
 
@@ -76,7 +58,8 @@ bool Convert(const SourceFrame& src, std::span<uint8_t> out, int64_t stride, boo
       break;
     case 2: {
       const int64_t s2 = (2 * int64_t{w} + 3) & ~int64_t{3};
-      for (int64_t r = 0; r < h; ++r) RowRgb16(s + r * s2, stored(r), w);
+      const RgbRowFn row = Rgb16Row();
+      for (int64_t r = 0; r < h; ++r) row(s + r * s2, stored(r), w);
       break;
     }
     case 12: {
@@ -131,8 +114,11 @@ bool Convert(const SourceFrame& src, std::span<uint8_t> out, int64_t stride, boo
       break;
     }
     case 13:
-      for (int64_t y = 0; y < h; ++y) RowGv24(s + 3 * w * y, top(y), w);
+    {
+      const RgbRowFn row = Gv24Row();
+      for (int64_t y = 0; y < h; ++y) row(s + 3 * w * y, top(y), w);
       break;
+    }
     default:
       return false;
   }

@@ -116,6 +116,34 @@ void PlainRowFrom(RowKind kind, CRow s, CRow u, CRow v, Row d, int32_t w, int32_
   }
 }
 
+void PlainGv24Row(CRow s, Row d, int32_t w) {
+  for (int32_t x = 0; x < w; ++x) {
+    d[3 * x] = s[3 * x + 2];
+    d[3 * x + 1] = s[3 * x + 1];
+    d[3 * x + 2] = s[3 * x];
+  }
+}
+
+void PlainRgb16Row(CRow s, Row d, int32_t w) {
+  for (int32_t x = 0; x < w; ++x) {
+    const uint32_t p = static_cast<uint32_t>(s[2 * x]) | (static_cast<uint32_t>(s[2 * x + 1]) << 8);
+    const uint32_t b = p & 31, g = (p >> 5) & 31, r = (p >> 10) & 31;
+    d[3 * x] = static_cast<uint8_t>(b * 8 + b / 4);
+    d[3 * x + 1] = static_cast<uint8_t>(g * 8 + g / 4);
+    d[3 * x + 2] = static_cast<uint8_t>(r * 8 + r / 4);
+  }
+}
+
+RgbRowFn Gv24Row() {
+  static const RgbRowFn chosen = Avx512Gv24Row() ? Avx512Gv24Row() : PlainGv24Row;
+  return chosen;
+}
+
+RgbRowFn Rgb16Row() {
+  static const RgbRowFn chosen = Avx512Rgb16Row() ? Avx512Rgb16Row() : PlainRgb16Row;
+  return chosen;
+}
+
 const RowKernels& PlainRows() {
   return kPlain;
 }

@@ -42,6 +42,17 @@ const RowKernels& PlainRows();
 std::span<const RowKernels* const> AvailableRows();
 const RowKernels& Rows();
 
+// Rows of the RGB formats into 24-bit B, G, R: GV24 (R, G, B triples) and RGB16 (5-5-5
+// words). The plain loops are the reference; vectorised ones are chosen once.
+using RgbRowFn = void (*)(const uint8_t* s, uint8_t* d, int32_t w);
+void PlainGv24Row(const uint8_t* s, uint8_t* d, int32_t w);
+void PlainRgb16Row(const uint8_t* s, uint8_t* d, int32_t w);
+RgbRowFn Gv24Row();
+RgbRowFn Rgb16Row();
+// AVX-512 VBMI kernels (rows_x86.cpp); null where not built or not supported.
+RgbRowFn Avx512Gv24Row();
+RgbRowFn Avx512Rgb16Row();
+
 // The vectorised sets (rows_x86.cpp); null where they are not built or not supported.
 const RowKernels* Sse2Rows();
 const RowKernels* Avx2Rows();

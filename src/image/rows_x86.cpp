@@ -431,7 +431,82 @@ const RowKernels kAvx512{"avx512vbmi",
                           Avx512Row<kRowY411>, Avx512Row<kRowI420>, Avx512Row<kRowYvu9>,
                           Avx512Row<kRowP444>}};
 
+// ---- RGB rows: sixteen pixels (48 bytes out) a step, masked loads and stores for the tail.
+
+#define KZ_AVX512VL __attribute__((target("avx512bw,avx512vl,avx512vbmi")))
+
+KZ_AVX512 KZ_INLINE __mmask64 Bytes(int64_t n) {
+  return n >= 64 ? ~__mmask64{0} : (__mmask64{1} << n) - 1;
+}
+
+// Byte j of 48 output bytes: byte 3(j/3) + 2 - j%3 of the R, G, B triples.
+constexpr Index SwapRB() {
+  Index m{};
+  for (int j = 0; j < 48; ++j) m[j] = static_cast<uint8_t>(3 * (j / 3) + 2 - j % 3);
+  return m;
+}
+constexpr Index kSwapRB = SwapRB();
+// Bytes 0-2 of each of sixteen 32-bit words.
+constexpr Index DropFourth() {
+  Index m{};
+  for (int j = 0; j < 48; ++j) m[j] = static_cast<uint8_t>(4 * (j / 3) + j % 3);
+  return m;
+}
+constexpr Index kDropFourth = DropFourth();
+
+// The masked forms throughout: GCC 12 warns on the unmasked ones' undefined sources.
+constexpr __mmask16 kAll16 = 0xFFFF;
+constexpr __mmask64 kAll64 = ~__mmask64{0};
+
+KZ_AVX512VL void Avx512Gv24(CRow s, Row d, int32_t w) {
+  const __m512i index = Idx(kSwapRB);
+  for (int64_t x = 0; x < w; x += 16) {
+    const __mmask64 m = Bytes(3 * (w - x)) & Bytes(48);
+    const __m512i v = _mm512_maskz_loadu_epi8(m, s + 3 * x);
+    _mm512_mask_storeu_epi8(d + 3 * x, m, _mm512_maskz_permutexvar_epi8(kAll64, index, v));
+  }
+}
+
+KZ_AVX512VL void Avx512Rgb16(CRow s, Row d, int32_t w) {
+  const __m512i index = Idx(kDropFourth), five = _mm512_set1_epi32(31);
+  auto field = [&](__m512i p, unsigned shift) KZ_AVX512VL {  // 5 bits to 8: x * 8 + x / 4
+    const __m512i v = _mm512_and_si512(_mm512_maskz_srli_epi32(kAll16, p, shift), five);
+    return _mm512_or_si512(_mm512_maskz_slli_epi32(kAll16, v, 3),
+                           _mm512_maskz_srli_epi32(kAll16, v, 2));
+  };
+  for (int64_t x = 0; x < w; x += 16) {
+    const int64_t n = w - x < 16 ? w - x : 16;
+    const __m512i p = _mm512_maskz_cvtepu16_epi32(
+        kAll16, _mm256_maskz_loadu_epi16(static_cast<__mmask16>(Bytes(n)), s + 2 * x));
+    const __m512i bgr = _mm512_or_si512(
+        field(p, 0), _mm512_or_si512(_mm512_maskz_slli_epi32(kAll16, field(p, 5), 8),
+                                     _mm512_maskz_slli_epi32(kAll16, field(p, 10), 16)));
+    _mm512_mask_storeu_epi8(d + 3 * x, Bytes(3 * n),
+                            _mm512_maskz_permutexvar_epi8(kAll64, index, bgr));
+  }
+}
+
+bool HasAvx512Vbmi() {
+  return __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vl") &&
+         __builtin_cpu_supports("avx512vbmi");
+}
+
 }  // namespace
+
+RgbRowFn Avx512Gv24Row() {
+#ifdef _WIN32
+  return nullptr;
+#else
+  return HasAvx512Vbmi() ? Avx512Gv24 : nullptr;
+#endif
+}
+RgbRowFn Avx512Rgb16Row() {
+#ifdef _WIN32
+  return nullptr;
+#else
+  return HasAvx512Vbmi() ? Avx512Rgb16 : nullptr;
+#endif
+}
 
 const RowKernels* Sse2Rows() {
   return __builtin_cpu_supports("sse2") ? &kSse2 : nullptr;
@@ -455,6 +530,12 @@ const RowKernels* Avx512Rows() {
 
 #else
 
+RgbRowFn Avx512Gv24Row() {
+  return nullptr;
+}
+RgbRowFn Avx512Rgb16Row() {
+  return nullptr;
+}
 const RowKernels* Sse2Rows() {
   return nullptr;
 }
