@@ -68,7 +68,6 @@ TEST(FrameCodec, LongRunOfEqualBytes) {
     const std::vector<uint8_t> block = Compress(src);
     EXPECT_EQ(block[0], expectKey) << value;
     EXPECT_LT(block.size(), 100u) << value;
-    EXPECT_EQ(Decompress(block, 1000), src) << value;
     CheckAgainstReference(src, 1016, "run " + std::to_string(value));
   }
 }

@@ -100,6 +100,17 @@ DecodeResult Decode(FrameDecoderState& d, MemoryRecording& file, size_t i,
   return DecodeFrameData(d, file, file.Header(i), file.offsets[i], file.Data(i), out->data());
 }
 
+// Readies `d` and decodes every record in turn, each giving exactly its `expect`.
+void DecodeInTurn(FrameDecoderState& d, MemoryRecording& file,
+                  const std::vector<std::vector<uint8_t>>& expect) {
+  ASSERT_TRUE(InitFrameDecoder(d, kFrameBytes, kG));
+  std::vector<uint8_t> out;
+  for (size_t n = 0; n < expect.size(); ++n) {
+    ASSERT_EQ(Decode(d, file, n, &out), DecodeResult::kOk) << n;
+    ASSERT_EQ(out, expect[n]) << n;
+  }
+}
+
 TEST(CodingParams, Defaults) {
   const struct {
     uint32_t kind;
@@ -226,16 +237,12 @@ TEST(FrameCoding, LosslessSequenceDecodesExactly) {
   EXPECT_EQ(GetU32(file.Data(59)), 29u);
 
   FrameDecoderState d;
-  ASSERT_TRUE(InitFrameDecoder(d, kFrameBytes, kG));
-  std::vector<uint8_t> out;
-  for (size_t n = 0; n < 65; ++n) {
-    ASSERT_EQ(Decode(d, file, n, &out), DecodeResult::kOk) << n;
-    ASSERT_EQ(out, c.inputs[n]) << n;
-  }
+  ASSERT_NO_FATAL_FAILURE(DecodeInTurn(d, file, c.inputs));
   EXPECT_EQ(file.fetches, 0);  // playing forward needs no record twice
   // Straight into the middle: the key is fetched once, then cached.
   FrameDecoderState fresh;
   ASSERT_TRUE(InitFrameDecoder(fresh, kFrameBytes, kG));
+  std::vector<uint8_t> out;
   for (size_t n : {45u, 44u, 50u}) {
     ASSERT_EQ(Decode(fresh, file, n, &out), DecodeResult::kOk);
     EXPECT_EQ(out, c.inputs[n]);
@@ -258,12 +265,7 @@ TEST(FrameCoding, StoredLosslessFrames) {
   EXPECT_EQ(GetU32(file.Data(10)), kStoredForm);
   EXPECT_EQ(file.Header(10).dataBytes, kFrameBytes + 4);
   FrameDecoderState d;
-  ASSERT_TRUE(InitFrameDecoder(d, kFrameBytes, kG));
-  std::vector<uint8_t> out;
-  for (size_t n = 0; n < 34; ++n) {
-    ASSERT_EQ(Decode(d, file, n, &out), DecodeResult::kOk) << n;
-    ASSERT_EQ(out, c.inputs[n]) << n;
-  }
+  ASSERT_NO_FATAL_FAILURE(DecodeInTurn(d, file, c.inputs));
   // A stored frame serves no one as a base.
   EXPECT_EQ(DecodeFrameData(d, file, file.Header(10), file.offsets[10], file.Data(10), nullptr),
             DecodeResult::kStoredAsBase);
@@ -292,17 +294,15 @@ TEST(FrameCoding, LossySequenceMatchesEncoderReconstruction) {
     ASSERT_EQ(c.recon[0][i], std::min(c.inputs[0][i] / 8 * 8 + 5, 255)) << i;
   }
   FrameDecoderState d;
-  ASSERT_TRUE(InitFrameDecoder(d, kFrameBytes, kG));
-  std::vector<uint8_t> out;
+  ASSERT_NO_FATAL_FAILURE(DecodeInTurn(d, file, c.recon));
+  EXPECT_EQ(file.fetches, 0);
+  // Lossy, but close: the mean error of what was decoded stays below one quantiser step.
   for (size_t n = 0; n < 70; ++n) {
-    ASSERT_EQ(Decode(d, file, n, &out), DecodeResult::kOk) << n;
-    ASSERT_EQ(out, c.recon[n]) << n;
-    // Lossy, but close: the mean error stays below one quantiser step.
     uint64_t err = 0;
-    for (size_t i = 0; i < kFrameBytes; ++i) err += std::abs(out[i] - c.inputs[n][i]);
+    for (size_t i = 0; i < kFrameBytes; ++i) err += std::abs(c.recon[n][i] - c.inputs[n][i]);
     EXPECT_LT(err / kFrameBytes, 8u) << n;
   }
-  EXPECT_EQ(file.fetches, 0);
+  std::vector<uint8_t> out;
   // Into the middle of chains: rolled forward from the reference or the key.
   for (size_t n : {52u, 7u, 53u, 66u, 40u}) {
     FrameDecoderState fresh;
@@ -330,12 +330,7 @@ TEST(FrameCoding, StoredLossyFrameIsFollowedByKey) {
   for (const auto& [n, form] : expect) EXPECT_EQ(c.forms[n], form) << n;
   EXPECT_EQ(c.recon, c.inputs);
   FrameDecoderState d;
-  ASSERT_TRUE(InitFrameDecoder(d, kFrameBytes, kG));
-  std::vector<uint8_t> out;
-  for (size_t n = 0; n < 48; ++n) {
-    ASSERT_EQ(Decode(d, file, n, &out), DecodeResult::kOk) << n;
-    ASSERT_EQ(out, c.recon[n]) << n;
-  }
+  ASSERT_NO_FATAL_FAILURE(DecodeInTurn(d, file, c.recon));
 }
 
 TEST(FrameCoding, HostileRecordsFailCleanly) {

@@ -5,13 +5,13 @@
 #include <string>
 #include <vector>
 
+#include "expect_call.h"
 #include "recording_fixture.h"
 #include "time/julian.h"
 
 namespace kz::rectest {
 namespace {
 
-constexpr uint32_t kYuy2 = Fourcc('Y', 'U', 'Y', '2');
 constexpr uint64_t kFirstRecord = 48 + 376 + 38400;  // 160 x 120 YUY2 with the chunk part
 constexpr uint64_t kRecord = 48 + 38400;
 
@@ -24,9 +24,7 @@ class RecordApiTest : public RecordTest {
   }
   // Starts a recording and pumps until it ends by itself; returns the end code.
   uint32_t RecordUntilEnd(KZRECORD block) {
-    ResetSeen();
-    block.endNotify = NoteEnd;
-    EXPECT_EQ(KZStartRecord(&block), 1) << KZGetLastError();
+    EXPECT_TRUE(StartCounted(block)) << KZGetLastError();
     EXPECT_TRUE(PumpUntil([] { return seen.ends.load() == 1; }));
     return seen.endCode.load();
   }
@@ -38,10 +36,7 @@ TEST_F(RecordApiTest, BadStartsFailWithTheirCodeAndLeaveNothing) {
   const std::string damaged = Path("damaged.kzv");
   {
     // A whole raw recording to append to, and one whose tail is not a trailer.
-    ResetSeen();
-    KZRECORD b = Block(raw, KZ_KIND_RAW);
-    b.endNotify = NoteEnd;
-    ASSERT_EQ(KZStartRecord(&b), 1);
+    ASSERT_TRUE(StartCounted(Block(raw, KZ_KIND_RAW)));
     ASSERT_TRUE(PumpUntil([&] { return std::filesystem::file_size(raw) >= kFirstRecord; }));
     ASSERT_EQ(KZStopRecord(session_, 1, nullptr), 1);
     std::vector<uint8_t> bytes = ReadAll(raw);
@@ -94,8 +89,7 @@ TEST_F(RecordApiTest, BadStartsFailWithTheirCodeAndLeaveNothing) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     KZRECORD b = c.block;
-    EXPECT_EQ(KZStartRecord(c.nullBlock ? nullptr : &b), 0);
-    EXPECT_EQ(KZGetLastError(), c.error);
+    EXPECT_CALL_ERR(KZStartRecord(c.nullBlock ? nullptr : &b), 0, c.error);
     EXPECT_EQ(EntriesInUse(), 0);
   }
   EXPECT_EQ(ReadAll(raw), rawBefore);
@@ -106,14 +100,11 @@ TEST_F(RecordApiTest, BadStartsFailWithTheirCodeAndLeaveNothing) {
   KZRECORD b = Block(Path("one.kzv"), KZ_KIND_RAW);
   ASSERT_EQ(KZStartRecord(&b), 1);
   KZRECORD again = Block(Path("two.kzv"), KZ_KIND_RAW);
-  EXPECT_EQ(KZStartRecord(&again), 0);
-  EXPECT_EQ(KZGetLastError(), static_cast<uint32_t>(KZ_ERR_ALREADY_RECORDING));
+  EXPECT_CALL_ERR(KZStartRecord(&again), 0, KZ_ERR_ALREADY_RECORDING);
   const uint32_t other = KZBegin(nullptr);
   again.session = other;
-  EXPECT_EQ(KZStartRecord(&again), 0);
-  EXPECT_EQ(KZGetLastError(), static_cast<uint32_t>(KZ_ERR_SOURCE_IN_USE));
-  EXPECT_EQ(KZStopRecord(other, 1, nullptr), 0);
-  EXPECT_EQ(KZGetLastError(), static_cast<uint32_t>(KZ_ERR_OTHER_SESSION));
+  EXPECT_CALL_ERR(KZStartRecord(&again), 0, KZ_ERR_SOURCE_IN_USE);
+  EXPECT_CALL_ERR(KZStopRecord(other, 1, nullptr), 0, KZ_ERR_OTHER_SESSION);
   EXPECT_EQ(KZStopRecord(session_, 1, nullptr), 1);
   KZEnd(other);
   EXPECT_FALSE(std::filesystem::exists(Path("two.kzv")));
@@ -138,8 +129,7 @@ TEST_F(RecordApiTest, FailingWritesEndWithCode42AndLeaveWholeRecords) {
     kzwinFailWritesAfter(c.allowed);
     EXPECT_EQ(RecordUntilEnd(Block(file, KZ_KIND_RAW)), static_cast<uint32_t>(KZ_ERR_WRITE));
     kzwinFailWritesAfter(-1);
-    const std::vector<Record> records = WalkFile(file, 160, 120, kYuy2, 16, 4);
-    EXPECT_EQ(records.size(), c.records);
+    EXPECT_EQ(Walk(file).size(), c.records);
     EXPECT_EQ(std::filesystem::file_size(file),
               c.records == 0 ? 0 : kFirstRecord + (c.records - 1) * kRecord);
     // The recording is over; its stream is released by the next start on the source (the
@@ -159,21 +149,19 @@ TEST_F(RecordApiTest, ContinuationFileThatExistsEndsWith33UnlessOverwriting) {
   KZRECORD block = Block(first, KZ_KIND_RAW);
   block.maxFileMB = 1;
   EXPECT_EQ(RecordUntilEnd(block), static_cast<uint32_t>(KZ_ERR_FILE_EXISTS));
-  EXPECT_EQ(WalkFile(first, 160, 120, kYuy2, 16, 4, false).size(), 27u);
+  EXPECT_EQ(Walk(first, false).size(), 27u);
   EXPECT_EQ(ReadAll(Path("limit2.kzv")), (std::vector<uint8_t>{1, 2, 3}));
   KZStopAll(0, 0, nullptr);
 
   block.fileFlags = KZ_KIND_RAW | KZ_OPEN_OVERWRITE;
-  ResetSeen();
-  block.frameFilter = CountingFilter;
-  ASSERT_EQ(KZStartRecord(&block), 1);
+  ASSERT_TRUE(StartCounted(block));
   ASSERT_TRUE(PumpUntil([] { return seen.filtered.load() >= 30; }));
   KZRECORD now{};
   now.size = sizeof now;
   ASSERT_EQ(KZGetRecord(session_, 1, nullptr, &now), 1);
   EXPECT_EQ(std::string(now.fileName), Path("limit2.kzv"));  // the file being written
   ASSERT_EQ(KZStopRecord(session_, 1, nullptr), 1);
-  const std::vector<Record> second = WalkFile(Path("limit2.kzv"), 160, 120, kYuy2, 16, 4);
+  const std::vector<Record> second = Walk(Path("limit2.kzv"));
   ASSERT_FALSE(second.empty());
   EXPECT_EQ(second[0].header.frameNumber, 27u);
 }
@@ -186,8 +174,7 @@ TEST_F(RecordApiTest, DurationEndsTheRecordingWithCodeZeroAndReleasesTheGrab) {
     StreamRecord* e = SourceEntry(1);
     return e && e->running.load() == 0;
   }));
-  const std::vector<Record> records = WalkFile(Path("short.kzv"), 160, 120, kYuy2, 16, 4);
-  EXPECT_LE(records.size(), 2u);
+  EXPECT_LE(Walk(Path("short.kzv")).size(), 2u);
 
   // A stop time in the past ends it at its first frame.
   KZStopAll(0, 0, nullptr);
@@ -201,11 +188,9 @@ TEST_F(RecordApiTest, ChangeGetAndRateGoThroughTheRecordThread) {
   KZRECORD block = Block(Path("change.kzv"), KZ_KIND_LOSSLESS);
   block.reserved = 77;
   KZRECORD bad = block;
-  EXPECT_EQ(KZChangeRecord(&bad), 0);
-  EXPECT_EQ(KZGetLastError(), static_cast<uint32_t>(KZ_ERR_NO_RECORD));
+  EXPECT_CALL_ERR(KZChangeRecord(&bad), 0, KZ_ERR_NO_RECORD);
   KZRATE rate{};
-  EXPECT_EQ(KZGetRecordRate(session_, 1, nullptr, &rate), 0);
-  EXPECT_EQ(KZGetLastError(), static_cast<uint32_t>(KZ_ERR_NO_RECORD));
+  EXPECT_CALL_ERR(KZGetRecordRate(session_, 1, nullptr, &rate), 0, KZ_ERR_NO_RECORD);
 
   ResetSeen();
   block.frameFilter = CountingFilter;
@@ -218,12 +203,10 @@ TEST_F(RecordApiTest, ChangeGetAndRateGoThroughTheRecordThread) {
   EXPECT_EQ(got.reserved, 77u);
   EXPECT_EQ(std::string(got.fileName), Path("change.kzv"));
   got.size = 367;
-  EXPECT_EQ(KZGetRecord(session_, 1, nullptr, &got), 0);
-  EXPECT_EQ(KZGetLastError(), static_cast<uint32_t>(KZ_ERR_RECORD_SIZE));
-  EXPECT_EQ(KZGetRecord(session_, 1, nullptr, nullptr), 0);
-  EXPECT_EQ(KZGetLastError(), static_cast<uint32_t>(KZ_ERR_NULL));
-  EXPECT_EQ(KZGetRecord(session_, 1, reinterpret_cast<HWND>(1), &got), 0);
-  EXPECT_EQ(KZGetLastError(), static_cast<uint32_t>(KZ_ERR_OTHER_WINDOW));
+  EXPECT_CALL_ERR(KZGetRecord(session_, 1, nullptr, &got), 0, KZ_ERR_RECORD_SIZE);
+  EXPECT_CALL_ERR(KZGetRecord(session_, 1, nullptr, nullptr), 0, KZ_ERR_NULL);
+  EXPECT_CALL_ERR(KZGetRecord(session_, 1, reinterpret_cast<HWND>(1), &got), 0,
+                  KZ_ERR_OTHER_WINDOW);
 
   // A start time in the future pauses the recording; KZGetRecord shows the change at once.
   KZRECORD change = block;
@@ -244,7 +227,7 @@ TEST_F(RecordApiTest, ChangeGetAndRateGoThroughTheRecordThread) {
   const uint32_t before = seen.filtered.load();
   ASSERT_TRUE(PumpUntil([&] { return seen.filtered.load() >= before + 3; }));
   ASSERT_EQ(KZStopRecord(session_, 1, nullptr), 1);
-  const std::vector<Record> records = WalkFile(Path("change.kzv"), 160, 120, kYuy2, 16, 4);
+  const std::vector<Record> records = Walk(Path("change.kzv"));
   ASSERT_EQ(records.size(), seen.filtered.load());
   for (size_t i = 1; i < records.size(); ++i) {
     EXPECT_GT(records[i].cameraNumber, records[i - 1].cameraNumber);

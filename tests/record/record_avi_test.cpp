@@ -43,16 +43,11 @@ int ProbeFrames(const std::string& path) {
 class RecordAviTest : public RecordTest {
  protected:
   // Starts an AVI recording of frames that the filter lets through up to `frames`.
-  KZRECORD Start(const std::string& file, HGLOBAL options, uint32_t frames, uint32_t flags = 0) {
-    ResetSeen();
-    seen.limit = frames;
+  void Start(const std::string& file, HGLOBAL options, uint32_t frames, uint32_t flags = 0) {
     KZRECORD block = Block(file, KZ_KIND_AVI | flags);
     block.aviOptions = options;
     block.rate = 25;
-    block.frameFilter = CountingFilter;
-    block.endNotify = NoteEnd;
-    EXPECT_EQ(KZStartRecord(&block), 1) << KZGetLastError();
-    return block;
+    EXPECT_TRUE(StartCounted(block, frames)) << KZGetLastError();
   }
 };
 

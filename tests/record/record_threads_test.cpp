@@ -4,38 +4,34 @@
 #include <string>
 #include <vector>
 
+#include "expect_call.h"
 #include "recording_fixture.h"
 
 namespace kz::rectest {
 namespace {
 
-constexpr uint32_t kYuy2 = Fourcc('Y', 'U', 'Y', '2');
-
 class RecordThreadTest : public RecordTest {};
 
 TEST_F(RecordThreadTest, ImmediateStopsAndRestartsKeepOneWalkableFile) {
   const std::string file = Path("quick.kzv");
-  uint32_t ends = 0;
-  ResetSeen();
+  uint32_t frames = 0;
   for (int round = 0; round < 6; ++round) {
     SCOPED_TRACE(round);
-    KZRECORD block = Block(file, KZ_KIND_LOSSLESS, round == 0 ? KZ_OPEN_NEW : KZ_OPEN_APPEND);
-    block.endNotify = NoteEnd;
-    block.frameFilter = CountingFilter;
-    ASSERT_EQ(KZStartRecord(&block), 1) << KZGetLastError();
+    ASSERT_TRUE(StartCounted(
+        Block(file, KZ_KIND_LOSSLESS, round == 0 ? KZ_OPEN_NEW : KZ_OPEN_APPEND)))
+        << KZGetLastError();
     // Odd rounds stop at once, before the thread has done anything; even ones after a frame.
     if (round % 2 == 0) {
-      const uint32_t before = seen.filtered.load();
-      ASSERT_TRUE(PumpUntil([&] { return seen.filtered.load() > before; }));
+      ASSERT_TRUE(PumpUntil([&] { return seen.filtered.load() > 0; }));
     }
     ASSERT_EQ(KZStopRecord(session_, 1, nullptr), 1) << KZGetLastError();
-    ++ends;
-    ASSERT_TRUE(WaitUntil([&] { return seen.ends.load() == ends; }));
+    ASSERT_TRUE(WaitUntil([&] { return seen.ends.load() == 1; }));
     EXPECT_EQ(seen.endCode.load(), 0u);
     EXPECT_EQ(EntriesInUse(), 0);
+    frames += seen.filtered.load();
   }
-  const std::vector<Record> records = WalkFile(file, 160, 120, kYuy2, 16, 4);
-  ASSERT_EQ(records.size(), seen.filtered.load());
+  const std::vector<Record> records = Walk(file);
+  ASSERT_EQ(records.size(), frames);
   for (size_t i = 0; i < records.size(); ++i) {
     EXPECT_EQ(records[i].header.frameNumber, i);
     EXPECT_EQ(records[i].header.chunkBytes, i == 0 ? 376u : 0u);
@@ -44,20 +40,16 @@ TEST_F(RecordThreadTest, ImmediateStopsAndRestartsKeepOneWalkableFile) {
 
 TEST_F(RecordThreadTest, DisplayComesAndGoesWhileTheRecordingGoesOn) {
   const std::string file = Path("shared.kzv");
-  ResetSeen();
   KZRECORD block = Block(file, KZ_KIND_RAW);
-  block.frameFilter = CountingFilter;
-  block.endNotify = NoteEnd;
   block.sourceSetting = 5;
-  ASSERT_EQ(KZStartRecord(&block), 1);
+  ASSERT_TRUE(StartCounted(block));
   ASSERT_TRUE(PumpUntil([] { return seen.filtered.load() >= 5; }));
 
   // A display joins with the recording's format and window; another size or window is
   // refused.
   KZDISPLAY d = Display();
   d.width = 320;
-  EXPECT_EQ(KZStartDisplay(&d), 0);
-  EXPECT_EQ(KZGetLastError(), static_cast<uint32_t>(KZ_ERR_OTHER_FORMAT));
+  EXPECT_CALL_ERR(KZStartDisplay(&d), 0, KZ_ERR_OTHER_FORMAT);
   d = Display();
   d.drawFlags = KZ_DRAW_KEEP_SETTING;
   ASSERT_EQ(KZStartDisplay(&d), 1) << KZGetLastError();
@@ -78,15 +70,14 @@ TEST_F(RecordThreadTest, DisplayComesAndGoesWhileTheRecordingGoesOn) {
 
   // A recording of the same source cannot start twice; a display can come back.
   KZRECORD again = Block(Path("again.kzv"), KZ_KIND_RAW);
-  EXPECT_EQ(KZStartRecord(&again), 0);
-  EXPECT_EQ(KZGetLastError(), static_cast<uint32_t>(KZ_ERR_ALREADY_RECORDING));
+  EXPECT_CALL_ERR(KZStartRecord(&again), 0, KZ_ERR_ALREADY_RECORDING);
   ASSERT_EQ(KZStartDisplay(&d), 1);
   ASSERT_EQ(KZStopRecord(session_, 1, nullptr), 1);
   EXPECT_TRUE(WaitUntil([] { return seen.ends.load() == 1; }));
   EXPECT_EQ(EntriesInUse(), 1);  // the display keeps the stream
   ASSERT_EQ(KZStopDisplay(session_, 1, nullptr), 1);
 
-  const std::vector<Record> records = WalkFile(file, 160, 120, kYuy2, 16, 4);
+  const std::vector<Record> records = Walk(file);
   ASSERT_EQ(records.size(), seen.filtered.load());
   for (size_t i = 1; i < records.size(); ++i) {
     EXPECT_GT(records[i].cameraNumber, records[i - 1].cameraNumber);
@@ -116,22 +107,19 @@ TEST_F(RecordThreadTest, RecordingStartsOnADisplayedSourceWithItsFormat) {
     b.width = c.width;
     b.format = c.format;
     if (c.otherWindow) b.window = other;
-    EXPECT_EQ(KZStartRecord(&b), 0);
-    EXPECT_EQ(KZGetLastError(), c.error);
+    EXPECT_CALL_ERR(KZStartRecord(&b), 0, c.error);
   }
   DestroyWindow(other);
   KZRECORD b = Block(Path("x.kzv"), KZ_KIND_RAW, KZ_OPEN_OVERWRITE);
   b.format = 0;  // matched by bit count: the stream's format is taken
-  ResetSeen();
-  b.frameFilter = CountingFilter;
-  ASSERT_EQ(KZStartRecord(&b), 1) << KZGetLastError();
+  ASSERT_TRUE(StartCounted(b)) << KZGetLastError();
   KZRECORD got{};
   got.size = sizeof got;
   ASSERT_EQ(KZGetRecord(session_, 1, window_, &got), 1);
   EXPECT_EQ(got.format, static_cast<uint32_t>(KZ_FORMAT_YUY2));
   ASSERT_TRUE(PumpUntil([] { return seen.filtered.load() >= 3; }));
   ASSERT_EQ(KZStopAll(session_, 0, nullptr), 1);
-  const std::vector<Record> records = WalkFile(Path("x.kzv"), 160, 120, kYuy2, 16, 4);
+  const std::vector<Record> records = Walk(Path("x.kzv"));
   ASSERT_FALSE(records.empty());
   EXPECT_EQ(records[0].header.chunkBytes, 544u);
   EXPECT_EQ(records[0].chunks.display.width, 160);

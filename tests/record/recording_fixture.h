@@ -120,6 +120,31 @@ inline std::vector<Record> WalkFile(const std::string& path, uint32_t width, uin
   return out;
 }
 
+// What the callbacks of a recording saw (they run on the record thread).
+struct Seen {
+  std::atomic<uint32_t> filtered{0};  // frames the filter let through
+  std::atomic<uint32_t> limit{0xFFFFFFFFu};
+  std::atomic<uint32_t> ends{0};
+  std::atomic<uint32_t> endCode{0xFFFFFFFFu};
+};
+inline Seen seen;
+
+extern "C" inline int KZCALLBACK CountingFilter(KZRECORD*, const void*) {
+  if (seen.filtered.load() >= seen.limit.load()) return 0;
+  seen.filtered.fetch_add(1);
+  return 1;
+}
+extern "C" inline void KZCALLBACK NoteEnd(KZRECORD*, uint32_t code) {
+  seen.endCode.store(code);
+  seen.ends.fetch_add(1);
+}
+inline void ResetSeen() {
+  seen.filtered = 0;
+  seen.limit = 0xFFFFFFFFu;
+  seen.ends = 0;
+  seen.endCode = 0xFFFFFFFFu;
+}
+
 class RecordTest : public test::LiveTest {
  protected:
   void SetUp() override {
@@ -156,32 +181,21 @@ class RecordTest : public test::LiveTest {
 
   KZDISPLAY Display() { return LiveTest::Block(1, 160, 120); }
 
+  // The records of a file made from Block().
+  static std::vector<Record> Walk(const std::string& file, bool decode = true) {
+    return WalkFile(file, 160, 120, Fourcc('Y', 'U', 'Y', '2'), 16, 4, decode);
+  }
+
+  // Starts `block` with the counting filter, letting `limit` frames through, and the end note.
+  static bool StartCounted(KZRECORD block, uint32_t limit = 0xFFFFFFFFu) {
+    ResetSeen();
+    seen.limit = limit;
+    block.frameFilter = CountingFilter;
+    block.endNotify = NoteEnd;
+    return KZStartRecord(&block) == 1;
+  }
+
   std::filesystem::path dir_;
 };
-
-// What the callbacks of a recording saw (they run on the record thread).
-struct Seen {
-  std::atomic<uint32_t> filtered{0};  // frames the filter let through
-  std::atomic<uint32_t> limit{0xFFFFFFFFu};
-  std::atomic<uint32_t> ends{0};
-  std::atomic<uint32_t> endCode{0xFFFFFFFFu};
-};
-inline Seen seen;
-
-extern "C" inline int KZCALLBACK CountingFilter(KZRECORD*, const void*) {
-  if (seen.filtered.load() >= seen.limit.load()) return 0;
-  seen.filtered.fetch_add(1);
-  return 1;
-}
-extern "C" inline void KZCALLBACK NoteEnd(KZRECORD*, uint32_t code) {
-  seen.endCode.store(code);
-  seen.ends.fetch_add(1);
-}
-inline void ResetSeen() {
-  seen.filtered = 0;
-  seen.limit = 0xFFFFFFFFu;
-  seen.ends = 0;
-  seen.endCode = 0xFFFFFFFFu;
-}
 
 }  // namespace kz::rectest

@@ -22,15 +22,11 @@ class RecordingTest : public RecordTest {
   // so no timing decides what the file holds) and stops. Returns the frames the recording
   // lost to a full ring by the time the last one was written.
   uint32_t RecordFrames(KZRECORD block, uint32_t frames, bool displayed = false) {
-    ResetSeen();
-    seen.limit = frames;
-    block.frameFilter = CountingFilter;
-    block.endNotify = NoteEnd;
     KZDISPLAY d = Display();
     if (displayed) {
       EXPECT_EQ(KZStartDisplay(&d), 1) << KZGetLastError();
     }
-    EXPECT_EQ(KZStartRecord(&block), 1) << KZGetLastError();
+    EXPECT_TRUE(StartCounted(block, frames)) << KZGetLastError();
     // A generous limit: 640 x 480 frames take a while under ThreadSanitizer.
     EXPECT_TRUE(PumpUntil([&] { return seen.filtered.load() >= frames; }, 120));
     KZRATE rate{};
@@ -175,7 +171,7 @@ TEST_F(RecordingTest, AppendContinuesNumbersAndMilliseconds) {
     const std::string file = Path("append" + std::to_string(index++) + ".kzv");
     RecordFrames(Block(file, c.kind), 5);
     RecordFrames(Block(file, c.kind, c.mode), 5);
-    const std::vector<Record> after = WalkFile(file, 160, 120, kYuy2, 16, 4);
+    const std::vector<Record> after = Walk(file);
     ASSERT_EQ(after.size(), 10u);
     const Record& last = after[4];
     const Record& next = after[5];
