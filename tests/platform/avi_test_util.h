@@ -12,6 +12,9 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <optional>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -33,6 +36,16 @@ inline void RemoveScratch() {
 
 inline std::string Path(const std::string& name) {
   return ScratchDir() + "/" + name;
+}
+
+inline std::vector<uint8_t> FileBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+}
+
+inline void WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
+  std::ofstream(path, std::ios::binary)
+      .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
 }
 
 inline int Stride(int w) {
@@ -191,6 +204,17 @@ inline std::string RunCommand(const std::string& cmd) {
   while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
   pclose(p);
   return out;
+}
+
+// ffprobe's view of the first video stream, counting its frames: `entries` as
+// -show_entries takes them, one "key=value" a line; nothing without ffprobe.
+inline std::optional<std::string> Probe(const std::string& path, const std::string& entries) {
+  if (!HaveProgram("ffprobe")) {
+    std::printf("ffprobe missing: outside check skipped\n");
+    return std::nullopt;
+  }
+  return RunCommand("ffprobe -v error -count_frames -select_streams v:0 -show_entries " +
+                    entries + " -of default=nw=1 '" + path + "'");
 }
 
 }  // namespace avitest

@@ -3,7 +3,6 @@
 #include <kzwin_test.h>
 
 #include <algorithm>
-#include <fstream>
 #include <random>
 
 #include "platform/avi_test_util.h"
@@ -20,16 +19,6 @@ struct AviEnv : ::testing::Environment {
   }
 };
 const auto* const kEnv = ::testing::AddGlobalTestEnvironment(new AviEnv);
-
-void WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
-  std::ofstream(path, std::ios::binary)
-      .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
-}
-
-std::vector<uint8_t> ReadBytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
-}
 
 // Random positions give the frames reading in order gave: seeking back and across key
 // frames decodes from the right key frame. (What the frames hold is checked against the
@@ -66,7 +55,7 @@ TEST(AviRead, DropChunksRepeatThePreviousPicture) {
     for (int n = 0; n < 3; ++n) ASSERT_EQ(writer.Write(n), 0);
   }
   // Turn chunk 1 into a drop chunk: its size becomes 0 and its index entry follows.
-  auto bytes = ReadBytes(path);
+  auto bytes = FileBytes(path);
   size_t movi = 0;
   for (size_t i = 0; i + 4 < bytes.size(); ++i) {
     if (std::memcmp(&bytes[i], "movi", 4) == 0) {
@@ -207,7 +196,7 @@ TEST(AviRead, BadFilesFailWithCodes) {
   const int w = 48, h = 32;
   std::string good = Path("good.avi");
   ASSERT_EQ(WriteAvi(good, mmioFOURCC('M', 'J', 'P', 'G'), w, h, 10), 0);
-  auto bytes = ReadBytes(good);
+  auto bytes = FileBytes(good);
   ASSERT_GT(bytes.size(), 300u);
 
   PAVIFILE f = nullptr;

@@ -11,6 +11,7 @@
 #include <cstring>
 #include <string>
 #include "expect_call.h"
+#include "platform/scratch.h"
 
 namespace {
 
@@ -98,24 +99,6 @@ TEST(SystemTime, IsUniversalTimeNow) {
   EXPECT_LT(now.wMilliseconds, 1000);
 }
 
-class TimeZone : public ::testing::Test {
- protected:
-  void SetUp() override {
-    const char* old = getenv("TZ");
-    hadTz = old != nullptr;
-    if (old) savedTz = old;
-  }
-  void TearDown() override {
-    if (hadTz)
-      setenv("TZ", savedTz.c_str(), 1);
-    else
-      unsetenv("TZ");
-    tzset();
-  }
-  bool hadTz = false;
-  std::string savedTz;
-};
-
 // A POSIX zone whose daylight time runs `from` to `to` days around today (Jn days: 1..365,
 // February 29 not counted), so that the answer does not depend on the date of the run.
 std::string ZoneAroundToday(int from, int to) {
@@ -132,7 +115,11 @@ std::string ZoneAroundToday(int from, int to) {
 
 // The library reads the bias, the daylight bias and which of the two is in force; names and
 // change dates are not asked for.
-TEST_F(TimeZone, BiasAndDaylightFromTheZoneDatabase) {
+TEST(TimeZone, BiasAndDaylightFromTheZoneDatabase) {
+  struct ZoneReread {
+    ~ZoneReread() { tzset(); }
+  } rereadLast;  // once TZ is given back below
+  kzwin_test::ScopedEnv tz("TZ", getenv("TZ"));
   struct Case {
     std::string tz;
     DWORD id;  // 0xFFFF: standard or daylight, as the date of the run has it
@@ -146,7 +133,7 @@ TEST_F(TimeZone, BiasAndDaylightFromTheZoneDatabase) {
       {ZoneAroundToday(100, 150), TIME_ZONE_ID_STANDARD, -120, -60},
   };
   for (const Case& c : cases) {
-    setenv("TZ", c.tz.c_str(), 1);
+    tz.Set(c.tz.c_str());
     tzset();
     TIME_ZONE_INFORMATION info;
     std::memset(&info, 0x55, sizeof info);
