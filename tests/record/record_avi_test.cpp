@@ -3,14 +3,13 @@
 #include <gtest/gtest.h>
 #include <vfw.h>
 
-#include <cstdio>
-#include <cstdlib>
 #include <string>
 #include <vector>
 
 #include "avi_options_handle.h"
 #include "export/avi_options.h"
 #include "image/convert.h"
+#include "platform/avi_test_util.h"
 #include "recording_fixture.h"
 
 namespace kz::rectest {
@@ -26,18 +25,6 @@ std::vector<uint8_t> Expected(uint32_t n) {
   SourceFrame f{KZ_FORMAT_YUY2, 160, 120, yuy2, nullptr};
   EXPECT_TRUE(ConvertTo24(f, rows));
   return rows;
-}
-
-// Frame count of the file's video stream as ffprobe decodes it; -1 without ffprobe.
-int ProbeFrames(const std::string& path) {
-  if (std::system("command -v ffprobe > /dev/null 2>&1") != 0) return -1;
-  const std::string command = "ffprobe -v error -count_frames -select_streams v:0 -show_entries "
-                              "stream=nb_read_frames -of csv=p=0 '" + path + "'";
-  FILE* pipe = popen(command.c_str(), "r");
-  int frames = -2;
-  if (pipe && std::fscanf(pipe, "%d", &frames) != 1) frames = -2;
-  if (pipe) pclose(pipe);
-  return frames;
 }
 
 class RecordAviTest : public RecordTest {
@@ -70,11 +57,8 @@ TEST_F(RecordAviTest, LosslessCompressorsGiveBackEveryFrameExactly) {
     EXPECT_EQ(seen.endCode.load(), 0u);
     GlobalFree(options);
 
-    const int probed = ProbeFrames(file);
-    if (probed == -1) {
-      std::printf("ffprobe is not installed: its frame count is not checked\n");
-    } else {
-      EXPECT_EQ(probed, static_cast<int>(kFrames));
+    if (const auto probed = avitest::Probe(file, "stream=nb_read_frames")) {
+      EXPECT_EQ(*probed, "nb_read_frames=" + std::to_string(kFrames) + "\n");
     }
     PAVISTREAM s = nullptr;
     ASSERT_EQ(AVIStreamOpenFromFileA(&s, file.c_str(), streamtypeVIDEO, 0, 0, nullptr), 0);
