@@ -36,12 +36,9 @@ TEST_F(LiveConcurrency, CallersOnOtherThreadsAlwaysGetWholeFrames) {
         continue;
       }
       uint32_t n = 0;
-      std::vector<uint8_t> expected(image.size());
       if (!kzwinDecodeTestFrame(image.data(), static_cast<DWORD>(image.size()), 160, 120, kYuy2, 16,
                                 &n) ||
-          kzwinRenderTestFrame(expected.data(), static_cast<DWORD>(expected.size()), 160, 120,
-                               kYuy2, 16, n) != image.size() ||
-          expected != image) {
+          Render(n, 160, 120, kYuy2, 16) != image) {
         bad.fetch_add(1);
       } else {
         good.fetch_add(1);

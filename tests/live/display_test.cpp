@@ -13,26 +13,10 @@ namespace {
 
 constexpr DWORD kYuy2 = MAKEFOURCC('Y', 'U', 'Y', '2');
 
-std::vector<uint8_t> Render(uint32_t n, LONG w, LONG h, DWORD fourcc, WORD bits) {
-  std::vector<uint8_t> frame(static_cast<size_t>(w) * h * 4 + 1024);
-  const DWORD bytes =
-      kzwinRenderTestFrame(frame.data(), static_cast<DWORD>(frame.size()), w, h, fourcc, bits, n);
-  frame.resize(bytes);
-  return frame;
-}
-
-StreamRecord* EntryOf(uint32_t source) {
-  std::lock_guard lock(StreamTableMutex());
-  for (int i = 0; i < StreamCount(); ++i) {
-    if (StreamTable()[i].streamId.load() == source) return &StreamTable()[i];
-  }
-  return nullptr;
-}
-
 // Without pumping no new frame can arrive (the grab waits for this thread): once the
 // display has emptied the ring, the image it publishes stays put.
 bool Settle(uint32_t source) {
-  StreamRecord* e = EntryOf(source);
+  StreamRecord* e = SourceEntry(source);
   if (!e) return false;
   const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(20);
   while (RingFill(*e) != 0) {
@@ -237,7 +221,7 @@ TEST_F(LiveDisplay, ChangeDisplayKeepsTheStreamFieldsAndCancelsBackToTheActiveBl
   same.width = 99;  // stream fields are taken from the stream
   same.format = 0;
   ASSERT_EQ(KZChangeDisplay(&same), 1);
-  StreamRecord* e = EntryOf(1);
+  StreamRecord* e = SourceEntry(1);
   ASSERT_NE(e, nullptr);
   EXPECT_EQ(e->pending.load() & kDisplayBit, 0u);
   KZDISPLAY faster = b;
@@ -317,25 +301,26 @@ TEST_F(LiveDisplay, TwoSourcesIntoTwoWindows) {
   EXPECT_EQ(SourceBits(1), 0u);
 }
 
+// The display ends with its window; the idle entry it leaves goes with the next start on
+// its source (round 1), the next stop call (round 1) or the end of the session (round 2).
 TEST_F(LiveDisplay, AWindowDestroyedUnderARunningDisplayEndsIt) {
-  KZDISPLAY b = Block();
-  ASSERT_EQ(KZStartDisplay(&b), 1);
-  ASSERT_TRUE(WaitFrames(1, 2));
-  ASSERT_TRUE(DestroyWindow(window_));
-  ASSERT_TRUE(PumpUntil([] { return SourceBits(1) == 0; }));
-  EXPECT_CALL_ERR(KZGetDisplayImage(session_, 1, nullptr, KZ_IMAGE_NEXT, 50), nullptr,
-                  KZ_ERR_NO_DISPLAY);
-  EXPECT_CALL_ERR(KZWaitForDisplay(session_, 1, nullptr, 50), 0, KZ_ERR_NO_DISPLAY);
-  // The idle entry goes with the next start on its source.
-  window_ = MakeWindow();
-  b.window = window_;
-  ASSERT_EQ(KZStartDisplay(&b), 1) << KZGetLastError();
-  ASSERT_TRUE(WaitFrames(1, 2));
-  ASSERT_TRUE(DestroyWindow(window_));
-  ASSERT_TRUE(PumpUntil([] { return SourceBits(1) == 0; }));
-  // Or with the next stop call.
-  EXPECT_EQ(KZStopDisplay(session_, 1, nullptr), 1);
-  EXPECT_FALSE(SourceEntryExists(1));
+  for (int round = 0; round < 3; ++round) {
+    SCOPED_TRACE(round);
+    if (round > 0) window_ = MakeWindow();
+    KZDISPLAY b = Block();
+    ASSERT_EQ(KZStartDisplay(&b), 1) << KZGetLastError();
+    ASSERT_TRUE(WaitFrames(1, 2));
+    ASSERT_TRUE(DestroyWindow(window_));
+    ASSERT_TRUE(PumpUntil([] { return SourceBits(1) == 0; }));
+    EXPECT_TRUE(SourceEntryExists(1));
+    EXPECT_CALL_ERR(KZGetDisplayImage(session_, 1, nullptr, KZ_IMAGE_NEXT, 50), nullptr,
+                    KZ_ERR_NO_DISPLAY);
+    EXPECT_CALL_ERR(KZWaitForDisplay(session_, 1, nullptr, 50), 0, KZ_ERR_NO_DISPLAY);
+    if (round == 0) continue;
+    EXPECT_EQ(round == 1 ? KZStopDisplay(session_, 1, nullptr) : KZEnd(session_), 1);
+    EXPECT_FALSE(SourceEntryExists(1));
+  }
+  session_ = KZBegin(nullptr);
 }
 
 TEST_F(LiveDisplay, EndAndStopAllStopDisplaysOfEverySession) {
@@ -452,7 +437,7 @@ TEST_F(LiveDisplay, ADriverThatStopsDeliveringFramesNeverHangs) {
                   KZ_ERR_TIMEOUT);
   EXPECT_CALL_ERR(KZGetDisplayImage(session_, 1, nullptr, KZ_IMAGE_NEXT_UNPACED, -1), nullptr,
                   KZ_ERR_TIMEOUT);
-  EXPECT_EQ(EntryOf(1)->live.unpacedWaiters.load(), 0u);
+  EXPECT_EQ(SourceEntry(1)->live.unpacedWaiters.load(), 0u);
   EXPECT_CALL_ERR(KZGetDisplayImage(session_, 1, nullptr, KZ_IMAGE_NOW, 30), nullptr,
                   KZ_ERR_NO_IMAGE);
   ASSERT_EQ(KZStopDisplay(session_, 1, nullptr), 1);
@@ -497,18 +482,6 @@ TEST_F(LiveDisplay, AnUnpacedImageRequestLiftsTheRateOnlyForItsWait) {
   }
   EXPECT_LE(late, 2);
   EXPECT_EQ(KZGetLastError(), static_cast<uint32_t>(KZ_ERR_TIMEOUT));
-}
-
-TEST_F(LiveDisplay, EndReleasesADisplayThatEndedWithItsWindow) {
-  KZDISPLAY b = Block();
-  ASSERT_EQ(KZStartDisplay(&b), 1);
-  ASSERT_TRUE(WaitFrames(1, 1));
-  ASSERT_TRUE(DestroyWindow(window_));
-  ASSERT_TRUE(PumpUntil([] { return SourceBits(1) == 0; }));
-  EXPECT_TRUE(SourceEntryExists(1));
-  EXPECT_EQ(KZEnd(session_), 1);
-  EXPECT_FALSE(SourceEntryExists(1));
-  session_ = KZBegin(nullptr);
 }
 
 }  // namespace

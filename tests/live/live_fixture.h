@@ -71,11 +71,16 @@ inline int EntriesInUse() {
   return n;
 }
 inline bool SourceEntryExists(uint32_t source) {
-  std::lock_guard lock(StreamTableMutex());
-  for (int i = 0; i < StreamCount(); ++i) {
-    if (StreamTable()[i].streamId.load() == source) return true;
-  }
-  return false;
+  return SourceEntry(source) != nullptr;
+}
+
+// The test-pattern camera's frame `n`.
+inline std::vector<uint8_t> Render(uint32_t n, LONG w, LONG h, DWORD fourcc, WORD bits) {
+  std::vector<uint8_t> frame(static_cast<size_t>(w) * h * 4 + 1024);
+  const DWORD bytes =
+      kzwinRenderTestFrame(frame.data(), static_cast<DWORD>(frame.size()), w, h, fourcc, bits, n);
+  frame.resize(bytes);
+  return frame;
 }
 
 struct Counts {
