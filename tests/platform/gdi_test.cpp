@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/scratch.h"
+
 namespace {
 
 std::vector<DWORD> Read(HDC dc, HWND window, LONG* w = nullptr, LONG* h = nullptr) {
@@ -234,11 +236,8 @@ TEST(Gdi, WindowDcsDrawIntoTheClientSurfaceAndSaveAsBmp) {
 
   const std::string path = ::testing::TempDir() + "kzwin_gdi_test.bmp";
   ASSERT_TRUE(kzwinSaveSurfaceBmp(nullptr, window, path.c_str()));
-  FILE* f = std::fopen(path.c_str(), "rb");
-  ASSERT_NE(f, nullptr);
-  std::vector<uint8_t> file(200);
-  file.resize(std::fread(file.data(), 1, file.size(), f));
-  std::fclose(f);
+  const std::string text = kzwin_test::ReadText(path);
+  const std::vector<uint8_t> file(text.begin(), text.end());
   std::remove(path.c_str());
   ASSERT_EQ(file.size(), 54u + 24u * 5u);  // rows of 21 bytes padded to 24
   EXPECT_EQ(file[0], 'B');

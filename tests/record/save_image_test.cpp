@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "expect_call.h"
 #include "recording_fixture.h"
 #include "time/julian.h"
 
@@ -80,13 +81,11 @@ TEST_F(SaveImageTest, WritesOneRawRecordWithTheDisplayChunk) {
     b.size = static_cast<uint32_t>(c.size);
     b.format = c.format;
     b.width = c.width;
-    EXPECT_EQ(KZSaveImage(c.image, c.nullDisplay ? nullptr : &b, c.name), 0);
-    EXPECT_EQ(KZGetLastError(), c.error);
+    EXPECT_CALL_ERR(KZSaveImage(c.image, c.nullDisplay ? nullptr : &b, c.name), 0, c.error);
   }
   // A full disk: error 42, the partial file stays.
   kzwinFailWritesAfter(1000);
-  EXPECT_EQ(KZSaveImage(image, &d, file.c_str()), 0);
-  EXPECT_EQ(KZGetLastError(), static_cast<uint32_t>(KZ_ERR_WRITE));
+  EXPECT_CALL_ERR(KZSaveImage(image, &d, file.c_str()), 0, KZ_ERR_WRITE);
   kzwinFailWritesAfter(-1);
   EXPECT_EQ(std::filesystem::file_size(file), 1000u);
   GlobalFree(image);
