@@ -76,6 +76,20 @@ struct Pump {
   }
 };
 
+// One 1080p YUY2 frame of the test camera.
+std::vector<uint8_t> CameraFrame() {
+  std::vector<uint8_t> frame(size_t{kWidth} * kHeight * 2);
+  kzwinRenderTestFrame(frame.data(), static_cast<DWORD>(frame.size()), kWidth, kHeight, kYuy2, 16,
+                       7);
+  return frame;
+}
+
+// The calling thread's CPU since `cpu0` per frame, for the cases that run on one thread.
+void NoteCpuPerFrame(benchmark::State& state, double cpu0, int64_t frames) {
+  state.counters["cpu_ms_per_frame"] =
+      frames > 0 ? (Seconds(CLOCK_THREAD_CPUTIME_ID) - cpu0) * 1000.0 / frames : 0;
+}
+
 void LiveDisplay1080pYuy2_Kz(benchmark::State& state) {
   Pump pump;
   pump.session = KZBegin(nullptr);
@@ -122,9 +136,7 @@ void LiveDisplay1080pYuy2_Kz(benchmark::State& state) {
 BENCHMARK(LiveDisplay1080pYuy2_Kz)->Unit(benchmark::kMillisecond)->UseManualTime()->MinTime(2.0);
 
 void LiveDisplay1080pYuy2_Peer(benchmark::State& state) {
-  std::vector<uint8_t> driver(size_t{kWidth} * kHeight * 2);
-  kzwinRenderTestFrame(driver.data(), static_cast<DWORD>(driver.size()), kWidth, kHeight, kYuy2, 16,
-                       7);
+  const std::vector<uint8_t> driver = CameraFrame();
   std::vector<uint8_t> frame(driver.size());
   std::vector<uint8_t> surface(size_t{kWidth} * kHeight * 4);
   const double cpu0 = Seconds(CLOCK_THREAD_CPUTIME_ID);
@@ -135,15 +147,12 @@ void LiveDisplay1080pYuy2_Peer(benchmark::State& state) {
     benchmark::DoNotOptimize(surface.data());
     ++n;
   }
-  state.counters["cpu_ms_per_frame"] =
-      n > 0 ? (Seconds(CLOCK_THREAD_CPUTIME_ID) - cpu0) * 1000.0 / n : 0;
+  NoteCpuPerFrame(state, cpu0, n);
 }
 BENCHMARK(LiveDisplay1080pYuy2_Peer)->Unit(benchmark::kMillisecond);
 
 void ShowStep1080pYuy2_Kz(benchmark::State& state) {
-  std::vector<uint8_t> frame(size_t{kWidth} * kHeight * 2);
-  kzwinRenderTestFrame(frame.data(), static_cast<DWORD>(frame.size()), kWidth, kHeight, kYuy2, 16,
-                       7);
+  const std::vector<uint8_t> frame = CameraFrame();
   HWND window = CreateWindowExA(0, nullptr, "bench", WS_OVERLAPPEDWINDOW, 0, 0, kWidth, kHeight,
                                 nullptr, nullptr, nullptr, nullptr);
   auto rec = std::make_unique<kz::StreamRecord>();
@@ -166,17 +175,14 @@ void ShowStep1080pYuy2_Kz(benchmark::State& state) {
     ++n;
   }
   kz::BlockFree(rec->show.spareImage);
-  state.counters["cpu_ms_per_frame"] =
-      n > 0 ? (Seconds(CLOCK_THREAD_CPUTIME_ID) - cpu0) * 1000.0 / n : 0;
+  NoteCpuPerFrame(state, cpu0, n);
   kz::ReleaseShow(*rec);
   DestroyWindow(window);
 }
 BENCHMARK(ShowStep1080pYuy2_Kz)->Unit(benchmark::kMillisecond);
 
 void ShowStep1080pYuy2_Peer(benchmark::State& state) {
-  std::vector<uint8_t> frame(size_t{kWidth} * kHeight * 2);
-  kzwinRenderTestFrame(frame.data(), static_cast<DWORD>(frame.size()), kWidth, kHeight, kYuy2, 16,
-                       7);
+  const std::vector<uint8_t> frame = CameraFrame();
   std::vector<uint8_t> surface(size_t{kWidth} * kHeight * 4);
   const double cpu0 = Seconds(CLOCK_THREAD_CPUTIME_ID);
   int64_t n = 0;
@@ -185,8 +191,7 @@ void ShowStep1080pYuy2_Peer(benchmark::State& state) {
     benchmark::DoNotOptimize(surface.data());
     ++n;
   }
-  state.counters["cpu_ms_per_frame"] =
-      n > 0 ? (Seconds(CLOCK_THREAD_CPUTIME_ID) - cpu0) * 1000.0 / n : 0;
+  NoteCpuPerFrame(state, cpu0, n);
 }
 BENCHMARK(ShowStep1080pYuy2_Peer)->Unit(benchmark::kMillisecond);
 

@@ -35,11 +35,6 @@ void PlainAcross(const int16_t* line, const int32_t* start, const int16_t* weigh
   }
 }
 
-void PlainLine(const uint8_t* row, const int64_t* cols, const LineGather*, int16_t* out,
-               int64_t count) {
-  for (int64_t j = 0; j < count; ++j) out[j] = row[cols[j]];
-}
-
 void PlainDown(const int32_t* const* rows, const int32_t* weights, int32_t taps, uint8_t* out,
                int64_t count) {
   for (int64_t i = 0; i < count; ++i) {
@@ -315,6 +310,11 @@ void FillRows(uint8_t* top, int64_t step, int64_t r, int32_t m, int64_t bytes) {
 }
 
 }  // namespace
+
+void PlainLine(const uint8_t* row, const int64_t* cols, const LineGather*, int16_t* out,
+               int64_t count) {
+  for (int64_t j = 0; j < count; ++j) out[j] = row[cols[j]];
+}
 
 void PlainPick(const uint8_t* src, const int64_t* rows, int band, const int64_t* cols, int64_t n,
                const LineGather*, uint8_t* const* out, int64_t count) {

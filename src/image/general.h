@@ -36,8 +36,11 @@ struct GeneralKernels {
 };
 
 const GeneralKernels& PlainGeneral();
-// The plain `pick`: column by column, so that a band's samples of one column, which lie
-// close together when the picture is turned, are read together.
+// The plain kernels, which the vectorised sets fall back on for their tails. The plain
+// `pick` goes column by column, so that a band's samples of one column, which lie close
+// together when the picture is turned, are read together.
+void PlainLine(const uint8_t* row, const int64_t* cols, const LineGather* gathers, int16_t* out,
+               int64_t count);
 void PlainPick(const uint8_t* src, const int64_t* rows, int band, const int64_t* cols, int64_t n,
                const LineGather* gathers, uint8_t* const* out, int64_t count);
 // Every set this processor runs, the plain one first; the last is the one General() uses.

@@ -43,16 +43,12 @@ KZ_AVX2 void Avx2Across(const int16_t* line, const int32_t* start, const int16_t
         _mm256_hadd_epi32(_mm256_hadd_epi32(m[0], m[1]), _mm256_hadd_epi32(m[2], m[3]));
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + i), sums);
   }
-  for (; i < count; ++i) {
-    const int64_t x = i * n;
-    int32_t sum = 0;
-    for (int32_t k = 0; k < taps; ++k) sum += weights[8 * x + k] * line[start[x] + k];
-    out[i] = sum;
-  }
+  PlainGeneral().across(line, start + i * n, weights + 8 * i * n, nullptr, taps, n, out + i,
+                        count - i);
 }
 
 // Runs the row-tap loop made for the tap count, fixed at compile time so that the rows and
-// weights stay in registers; it returns how many outputs it made, the rest are `Finish`ed.
+// weights stay in registers; it returns how many outputs it made, the plain loop does the rest.
 template <template <int32_t> class Loop>
 void ByTaps(const int32_t* const* rows, const int32_t* weights, int32_t taps, uint8_t* out,
             int64_t count) {
@@ -74,12 +70,9 @@ void ByTaps(const int32_t* const* rows, const int32_t* weights, int32_t taps, ui
       i = Loop<6>::Run(rows, weights, out, count);
       break;
   }
-  for (; i < count; ++i) {
-    int32_t sum = 0;
-    for (int32_t b = 0; b < taps; ++b) sum += weights[b] * rows[b][i];
-    sum >>= 18;
-    out[i] = static_cast<uint8_t>(sum < 0 ? 0 : (sum > 255 ? 255 : sum));
-  }
+  const int32_t* rest[6];
+  for (int32_t b = 0; b < taps; ++b) rest[b] = rows[b] + i;
+  PlainGeneral().down(rest, weights, taps, out + i, count - i);
 }
 
 template <int32_t kTaps>
@@ -116,12 +109,7 @@ void Avx2Down(const int32_t* const* rows, const int32_t* weights, int32_t taps, 
   ByTaps<Avx2DownLoop>(rows, weights, taps, out, count);
 }
 
-void ScalarLine(const uint8_t* row, const int64_t* cols, const LineGather*, int16_t* out,
-                int64_t count) {
-  for (int64_t j = 0; j < count; ++j) out[j] = row[cols[j]];
-}
-
-const GeneralKernels kAvx2{"avx2", Avx2Across, ScalarLine, PlainPick, Avx2Down};
+const GeneralKernels kAvx2{"avx2", Avx2Across, PlainLine, PlainPick, Avx2Down};
 
 // ---- AVX-512: sixteen columns of up to four taps from one 64-sample window of the line,
 // placed by two word permutes, multiplied and added in pairs, the pairs added by dword
@@ -207,7 +195,7 @@ KZ_AVX512 void Avx512Line(const uint8_t* row, const int64_t* cols, const LineGat
   for (int64_t g = 0; g < count / 32; ++g) {
     const LineGather& k = gathers[g];
     if (!k.fits) {
-      ScalarLine(row, cols + 32 * g, nullptr, out + 32 * g, 32);
+      PlainLine(row, cols + 32 * g, nullptr, out + 32 * g, 32);
       continue;
     }
     const uint8_t* p = row + k.base;
@@ -219,7 +207,7 @@ KZ_AVX512 void Avx512Line(const uint8_t* row, const int64_t* cols, const LineGat
     _mm512_storeu_si512(out + 32 * g, words);
   }
   const int64_t done = count / 32 * 32;
-  ScalarLine(row, cols + done, nullptr, out + done, count - done);
+  PlainLine(row, cols + done, nullptr, out + done, count - done);
 }
 
 // A turned picture: the band's samples of a column lie within 32 bytes. Eight columns a

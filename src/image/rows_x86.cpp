@@ -454,12 +454,11 @@ constexpr Index DropFourth() {
 }
 constexpr Index kDropFourth = DropFourth();
 
-// The masked forms throughout: GCC 12 warns on the unmasked ones' undefined sources. Windows
-// builds leave these kernels unused (see Avx512Rows).
+// The masked forms throughout: GCC 12 warns on the unmasked ones' undefined sources.
 constexpr __mmask16 kAll16 = 0xFFFF;
 constexpr __mmask64 kAll64 = ~__mmask64{0};
 
-[[maybe_unused]] KZ_AVX512VL void Avx512Gv24(CRow s, Row d, int32_t w) {
+KZ_AVX512VL void Avx512Gv24(CRow s, Row d, int32_t w) {
   const __m512i index = Idx(kSwapRB);
   for (int64_t x = 0; x < w; x += 16) {
     const __mmask64 m = Bytes(3 * (w - x)) & Bytes(48);
@@ -468,7 +467,7 @@ constexpr __mmask64 kAll64 = ~__mmask64{0};
   }
 }
 
-[[maybe_unused]] KZ_AVX512VL void Avx512Rgb16(CRow s, Row d, int32_t w) {
+KZ_AVX512VL void Avx512Rgb16(CRow s, Row d, int32_t w) {
   const __m512i index = Idx(kDropFourth), five = _mm512_set1_epi32(31);
   auto field = [&](__m512i p, unsigned shift) KZ_AVX512VL {  // 5 bits to 8: x * 8 + x / 4
     const __m512i v = _mm512_and_si512(_mm512_maskz_srli_epi32(kAll16, p, shift), five);
@@ -487,26 +486,23 @@ constexpr __mmask64 kAll64 = ~__mmask64{0};
   }
 }
 
-[[maybe_unused]] bool HasAvx512Vbmi() {
+// Windows builds leave these kernels out (see Avx512Rows).
+bool HasAvx512Vbmi() {
+#ifdef _WIN32
+  return false;
+#else
   return __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vl") &&
          __builtin_cpu_supports("avx512vbmi");
+#endif
 }
 
 }  // namespace
 
 RgbRowFn Avx512Gv24Row() {
-#ifdef _WIN32
-  return nullptr;
-#else
   return HasAvx512Vbmi() ? Avx512Gv24 : nullptr;
-#endif
 }
 RgbRowFn Avx512Rgb16Row() {
-#ifdef _WIN32
-  return nullptr;
-#else
   return HasAvx512Vbmi() ? Avx512Rgb16 : nullptr;
-#endif
 }
 
 const RowKernels* Sse2Rows() {

@@ -163,30 +163,29 @@ class Caller {
     }
   }
 
+  // A display or recording block on source i: 160 x 120 YUY2 in its window.
+  template <class Block>
+  Block SourceBlock(size_t i) const {
+    Block b{};
+    b.size = sizeof b;
+    b.session = SessionOf(i);
+    b.source = sources_[i].id;
+    b.width = 160;
+    b.height = 120;
+    b.format = KZ_FORMAT_YUY2;
+    b.bitCount = 16;
+    b.window = sources_[i].window;
+    return b;
+  }
+
   KZDISPLAY DisplayBlock(size_t i) const {
-    KZDISPLAY d{};
-    d.size = sizeof d;
-    d.session = SessionOf(i);
-    d.source = sources_[i].id;
-    d.width = 160;
-    d.height = 120;
-    d.format = KZ_FORMAT_YUY2;
-    d.bitCount = 16;
-    d.window = sources_[i].window;
+    KZDISPLAY d = SourceBlock<KZDISPLAY>(i);
     d.zoom = 1.0;
     return d;
   }
 
   KZRECORD RecordBlock(size_t i) const {
-    KZRECORD r{};
-    r.size = sizeof r;
-    r.session = SessionOf(i);
-    r.source = sources_[i].id;
-    r.width = 160;
-    r.height = 120;
-    r.format = KZ_FORMAT_YUY2;
-    r.bitCount = 16;
-    r.window = sources_[i].window;
+    KZRECORD r = SourceBlock<KZRECORD>(i);
     std::snprintf(r.fileName, sizeof r.fileName, "%s",
                   kztest::InFolder(dir_, ("rec" + std::to_string(r.source) + ".kzv").c_str()).c_str());
     r.fileFlags = KZ_KIND_LOSSLESS | KZ_OPEN_OVERWRITE;
