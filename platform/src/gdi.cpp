@@ -188,7 +188,11 @@ int WINAPI SetDIBitsToDevice(HDC dc, int xDest, int yDest, DWORD width, DWORD he
   const int64_t i1 = std::min(
       {static_cast<int64_t>(width), surface->width - int64_t{xDest}, dibWidth - int64_t{xSrc}});
   if (i1 <= i0) return static_cast<int>(scanLines);
-  for (int64_t j = 0; j < static_cast<int64_t>(height); ++j) {
+  // Only the rows j whose scan line the bits hold: a frame drawn in bands walks each row once.
+  const int64_t rows = height, y = ySrc;
+  const int64_t j0 = std::max(int64_t{0}, topDown ? firstLine - y : y + rows - lastLine);
+  const int64_t j1 = std::min(rows, topDown ? lastLine - y : y + rows - firstLine);
+  for (int64_t j = j0; j < j1; ++j) {
     const int64_t dy = int64_t{yDest} + j;
     if (dy < 0 || dy >= surface->height) continue;
     // Source rectangle: (xSrc, ySrc) is its lower-left corner in a bottom-up DIB and its

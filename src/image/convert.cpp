@@ -27,7 +27,10 @@ void RowGreyTo24(CRow s, Row d, int32_t w) {
 
 const uint8_t kBlackPalette[1024] = {};
 
-bool Convert(const SourceFrame& src, std::span<uint8_t> out, int64_t stride, bool greyTo24) {
+// Converts the bitmap rows r0 .. r1 - 1 (0 = bottom) of the whole frame's bitmap `out`.
+// Every check is on the whole frame, so a range fails exactly when the whole frame would.
+bool Convert(const SourceFrame& src, std::span<uint8_t> out, int64_t stride, bool greyTo24,
+             int64_t r0, int64_t r1) {
   const int64_t need = SourceBytesNeeded(src);
   if (need < 0 || src.bytes.empty() || static_cast<int64_t>(src.bytes.size()) < need) {
     return false;
@@ -36,11 +39,14 @@ bool Convert(const SourceFrame& src, std::span<uint8_t> out, int64_t stride, boo
   const bool eightBit = IsEightBitOutput(src.code) && !greyTo24;
   const int64_t used = eightBit ? w : 3 * int64_t{w};
   if (stride < used || stride * h > static_cast<int64_t>(out.size())) return false;
+  if (r0 < 0 || r1 > h || r0 > r1) return false;
 
   const uint8_t* s = src.bytes.data();
   if (!s || !out.data()) return false;
   const int64_t wh = int64_t{w} * h;
   // Image row y (0 = top) lives in bitmap row h - 1 - y; bottom-up sources keep their order.
+  // The top-down sources walk the image rows h - r1 .. h - 1 - r0 of the range.
+  const int64_t y0 = h - r1, y1 = h - r0;
   auto top = [&](int64_t y) { return out.data() + (h - 1 - y) * stride; };
   auto stored = [&](int64_t r) { return out.data() + r * stride; };
 
@@ -49,23 +55,30 @@ bool Convert(const SourceFrame& src, std::span<uint8_t> out, int64_t stride, boo
     case 3:
       if (src.code == 3 && greyTo24) {
         const int64_t s1 = (int64_t{w} + 3) & ~int64_t{3};
-        for (int64_t r = 0; r < h; ++r) RowGreyTo24(s + r * s1, stored(r), w);
+        for (int64_t r = r0; r < r1; ++r) RowGreyTo24(s + r * s1, stored(r), w);
       } else {
-        // Already a bottom-up body of the same stride.
-        std::memcpy(out.data(), s, static_cast<size_t>(stride * h));
-        return true;
+        // Already a bottom-up body; its rows are padded to 4 bytes, which a wider bitmap
+        // row is not, so only rows of the same stride are copied as one block.
+        const int64_t sourceStride = (used + 3) & ~int64_t{3};
+        if (sourceStride == stride) {
+          std::memcpy(stored(r0), s + r0 * stride, static_cast<size_t>(stride * (r1 - r0)));
+          return true;
+        }
+        for (int64_t r = r0; r < r1; ++r) {
+          std::memcpy(stored(r), s + r * sourceStride, static_cast<size_t>(used));
+        }
       }
       break;
     case 2: {
       const int64_t s2 = (2 * int64_t{w} + 3) & ~int64_t{3};
       const RgbRowFn row = Rgb16Row();
-      for (int64_t r = 0; r < h; ++r) row(s + r * s2, stored(r), w);
+      for (int64_t r = r0; r < r1; ++r) row(s + r * s2, stored(r), w);
       break;
     }
     case 12: {
       const int64_t s1 = (int64_t{w} + 3) & ~int64_t{3};
       const uint8_t* pal = src.palette ? src.palette : kBlackPalette;
-      for (int64_t r = 0; r < h; ++r) RowPal8(s + r * s1, stored(r), w, pal);
+      for (int64_t r = r0; r < r1; ++r) RowPal8(s + r * s1, stored(r), w, pal);
       break;
     }
     case 4:
@@ -73,14 +86,15 @@ bool Convert(const SourceFrame& src, std::span<uint8_t> out, int64_t stride, boo
     case 6:
     case 8:
     case 10: {
-      const RowKind kind = src.code == 6   ? kRowYuy2
+      const RowKind kind = src.code == 6    ? kRowYuy2
                            : src.code == 8  ? kRowY444
                            : src.code == 10 ? kRowY411
                                             : kRowUyvy;
-      const int64_t rowBytes = src.code == 8 ? 3 * int64_t{w} : src.code == 10 ? 6 * int64_t{w} / 4
-                                                                               : 2 * int64_t{w};
+      const int64_t rowBytes = src.code == 8    ? 3 * int64_t{w}
+                               : src.code == 10 ? 6 * int64_t{w} / 4
+                                                : 2 * int64_t{w};
       const RowFn row = Rows().row[kind];
-      for (int64_t y = 0; y < h; ++y) row(s + rowBytes * y, nullptr, nullptr, top(y), w);
+      for (int64_t y = y0; y < y1; ++y) row(s + rowBytes * y, nullptr, nullptr, top(y), w);
       break;
     }
     case 5:
@@ -91,7 +105,7 @@ bool Convert(const SourceFrame& src, std::span<uint8_t> out, int64_t stride, boo
       const int64_t uBase = src.code == 5 ? first : second;
       const int64_t vBase = src.code == 5 ? second : first;
       const RowFn row = Rows().row[k == 2 ? kRowI420 : kRowYvu9];
-      for (int64_t y = 0; y < h; ++y) {
+      for (int64_t y = y0; y < y1; ++y) {
         if (cw == 0 || ch == 0) {  // no chroma plane at all: neutral colour
           for (int64_t x = 0; x < w; ++x) YuvToBgr(s[w * y + x], 128, 128, top(y) + 3 * x);
           continue;
@@ -104,7 +118,7 @@ bool Convert(const SourceFrame& src, std::span<uint8_t> out, int64_t stride, boo
     case 11:
     case 14: {
       CRow body = s + (src.code == 14 ? 768 : 0);
-      for (int64_t y = 0; y < h; ++y) {
+      for (int64_t y = y0; y < y1; ++y) {
         if (greyTo24) {
           RowGreyTo24(body + w * y, top(y), w);
         } else {
@@ -113,10 +127,9 @@ bool Convert(const SourceFrame& src, std::span<uint8_t> out, int64_t stride, boo
       }
       break;
     }
-    case 13:
-    {
+    case 13: {
       const RgbRowFn row = Gv24Row();
-      for (int64_t y = 0; y < h; ++y) row(s + 3 * w * y, top(y), w);
+      for (int64_t y = y0; y < y1; ++y) row(s + 3 * w * y, top(y), w);
       break;
     }
     default:
@@ -124,7 +137,7 @@ bool Convert(const SourceFrame& src, std::span<uint8_t> out, int64_t stride, boo
   }
   // Padding of converted rows: no stale heap bytes reach a caller or a file.
   if (stride > used) {
-    for (int64_t r = 0; r < h; ++r)
+    for (int64_t r = r0; r < r1; ++r)
       std::memset(stored(r) + used, 0, static_cast<size_t>(stride - used));
   }
   return true;
@@ -150,12 +163,17 @@ int64_t SourceBytesNeeded(const SourceFrame& src) {
 }
 
 bool ConvertDirect(const SourceFrame& src, std::span<uint8_t> rows, int64_t stride) {
-  return Convert(src, rows, stride, false);
+  return Convert(src, rows, stride, false, 0, src.height);
+}
+
+bool ConvertDirectRows(const SourceFrame& src, std::span<uint8_t> rows, int64_t stride,
+                       int32_t firstRow, int32_t rowCount) {
+  return Convert(src, rows, stride, false, firstRow, int64_t{firstRow} + rowCount);
 }
 
 bool ConvertTo24(const SourceFrame& src, std::span<uint8_t> rows) {
   if (src.width <= 0) return false;
-  return Convert(src, rows, BitmapStride(src.width, false), true);
+  return Convert(src, rows, BitmapStride(src.width, false), true, 0, src.height);
 }
 
 bool IsGreyPalette(std::span<const uint8_t> palette768) {

@@ -26,6 +26,11 @@ int64_t SourceBytesNeeded(const SourceFrame& src);
 // zeroed. False, with nothing written, for an unknown code, a frame smaller than it needs
 // or rows smaller than stride x height.
 bool ConvertDirect(const SourceFrame& src, std::span<uint8_t> rows, int64_t stride);
+// ConvertDirect of the bitmap rows firstRow .. firstRow + rowCount - 1 (0 = bottom) alone,
+// `rows` still being the whole bitmap's: a frame can be converted and drawn in bands that
+// stay in the cache. Fails as ConvertDirect does, and for a range outside the bitmap.
+bool ConvertDirectRows(const SourceFrame& src, std::span<uint8_t> rows, int64_t stride,
+                       int32_t firstRow, int32_t rowCount);
 
 // The 24-bit bottom-up body of stride (3w + 3) & ~3 that AVI streams receive: like
 // ConvertDirect, but grey sources (3, 11, 14) become B = G = R. Code 1 is copied (a writer

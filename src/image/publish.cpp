@@ -27,21 +27,16 @@ void Recycle(uint8_t* frame, uint8_t*& spare) {
   }
 }
 
-// Makes `bitmap` and a copy of `frame` the shown image unless a caller is pinning right
-// now, in which case both are dropped.
-void PublishImage(StreamRecord& e, uint8_t* bitmap, const uint8_t* frame, int32_t slot,
-                  uint8_t*& spare, std::atomic<uint32_t>& shownCount) {
+// Makes `bitmap` and `copy` (the raw frame's) the shown image unless a caller is pinning
+// right now, in which case both are dropped.
+void PublishImage(StreamRecord& e, uint8_t* bitmap, uint8_t* copy, int32_t slot, uint8_t*& spare,
+                  std::atomic<uint32_t>& shownCount) {
   ShowState& s = e.show;
-  // The raw frame is copied now, while its ring slot is still held, and outside the lock
-  // so that a caller never waits for the copy.
-  uint8_t* copy = spare ? spare : static_cast<uint8_t*>(BlockAlloc(e.frameBytes));
-  spare = nullptr;
   if (!copy) {
     Recycle(bitmap, s.spareImage);
     shownCount.fetch_add(1, std::memory_order_acq_rel);
     return;
   }
-  std::memcpy(copy, frame, e.frameBytes);
 
   // The publisher's bit goes up first and the caller's is tested after: of a caller and
   // the publisher, whichever sets its bit second sees the other's and gives way.
@@ -106,13 +101,19 @@ int64_t BitmapBytes(const uint8_t* bitmap) {
 void ShowAndPublish(StreamRecord& e, const uint8_t* frame, int32_t slot,
                     const ShowCallbacks& callbacks, const ShowHooks& hooks,
                     std::atomic<uint32_t>& shownCount, uint8_t*& spare) {
+  // The raw frame is copied by the step as it reads it, while its ring slot is still held,
+  // and outside the lock so that a caller never waits for the copy.
+  uint8_t* copy = spare ? spare : static_cast<uint8_t*>(BlockAlloc(e.frameBytes));
+  spare = nullptr;
   ShowHooks withSpare = hooks;
   withSpare.spare = &e.show.spareImage;
+  withSpare.rawCopy = copy;
   uint8_t* bitmap = ShowStep(e, frame, e.frameBytes, callbacks, withSpare);
   if (bitmap) {
     Sleep(0);
-    PublishImage(e, bitmap, frame, slot, spare, shownCount);
+    PublishImage(e, bitmap, copy, slot, spare, shownCount);
   } else {
+    spare = copy;
     shownCount.fetch_add(1, std::memory_order_acq_rel);
   }
 }

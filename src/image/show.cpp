@@ -2,7 +2,11 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <cstring>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 #include <span>
 
 #include "frame/blocks.h"
@@ -28,6 +32,80 @@ uint8_t* TakeSpare(uint8_t*& spare, int32_t w, int32_t h, bool eightBit) {
   }
   BlockFree(taken);
   return nullptr;
+}
+
+// The DC to draw into: the record's target DC, else the display window's own (then
+// `window` is set and the caller gives the DC back).
+void OpenTarget(const ShowState& s, const KZDISPLAY& block, HDC& dc, HWND& window) {
+  dc = s.targetDC;
+  window = nullptr;
+  if (!dc && block.window && IsWindow(block.window)) {
+    window = block.window;
+    dc = GetDC(window);
+  }
+}
+
+// Copies n bytes with stores that go around the cache: the copy is seldom read, and the
+// lines it would otherwise fetch and evict are the next band's.
+void CopyAroundCache(uint8_t* to, const uint8_t* from, size_t n) {
+#if defined(__SSE2__)
+  const size_t head = (16 - (reinterpret_cast<uintptr_t>(to) & 15)) & 15;
+  if (n < head + 64) {
+    std::memcpy(to, from, n);
+    return;
+  }
+  std::memcpy(to, from, head);
+  size_t i = head;
+  for (; i + 64 <= n; i += 64) {
+    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from + i));
+    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from + i + 16));
+    const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from + i + 32));
+    const __m128i d = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from + i + 48));
+    _mm_stream_si128(reinterpret_cast<__m128i*>(to + i), a);
+    _mm_stream_si128(reinterpret_cast<__m128i*>(to + i + 16), b);
+    _mm_stream_si128(reinterpret_cast<__m128i*>(to + i + 32), c);
+    _mm_stream_si128(reinterpret_cast<__m128i*>(to + i + 48), d);
+  }
+  std::memcpy(to + i, from + i, n - i);
+#else
+  std::memcpy(to, from, n);
+#endif
+}
+
+// Rows per band when a frame is converted and drawn band by band: the band's bitmap rows
+// and source rows are still in the core's cache when they are drawn and copied.
+constexpr int64_t kBandBytes = 128 * 1024;
+
+// Converts the frame into `rows` and draws it band by band, copying the frame's bytes of
+// each band into `rawCopy` (when given) as they are read. False, with nothing drawn, when
+// the frame cannot be converted.
+bool ConvertAndDrawInBands(const SourceFrame& frame, uint8_t* bitmap, uint8_t* rows, int64_t stride,
+                           HDC dc, const KZDISPLAY& block, uint8_t* rawCopy) {
+  const int32_t w = frame.width, h = frame.height;
+  const std::span<uint8_t> pixels(rows, static_cast<size_t>(stride * h));
+  const int32_t band = static_cast<int32_t>(std::clamp<int64_t>(kBandBytes / stride, 1, h));
+  // Which of the frame's bytes a band reads, roughly: its rows' share of the frame, counted
+  // from the top for top-down formats. The shares of all bands make up the frame exactly.
+  const PixelFormat* format = FormatByCode(frame.code);
+  const bool bottomUp = format && format->fourcc == 0;
+  const int64_t bytes = static_cast<int64_t>(frame.bytes.size());
+  auto share = [&](int64_t row) { return bytes * (bottomUp ? row : h - row) / h; };
+  for (int32_t r = 0; r < h; r += band) {
+    const int32_t n = std::min(band, h - r);
+    if (!ConvertDirectRows(frame, pixels, stride, r, n)) return false;
+    SetDIBitsToDevice(dc, block.left, block.top, static_cast<DWORD>(w), static_cast<DWORD>(h), 0, 0,
+                      static_cast<UINT>(r), static_cast<UINT>(n), rows + r * stride,
+                      reinterpret_cast<const BITMAPINFO*>(bitmap), DIB_RGB_COLORS);
+    if (rawCopy) {
+      const int64_t from = std::min(share(r), share(r + n)), to = std::max(share(r), share(r + n));
+      CopyAroundCache(rawCopy + from, frame.bytes.data() + from, static_cast<size_t>(to - from));
+    }
+  }
+#if defined(__SSE2__)
+  // Streamed stores are ordered by a fence, not by the release that publishes the copy.
+  if (rawCopy) _mm_sfence();
+#endif
+  return true;
 }
 
 }  // namespace
@@ -68,12 +146,23 @@ uint8_t* ShowStep(StreamRecord& rec, const uint8_t* source, size_t sourceBytes,
     KZDISPLAY copy = block;
     drawing = callbacks.beforeDraw(&copy, source) != 0;
   }
+  // Nothing looks at the whole bitmap between converting and drawing: the two go band by
+  // band, so the bitmap is read back from the cache instead of from memory.
+  const bool inBands = !planned && !hooks.neverDraw && !hooks.aviWrite && !hooks.afterConvert &&
+                       !callbacks.afterConvert;
+  HDC dc = nullptr;
+  HWND window = nullptr;
+  bool drawn = false, copied = false;
   if (drawing) {
     const SourceFrame frame{static_cast<int32_t>(block.format), block.width, block.height,
                             std::span<const uint8_t>(source, source ? sourceBytes : 0), s.palette};
     const int64_t need = SourceBytesNeeded(frame);
+    if (inBands) OpenTarget(s, block, dc, window);
     if (!source || need < 0 || static_cast<int64_t>(sourceBytes) < need) {
       drawing = false;
+    } else if (inBands && dc) {
+      drawing = ConvertAndDrawInBands(frame, bitmap, rows, stride, dc, block, hooks.rawCopy);
+      drawn = copied = drawing;
     } else if (planned) {
       // Padding first: the converter writes pixels only.
       const int64_t used = eightBit ? w : 3 * int64_t{w};
@@ -101,18 +190,17 @@ uint8_t* ShowStep(StreamRecord& rec, const uint8_t* source, size_t sourceBytes,
   if (drawing && hooks.aviWrite) {
     hooks.aviWrite(hooks.context, bitmap);
   }
+  if (hooks.rawCopy && source && !copied) std::memcpy(hooks.rawCopy, source, sourceBytes);
   if (drawing && !hooks.neverDraw) {
-    HDC dc = s.targetDC;
-    HWND window = nullptr;
-    if (!dc && block.window && IsWindow(block.window)) {
-      window = block.window;
-      dc = GetDC(window);
-    }
+    if (!dc) OpenTarget(s, block, dc, window);
     if (dc) {
-      SetDIBitsToDevice(dc, block.left, block.top, static_cast<DWORD>(w), static_cast<DWORD>(h), 0,
-                        0, 0, static_cast<UINT>(h), rows,
-                        reinterpret_cast<const BITMAPINFO*>(bitmap), DIB_RGB_COLORS);
+      if (!drawn) {
+        SetDIBitsToDevice(dc, block.left, block.top, static_cast<DWORD>(w), static_cast<DWORD>(h),
+                          0, 0, 0, static_cast<UINT>(h), rows,
+                          reinterpret_cast<const BITMAPINFO*>(bitmap), DIB_RGB_COLORS);
+      }
       if (window) ReleaseDC(window, dc);
+      window = nullptr;
       if (hooks.afterDraw) {
         hooks.afterDraw(hooks.context, source, bitmap);
       } else if (callbacks.afterDraw) {
@@ -121,6 +209,7 @@ uint8_t* ShowStep(StreamRecord& rec, const uint8_t* source, size_t sourceBytes,
       }
     }
   }
+  if (window) ReleaseDC(window, dc);
   return bitmap;
 }
 

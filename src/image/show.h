@@ -35,6 +35,9 @@ struct ShowHooks {
   // A bitmap of an earlier frame to draw into when its size and depth still fit (it is
   // taken, or freed when it does not fit); null: a new one is allocated.
   uint8_t** spare = nullptr;
+  // Receives a copy of the frame's `sourceBytes` bytes, made as the frame is converted,
+  // whenever the step returns a bitmap.
+  uint8_t* rawCopy = nullptr;
 };
 
 // Runs the step on `rec` (its active display block, plan, tables, targetDC and palette)

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstring>
 #include <random>
+#include <utility>
 #include <vector>
 
 #include "image/convert.h"
@@ -185,6 +186,14 @@ TEST(DirectConversion, EveryFormatMatchesThePlainReference) {
           ASSERT_EQ(got[i], 0xEE) << "wrote past the rows";
         got.resize(want.size());
         ASSERT_EQ(got, want) << row.name << " " << w << "x" << h << (to24 ? " (24-bit body)" : "");
+        if (to24) continue;
+        // The same bitmap made band by band, bands of 1 to 3 rows from the bottom up.
+        std::vector<uint8_t> banded(want.size(), 0xEE);
+        for (int r = 0, n = 1; r < h; r += n, n = n % 3 + 1) {
+          n = std::min(n, h - r);
+          ASSERT_TRUE(ConvertDirectRows(src, banded, BitmapStride(w, eight), r, n));
+        }
+        ASSERT_EQ(banded, want) << row.name << " " << w << "x" << h << " in bands";
       }
     }
   }
@@ -203,6 +212,24 @@ TEST(DirectConversion, RefusesShortFramesRowsAndUnknownCodes) {
   EXPECT_TRUE(ConvertDirect(i420, rows, 16));
   EXPECT_FALSE(ConvertDirect(i420, std::span<uint8_t>(rows.data(), 47), 16));  // 16 x 3 needed
   EXPECT_FALSE(ConvertDirect(i420, rows, 14));                                 // stride below 3w
+  // A bitmap row wider than the frame's padded row: rows are copied one by one, nothing
+  // past the frame's 32 bytes is read and the rest of each row is zero.
+  for (size_t i = 0; i < 32; ++i) frame[i] = static_cast<uint8_t>(i + 1);
+  std::fill(rows.begin(), rows.end(), 0xEE);
+  rgb8.bytes = std::span<const uint8_t>(frame.data(), 32);
+  frame[32] = 0xAA;
+  ASSERT_TRUE(ConvertDirect(rgb8, rows, 12));
+  for (int r = 0; r < 4; ++r) {
+    for (int x = 0; x < 12; ++x) {
+      EXPECT_EQ(rows[12 * r + x], x < 5 ? frame[8 * r + x] : 0) << r << "," << x;
+    }
+  }
+  // Row ranges outside the bitmap.
+  const std::pair<int, int> outside[] = {{-1, 2}, {2, 2}, {0, -1}, {4, 0}};
+  for (auto [first, count] : outside) {
+    EXPECT_FALSE(ConvertDirectRows(i420, rows, 16, first, count)) << first << "+" << count;
+  }
+  EXPECT_TRUE(ConvertDirectRows(i420, rows, 16, 3, 0));
   SourceFrame bad{15, 4, 4, frame, nullptr};
   EXPECT_FALSE(ConvertDirect(bad, rows, 12));
   SourceFrame empty{4, 0, 4, frame, nullptr};
@@ -281,8 +308,8 @@ TEST(YuvPixel, EveryInputMatchesThePlainFormulaInEveryKernel) {
 // after the vector steps), each row in a block of exactly the bytes it may read.
 TEST(YuvPixel, VectorKernelsMatchThePlainOnesAtEveryWidth) {
   std::mt19937 gen(7);
-  for (int w : {1, 2, 3, 4, 5, 7, 8, 15, 16, 17, 31, 32, 33, 34, 36, 47, 48, 63, 64, 65, 66, 68,
-                95, 96, 97, 100, 127, 128, 129, 130, 191, 250, 1921}) {
+  for (int w : {1,  2,  3,  4,  5,  7,  8,  15, 16,  17,  31,  32,  33,  34,  36,  47,  48,
+                63, 64, 65, 66, 68, 95, 96, 97, 100, 127, 128, 129, 130, 191, 250, 1921}) {
     const int bytes[kRowKinds] = {2 * w, 2 * w, 3 * w, 6 * w / 4, w, w, w};
     for (int kind = 0; kind < kRowKinds; ++kind) {
       const int k = kind == kRowI420 ? 2 : kind == kRowYvu9 ? 4 : 1;

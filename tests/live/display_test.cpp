@@ -1,4 +1,5 @@
 // Live display of the test-pattern camera: frames, pixels, changes, rates and stopping.
+#include <algorithm>
 #include <memory>
 
 #include "image/convert.h"
@@ -47,6 +48,52 @@ BITMAPINFOHEADER HeaderOf(const std::vector<uint8_t>& dib) {
   BITMAPINFOHEADER h{};
   if (dib.size() >= sizeof h) std::memcpy(&h, dib.data(), sizeof h);
   return h;
+}
+
+// Drawing into a window, the step converts, draws and copies the raw frame band by band;
+// these sizes put band edges and the copy's byte shares off every alignment, and the copy
+// goes to an odd address.
+TEST(ShowStepInBands, GivesTheWholeFrameBitmapAndRawCopy) {
+  HWND window = CreateWindowExA(0, nullptr, "bands", WS_OVERLAPPEDWINDOW, 0, 0, 1100, 400, nullptr,
+                                nullptr, nullptr, nullptr);
+  ASSERT_TRUE(window);
+  struct Case {
+    int32_t format, bits, w, h;
+  } const cases[] = {{KZ_FORMAT_YUY2, 16, 1000, 333},
+                     {KZ_FORMAT_RGB24, 24, 257, 300},
+                     {KZ_FORMAT_I420, 12, 318, 250},
+                     {KZ_FORMAT_Y800, 8, 3, 2}};
+  uint32_t seed = 1;
+  for (const Case& c : cases) {
+    KZDISPLAY block{};
+    block.size = sizeof block;
+    block.width = c.w;
+    block.height = c.h;
+    block.format = static_cast<uint32_t>(c.format);
+    block.bitCount = static_cast<uint32_t>(c.bits);
+    const int64_t bytes = SourceBytesNeeded(SourceFrame{c.format, c.w, c.h, {}, nullptr});
+    ASSERT_GT(bytes, 0);
+    std::vector<uint8_t> frame(static_cast<size_t>(bytes));
+    for (auto& b : frame) b = static_cast<uint8_t>((seed = seed * 1103515245 + 12345) >> 16);
+    const std::vector<uint8_t> want = Expected(block, frame);  // no window: one piece
+
+    auto rec = std::make_unique<StreamRecord>();
+    rec->display = block;
+    rec->display.window = window;
+    PrepareShow(*rec);
+    std::vector<uint8_t> copy(frame.size() + 2, 0xEE);
+    ShowHooks hooks;
+    hooks.rawCopy = copy.data() + 1;
+    uint8_t* bitmap = ShowStep(*rec, frame.data(), frame.size(), ShowCallbacks{}, hooks);
+    ASSERT_TRUE(bitmap);
+    EXPECT_TRUE(std::equal(want.begin(), want.end(), bitmap)) << c.w << "x" << c.h;
+    EXPECT_TRUE(std::equal(frame.begin(), frame.end(), copy.begin() + 1)) << c.w << "x" << c.h;
+    EXPECT_EQ(copy.front(), 0xEE);
+    EXPECT_EQ(copy.back(), 0xEE);
+    BlockFree(bitmap);
+    ReleaseShow(*rec);
+  }
+  DestroyWindow(window);
 }
 
 class LiveDisplay : public LiveTest {
