@@ -11,7 +11,7 @@ namespace {
 
 static_assert(std::endian::native == std::endian::little, "the bit packing loads words");
 
-constexpr uint32_t kHashBits = 14;  // 8192 slots for at most 3839 strings: load under 1/2
+constexpr uint32_t kHashBits = 14;  // 16384 slots for at most 3839 strings: load under 1/4
 constexpr uint32_t kHashMask = (1u << kHashBits) - 1;
 
 // The hash of the string (s, t), prefix code s and remapped byte t, is
