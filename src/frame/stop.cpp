@@ -36,14 +36,24 @@ bool StopEntry(StreamRecord& e, uint32_t mask) {
     }
     return true;
   }
-  const uint32_t recordCode = e.rec.recordEndCode.load(std::memory_order_acquire);
-  const uint32_t playbackCode = e.play.playbackEndCode.load(std::memory_order_acquire);
-  const uint32_t exportCode = e.exp.status.load(std::memory_order_acquire);
-  const uint32_t already = e.stopRequest.load(std::memory_order_acquire);
-  ClearStatus(e.rec.recordEndCode, recordCode, kRecordBit, asked, already);
-  ClearStatus(e.play.playbackEndCode, playbackCode, kPlaybackBit, asked, already);
-  ClearStatus(e.exp.status, exportCode, kSaveBit, asked, already);
-  e.stopRequest.fetch_or(asked, std::memory_order_acq_rel);
+  {
+    // A worker that ends by itself releases the entry, and releasing renews the status
+    // sub-records in place under the table lock: they are read and cleared under it too,
+    // and only while the entry is still the one this stop was asked for.
+    std::lock_guard lock(StreamTableMutex());
+    if (e.generation.load(std::memory_order_acquire) != generation ||
+        e.releasing.load(std::memory_order_acquire) != 0) {
+      return true;
+    }
+    const uint32_t recordCode = e.rec.recordEndCode.load(std::memory_order_acquire);
+    const uint32_t playbackCode = e.play.playbackEndCode.load(std::memory_order_acquire);
+    const uint32_t exportCode = e.exp.status.load(std::memory_order_acquire);
+    const uint32_t already = e.stopRequest.load(std::memory_order_acquire);
+    ClearStatus(e.rec.recordEndCode, recordCode, kRecordBit, asked, already);
+    ClearStatus(e.play.playbackEndCode, playbackCode, kPlaybackBit, asked, already);
+    ClearStatus(e.exp.status, exportCode, kSaveBit, asked, already);
+    e.stopRequest.fetch_or(asked, std::memory_order_acq_rel);
+  }
 
   const bool stopped = PumpWait(
       kStopWaitMs, [&] { return (e.running.load(std::memory_order_acquire) & waited) == 0; });
@@ -120,8 +130,8 @@ int StopFamily(uint32_t session, uint32_t source, HWND window, uint32_t bit,
       // is one whose recording ended by itself while its grab thread is still winding down
       // (a caller answering the end report must not leave the source held).
       const uint32_t running = e.running.load(std::memory_order_acquire);
-      const bool timedOut = (running & ~kGrabBit) == 0 &&
-                            e.stopTimedOut.load(std::memory_order_acquire);
+      const bool timedOut =
+          (running & ~kGrabBit) == 0 && e.stopTimedOut.load(std::memory_order_acquire);
       if ((running & bit) == 0 && !timedOut) continue;
       if (source != 0 && id != source) continue;
       if (const uint32_t why = Refusal(e, session, window)) {
