@@ -128,15 +128,30 @@ LRESULT WINAPI SendMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lPa
   if (!w->owner || w->owner == self) {
     return kzwin::CallWindowProcedure(w, message, wParam, lParam);
   }
-  auto sent = std::make_shared<kzwin::SentMessage>();
+  // A thread sends over and over (a grab per frame) and its sends nest only while it waits,
+  // so it keeps one record and takes it again when nobody else holds it any more: the
+  // replier lets go after its reply. Its `sender` is this thread's queue from the start.
+  thread_local std::shared_ptr<kzwin::SentMessage> kept;
+  std::shared_ptr<kzwin::SentMessage> sent;
+  if (kept && kept.use_count() == 1) {
+    sent = std::move(kept);
+  } else {
+    sent = std::make_shared<kzwin::SentMessage>();
+    sent->sender = self;
+  }
   sent->window = window;
   sent->message = message;
   sent->wParam = wParam;
   sent->lParam = lParam;
-  sent->sender = self;
+  sent->result = 0;
+  sent->done = false;
+  auto keep = [&](LRESULT result) {
+    if (!kept) kept = std::move(sent);
+    return result;
+  };
   {
     std::lock_guard lock(w->owner->mutex);
-    if (!w->owner->alive) return 0;  // its thread has ended
+    if (!w->owner->alive) return keep(0);  // its thread has ended
     w->owner->sent.push_back(sent);
     ++w->owner->arrivals;
   }
@@ -150,7 +165,11 @@ LRESULT WINAPI SendMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lPa
     {
       std::unique_lock lock(self->mutex);
       self->wake.wait(lock, [&] { return sent->done || !self->sent.empty(); });
-      if (sent->done) return sent->result;
+      if (sent->done) {
+        const LRESULT result = sent->result;
+        lock.unlock();
+        return keep(result);
+      }
       incoming = std::move(self->sent.front());
       self->sent.pop_front();
     }

@@ -101,6 +101,30 @@ TEST(UserMessages, SendsBetweenTwoThreadsDoNotDeadlock) {
   EXPECT_TRUE(DestroyWindow(mine));
 }
 
+// A thread sending over and over (as a grab thread does) gets each send's own reply,
+// whether the send is plain, nests a send back to it, or meets a window already gone.
+TEST(UserMessages, RepeatedSendsEachGetTheirOwnReply) {
+  PumpingOwner other;
+  HWND mine = MakeWindow();
+  HWND gone = MakeWindow();
+  ASSERT_TRUE(DestroyWindow(gone));
+  for (WPARAM i = 1; i <= 300; ++i) {
+    switch (i % 3) {
+      case 0:
+        ASSERT_EQ(SendMessageA(other.window.load(), kAsk, i, 0), LRESULT(2 * i)) << i;
+        break;
+      case 1:
+        ASSERT_EQ(SendMessageA(other.window.load(), kRelay, i, reinterpret_cast<LPARAM>(mine)),
+                  LRESULT(2 * i + 1))
+            << i;
+        break;
+      default:
+        ASSERT_EQ(SendMessageA(gone, kAsk, i, 0), 0) << i;
+    }
+  }
+  EXPECT_TRUE(DestroyWindow(mine));
+}
+
 TEST(UserMessages, SenderIsReleasedWhenOwnerEnds) {
   std::atomic<HWND> window{nullptr};
   std::atomic<bool> finish{false};
