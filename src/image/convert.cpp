@@ -27,10 +27,11 @@ void RowGreyTo24(CRow s, Row d, int32_t w) {
 
 const uint8_t kBlackPalette[1024] = {};
 
-// Converts the bitmap rows r0 .. r1 - 1 (0 = bottom) of the whole frame's bitmap `out`.
-// Every check is on the whole frame, so a range fails exactly when the whole frame would.
+// Converts the bitmap rows r0 .. r1 - 1 (0 = bottom): `out` holds the whole frame's bitmap,
+// or with `band` those rows alone (bitmap row r0 at its start). Every other check is on the
+// whole frame, so a range fails exactly when the whole frame would.
 bool Convert(const SourceFrame& src, std::span<uint8_t> out, int64_t stride, bool greyTo24,
-             int64_t r0, int64_t r1) {
+             int64_t r0, int64_t r1, bool band = false) {
   const int64_t need = SourceBytesNeeded(src);
   if (need < 0 || src.bytes.empty() || static_cast<int64_t>(src.bytes.size()) < need) {
     return false;
@@ -38,8 +39,10 @@ bool Convert(const SourceFrame& src, std::span<uint8_t> out, int64_t stride, boo
   const int32_t w = src.width, h = src.height;
   const bool eightBit = IsEightBitOutput(src.code) && !greyTo24;
   const int64_t used = eightBit ? w : 3 * int64_t{w};
-  if (stride < used || stride * h > static_cast<int64_t>(out.size())) return false;
   if (r0 < 0 || r1 > h || r0 > r1) return false;
+  if (stride < used || stride * (band ? r1 - r0 : h) > static_cast<int64_t>(out.size())) {
+    return false;
+  }
 
   const uint8_t* s = src.bytes.data();
   if (!s || !out.data()) return false;
@@ -47,8 +50,9 @@ bool Convert(const SourceFrame& src, std::span<uint8_t> out, int64_t stride, boo
   // Image row y (0 = top) lives in bitmap row h - 1 - y; bottom-up sources keep their order.
   // The top-down sources walk the image rows h - r1 .. h - 1 - r0 of the range.
   const int64_t y0 = h - r1, y1 = h - r0;
-  auto top = [&](int64_t y) { return out.data() + (h - 1 - y) * stride; };
-  auto stored = [&](int64_t r) { return out.data() + r * stride; };
+  const int64_t base = band ? r0 : 0;  // the bitmap row at out.data()
+  auto top = [&](int64_t y) { return out.data() + (h - 1 - y - base) * stride; };
+  auto stored = [&](int64_t r) { return out.data() + (r - base) * stride; };
 
   switch (src.code) {
     case 1:
@@ -169,6 +173,11 @@ bool ConvertDirect(const SourceFrame& src, std::span<uint8_t> rows, int64_t stri
 bool ConvertDirectRows(const SourceFrame& src, std::span<uint8_t> rows, int64_t stride,
                        int32_t firstRow, int32_t rowCount) {
   return Convert(src, rows, stride, false, firstRow, int64_t{firstRow} + rowCount);
+}
+
+bool ConvertDirectBand(const SourceFrame& src, std::span<uint8_t> band, int64_t stride,
+                       int32_t firstRow, int32_t rowCount) {
+  return Convert(src, band, stride, false, firstRow, int64_t{firstRow} + rowCount, true);
 }
 
 bool ConvertTo24(const SourceFrame& src, std::span<uint8_t> rows) {

@@ -31,6 +31,11 @@ bool ConvertDirect(const SourceFrame& src, std::span<uint8_t> rows, int64_t stri
 // stay in the cache. Fails as ConvertDirect does, and for a range outside the bitmap.
 bool ConvertDirectRows(const SourceFrame& src, std::span<uint8_t> rows, int64_t stride,
                        int32_t firstRow, int32_t rowCount);
+// ConvertDirectRows into `band`, which holds those rows alone (bitmap row firstRow first):
+// a frame can be drawn band by band from a small buffer and never written whole. Fails as
+// ConvertDirectRows does, except that `band` must hold rowCount rows, not the bitmap.
+bool ConvertDirectBand(const SourceFrame& src, std::span<uint8_t> band, int64_t stride,
+                       int32_t firstRow, int32_t rowCount);
 
 // The 24-bit bottom-up body of stride (3w + 3) & ~3 that AVI streams receive: like
 // ConvertDirect, but grey sources (3, 11, 14) become B = G = R. Code 1 is copied (a writer

@@ -29,8 +29,8 @@ void Recycle(uint8_t* frame, uint8_t*& spare) {
 
 // Makes `bitmap` and `copy` (the raw frame's) the shown image unless a caller is pinning
 // right now, in which case both are dropped.
-void PublishImage(StreamRecord& e, uint8_t* bitmap, uint8_t* copy, int32_t slot, uint8_t*& spare,
-                  std::atomic<uint32_t>& shownCount) {
+void PublishImage(StreamRecord& e, uint8_t* bitmap, uint8_t* copy, const PixelsLater& later,
+                  int32_t slot, uint8_t*& spare, std::atomic<uint32_t>& shownCount) {
   ShowState& s = e.show;
   if (!copy) {
     Recycle(bitmap, s.spareImage);
@@ -66,6 +66,7 @@ void PublishImage(StreamRecord& e, uint8_t* bitmap, uint8_t* copy, int32_t slot,
   }
   s.shownImage.store(bitmap, std::memory_order_relaxed);
   s.shownFrame = copy;
+  s.shownLater = later;
   s.shownSlot.store(slot, std::memory_order_relaxed);
   shownCount.fetch_add(1, std::memory_order_acq_rel);
   s.imageLock.fetch_and(~kLockPublishing, std::memory_order_release);
@@ -89,6 +90,23 @@ HGLOBAL CopyToHandle(const void* data, int64_t bytes) {
   return handle;
 }
 
+// A movable global block holding the bitmap the show step drew from `frame` without
+// writing its pixels; it belongs to the caller.
+HGLOBAL MakeLaterInHandle(const PixelsLater& later, const uint8_t* frame, size_t frameBytes,
+                          int64_t bytes) {
+  if (!frame || bytes <= 0 || bytes > int64_t{0xFFFFFFFF}) return nullptr;
+  HGLOBAL handle = GlobalAlloc(GMEM_MOVEABLE, static_cast<SIZE_T>(bytes));
+  if (!handle) return nullptr;
+  auto* to = static_cast<uint8_t*>(GlobalLock(handle));
+  const bool made = to && MakePixelsLater(later, frame, frameBytes, to, static_cast<size_t>(bytes));
+  if (to) GlobalUnlock(handle);
+  if (!made) {
+    GlobalFree(handle);
+    return nullptr;
+  }
+  return handle;
+}
+
 // Bytes of a packed bitmap the show step made: header, colour table and pixels.
 int64_t BitmapBytes(const uint8_t* bitmap) {
   BITMAPINFOHEADER h;
@@ -108,10 +126,12 @@ void ShowAndPublish(StreamRecord& e, const uint8_t* frame, int32_t slot,
   ShowHooks withSpare = hooks;
   withSpare.spare = &e.show.spareImage;
   withSpare.rawCopy = copy;
+  PixelsLater later;
+  withSpare.later = &later;
   uint8_t* bitmap = ShowStep(e, frame, e.frameBytes, callbacks, withSpare);
   if (bitmap) {
     Sleep(0);
-    PublishImage(e, bitmap, copy, slot, spare, shownCount);
+    PublishImage(e, bitmap, copy, later, slot, spare, shownCount);
   } else {
     spare = copy;
     shownCount.fetch_add(1, std::memory_order_acq_rel);
@@ -136,6 +156,7 @@ HGLOBAL PinAndCopy(StreamRecord& e, uint32_t flags, DWORD start, int64_t limit,
   if (previous != image) BlockFree(previous);
   if (s.pinnedFrame != s.shownFrame) BlockFree(s.pinnedFrame);
   s.pinnedFrame = s.shownFrame;
+  s.pinnedLater = s.shownLater;
   s.pinnedSlot.store(s.shownSlot.load(std::memory_order_relaxed), std::memory_order_relaxed);
   // Held before the pinning bit goes, so a publisher starting in between keeps the image.
   s.imageLock.fetch_or(kLockHeld, std::memory_order_acq_rel);
@@ -144,6 +165,8 @@ HGLOBAL PinAndCopy(StreamRecord& e, uint32_t flags, DWORD start, int64_t limit,
   uint32_t error = 0;
   if (!image) {
     error = KZ_ERR_NO_IMAGE;
+  } else if ((flags & KZ_IMAGE_AS_DRAWN) && s.pinnedLater.width != 0) {
+    copy = MakeLaterInHandle(s.pinnedLater, s.pinnedFrame, e.frameBytes, BitmapBytes(image));
   } else if (flags & KZ_IMAGE_AS_DRAWN) {
     copy = CopyToHandle(image, BitmapBytes(image));
   } else if (s.pinnedFrame) {
@@ -167,6 +190,8 @@ void ClearPublished(StreamRecord& e) {
   BlockFree(s.shownFrame);
   s.shownFrame = nullptr;
   s.pinnedFrame = nullptr;
+  s.shownLater = PixelsLater{};
+  s.pinnedLater = PixelsLater{};
   BlockFree(s.spareImage);
   s.spareImage = nullptr;
   s.imageLock.store(0, std::memory_order_release);

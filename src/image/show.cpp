@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
+#include <new>
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
@@ -76,14 +78,27 @@ void CopyAroundCache(uint8_t* to, const uint8_t* from, size_t n) {
 // and source rows are still in the core's cache when they are drawn and copied.
 constexpr int64_t kBandBytes = 128 * 1024;
 
-// Converts the frame into `rows` and draws it band by band, copying the frame's bytes of
-// each band into `rawCopy` (when given) as they are read. False, with nothing drawn, when
-// the frame cannot be converted.
+// The thread's band buffer, grown to `bytes` when it is smaller: a display thread
+// allocates it once.
+uint8_t* BandBuffer(size_t bytes) {
+  thread_local std::unique_ptr<uint8_t[]> buffer;
+  thread_local size_t size = 0;
+  if (size < bytes) {
+    buffer.reset(new (std::nothrow) uint8_t[bytes]);
+    size = buffer ? bytes : 0;
+  }
+  return buffer.get();
+}
+
+// Converts the frame and draws it band by band, copying the frame's bytes of each band into
+// `rawCopy` (when given) as they are read. The bands are converted into `rows`, or with
+// `bandRows` into that buffer of one band alone, leaving the bitmap's pixels unmade. False,
+// with nothing drawn, when the frame cannot be converted.
 bool ConvertAndDrawInBands(const SourceFrame& frame, uint8_t* bitmap, uint8_t* rows, int64_t stride,
-                           HDC dc, const KZDISPLAY& block, uint8_t* rawCopy) {
+                           int32_t band, uint8_t* bandRows, HDC dc, const KZDISPLAY& block,
+                           uint8_t* rawCopy) {
   const int32_t w = frame.width, h = frame.height;
   const std::span<uint8_t> pixels(rows, static_cast<size_t>(stride * h));
-  const int32_t band = static_cast<int32_t>(std::clamp<int64_t>(kBandBytes / stride, 1, h));
   // Which of the frame's bytes a band reads, roughly: its rows' share of the frame, counted
   // from the top for top-down formats. The shares of all bands make up the frame exactly.
   const PixelFormat* format = FormatByCode(frame.code);
@@ -92,9 +107,14 @@ bool ConvertAndDrawInBands(const SourceFrame& frame, uint8_t* bitmap, uint8_t* r
   auto share = [&](int64_t row) { return bytes * (bottomUp ? row : h - row) / h; };
   for (int32_t r = 0; r < h; r += band) {
     const int32_t n = std::min(band, h - r);
-    if (!ConvertDirectRows(frame, pixels, stride, r, n)) return false;
+    const bool converted =
+        bandRows ? ConvertDirectBand(frame, std::span(bandRows, static_cast<size_t>(n * stride)),
+                                     stride, r, n)
+                 : ConvertDirectRows(frame, pixels, stride, r, n);
+    if (!converted) return false;
     SetDIBitsToDevice(dc, block.left, block.top, static_cast<DWORD>(w), static_cast<DWORD>(h), 0, 0,
-                      static_cast<UINT>(r), static_cast<UINT>(n), rows + r * stride,
+                      static_cast<UINT>(r), static_cast<UINT>(n),
+                      bandRows ? bandRows : rows + r * stride,
                       reinterpret_cast<const BITMAPINFO*>(bitmap), DIB_RGB_COLORS);
     if (rawCopy) {
       const int64_t from = std::min(share(r), share(r + n)), to = std::max(share(r), share(r + n));
@@ -109,6 +129,18 @@ bool ConvertAndDrawInBands(const SourceFrame& frame, uint8_t* bitmap, uint8_t* r
 }
 
 }  // namespace
+
+bool MakePixelsLater(const PixelsLater& later, const uint8_t* frame, size_t frameBytes,
+                     uint8_t* out, size_t outBytes) {
+  const bool eightBit = IsEightBitOutput(later.format);
+  const int64_t bytes = PackedBitmapSize(later.width, later.height, eightBit);
+  if (bytes < 0 || static_cast<int64_t>(outBytes) < bytes) return false;
+  uint8_t* rows = WritePackedBitmapHeader(out, later.width, later.height, eightBit);
+  const int64_t stride = BitmapStride(later.width, eightBit);
+  const SourceFrame source{later.format, later.width, later.height,
+                           std::span<const uint8_t>(frame, frame ? frameBytes : 0), nullptr};
+  return ConvertDirect(source, std::span(rows, static_cast<size_t>(stride * later.height)), stride);
+}
 
 void PrepareShow(StreamRecord& rec) {
   ShowState& s = rec.show;
@@ -140,6 +172,7 @@ uint8_t* ShowStep(StreamRecord& rec, const uint8_t* source, size_t sourceBytes,
   const int64_t stride = BitmapStride(w, eightBit);
   const std::span<uint8_t> pixels(rows, static_cast<size_t>(stride * h));
 
+  if (hooks.later) *hooks.later = PixelsLater{};
   if (hooks.isStream) Sleep(0);
   bool drawing = true;
   if (callbacks.beforeDraw) {
@@ -161,8 +194,19 @@ uint8_t* ShowStep(StreamRecord& rec, const uint8_t* source, size_t sourceBytes,
     if (!source || need < 0 || static_cast<int64_t>(sourceBytes) < need) {
       drawing = false;
     } else if (inBands && dc) {
-      drawing = ConvertAndDrawInBands(frame, bitmap, rows, stride, dc, block, hooks.rawCopy);
+      const int32_t band = static_cast<int32_t>(std::clamp<int64_t>(kBandBytes / stride, 1, h));
+      // Pixels nobody sees before a caller asks for them are made then, from the raw copy;
+      // the palette of a PAL8 stream is not kept for that, so those frames are written.
+      uint8_t* bandRows = hooks.later && hooks.rawCopy && !hooks.afterDraw &&
+                                  !callbacks.afterDraw && block.format != KZ_FORMAT_PAL8
+                              ? BandBuffer(static_cast<size_t>(band * stride))
+                              : nullptr;
+      drawing = ConvertAndDrawInBands(frame, bitmap, rows, stride, band, bandRows, dc, block,
+                                      hooks.rawCopy);
       drawn = copied = drawing;
+      if (drawing && bandRows) {
+        *hooks.later = PixelsLater{static_cast<int32_t>(block.format), w, h};
+      }
     } else if (planned) {
       // Padding first: the converter writes pixels only.
       const int64_t used = eightBit ? w : 3 * int64_t{w};

@@ -9,6 +9,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "image/show_state.h"
+
 namespace kz {
 
 struct StreamRecord;
@@ -38,6 +40,10 @@ struct ShowHooks {
   // Receives a copy of the frame's `sourceBytes` bytes, made as the frame is converted,
   // whenever the step returns a bitmap.
   uint8_t* rawCopy = nullptr;
+  // When given with `rawCopy`: a frame drawn band by band with no callback to see its
+  // bitmap may be drawn from a small buffer, its bitmap's pixels left unmade (only its
+  // header is written) and described here, to be made from the raw copy when asked for.
+  PixelsLater* later = nullptr;
 };
 
 // Runs the step on `rec` (its active display block, plan, tables, targetDC and palette)
@@ -47,6 +53,12 @@ struct ShowHooks {
 // not drawn.
 uint8_t* ShowStep(StreamRecord& rec, const uint8_t* source, size_t sourceBytes,
                   const ShowCallbacks& callbacks, const ShowHooks& hooks);
+
+// Makes the packed bitmap, header and pixels, whose pixels the step left unmade (`later`
+// describes it) from the raw copy `frame` of `frameBytes` bytes, into `out`: the bytes the
+// step would have written. False when `out` is too small or the frame does not convert.
+bool MakePixelsLater(const PixelsLater& later, const uint8_t* frame, size_t frameBytes,
+                     uint8_t* out, size_t outBytes);
 
 // Rebuilds the plan and colour tables of `rec` for its display block (normalising the
 // block), or frees them when none is needed.

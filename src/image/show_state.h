@@ -11,6 +11,14 @@ namespace kz {
 struct Plan;
 struct AdjustTables;
 
+// What a bitmap whose pixels the show step left unmade needs to have them made later: the
+// frame it was drawn from, described (width 0: the bitmap holds its pixels).
+struct PixelsLater {
+  int32_t format = 0;
+  int32_t width = 0;
+  int32_t height = 0;
+};
+
 struct ShowState {
   int32_t shownWidth = 0;
   int32_t shownHeight = 0;
@@ -31,6 +39,9 @@ struct ShowState {
   // is never read.
   uint8_t* shownFrame = nullptr;
   uint8_t* pinnedFrame = nullptr;
+  // With the frames: whether their image's pixels are still to be made from them.
+  PixelsLater shownLater;
+  PixelsLater pinnedLater;
   // A bitmap neither shown nor held any more, kept by the publishing thread for its next
   // frame so that a running stream allocates no bitmap per frame.
   uint8_t* spareImage = nullptr;

@@ -194,6 +194,17 @@ TEST(DirectConversion, EveryFormatMatchesThePlainReference) {
           ASSERT_TRUE(ConvertDirectRows(src, banded, BitmapStride(w, eight), r, n));
         }
         ASSERT_EQ(banded, want) << row.name << " " << w << "x" << h << " in bands";
+        // And each band into a buffer of its rows alone, a guard byte after it.
+        const int64_t stride = BitmapStride(w, eight);
+        for (int r = 0, n = 3; r < h; r += n, n = n % 3 + 1) {
+          n = std::min(n, h - r);
+          std::vector<uint8_t> band(static_cast<size_t>(n * stride) + 1, 0xEE);
+          ASSERT_TRUE(
+              ConvertDirectBand(src, std::span(band.data(), band.size() - 1), stride, r, n));
+          ASSERT_TRUE(std::equal(band.begin(), band.end() - 1, want.begin() + r * stride))
+              << row.name << " " << w << "x" << h << " band at " << r;
+          ASSERT_EQ(band.back(), 0xEE);
+        }
       }
     }
   }
@@ -230,6 +241,12 @@ TEST(DirectConversion, RefusesShortFramesRowsAndUnknownCodes) {
     EXPECT_FALSE(ConvertDirectRows(i420, rows, 16, first, count)) << first << "+" << count;
   }
   EXPECT_TRUE(ConvertDirectRows(i420, rows, 16, 3, 0));
+  for (auto [first, count] : outside) {
+    EXPECT_FALSE(ConvertDirectBand(i420, rows, 16, first, count)) << first << "+" << count;
+  }
+  // A band buffer holds its rows alone: two rows of 16 fit 32 bytes, not 31.
+  EXPECT_TRUE(ConvertDirectBand(i420, std::span<uint8_t>(rows.data(), 32), 16, 1, 2));
+  EXPECT_FALSE(ConvertDirectBand(i420, std::span<uint8_t>(rows.data(), 31), 16, 1, 2));
   SourceFrame bad{15, 4, 4, frame, nullptr};
   EXPECT_FALSE(ConvertDirect(bad, rows, 12));
   SourceFrame empty{4, 0, 4, frame, nullptr};

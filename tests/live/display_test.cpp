@@ -1,6 +1,7 @@
 // Live display of the test-pattern camera: frames, pixels, changes, rates and stopping.
 #include <algorithm>
 #include <memory>
+#include <string>
 
 #include "image/convert.h"
 #include "image/pixfmt.h"
@@ -53,16 +54,28 @@ BITMAPINFOHEADER HeaderOf(const std::vector<uint8_t>& dib) {
 // Drawing into a window, the step converts, draws and copies the raw frame band by band;
 // these sizes put band edges and the copy's byte shares off every alignment, and the copy
 // goes to an odd address.
+// Drawn band by band, the step gives the whole frame's bitmap and raw copy; asked to, it
+// leaves the bitmap's pixels to be made from the raw copy, except where something sees them.
 TEST(ShowStepInBands, GivesTheWholeFrameBitmapAndRawCopy) {
   HWND window = CreateWindowExA(0, nullptr, "bands", WS_OVERLAPPEDWINDOW, 0, 0, 1100, 400, nullptr,
                                 nullptr, nullptr, nullptr);
   ASSERT_TRUE(window);
+  enum Later { kNotAsked, kMade, kWritten };
   struct Case {
     int32_t format, bits, w, h;
-  } const cases[] = {{KZ_FORMAT_YUY2, 16, 1000, 333},
-                     {KZ_FORMAT_RGB24, 24, 257, 300},
-                     {KZ_FORMAT_I420, 12, 318, 250},
-                     {KZ_FORMAT_Y800, 8, 3, 2}};
+    Later later;
+    bool afterDraw;
+  } const cases[] = {{KZ_FORMAT_YUY2, 16, 1000, 333, kNotAsked, false},
+                     {KZ_FORMAT_RGB24, 24, 257, 300, kNotAsked, false},
+                     {KZ_FORMAT_I420, 12, 318, 250, kNotAsked, false},
+                     {KZ_FORMAT_Y800, 8, 3, 2, kNotAsked, false},
+                     {KZ_FORMAT_YUY2, 16, 1000, 333, kMade, false},
+                     {KZ_FORMAT_RGB24, 24, 257, 300, kMade, false},
+                     {KZ_FORMAT_I420, 12, 318, 250, kMade, false},
+                     {KZ_FORMAT_Y800, 8, 3, 2, kMade, false},
+                     {KZ_FORMAT_PAL8, 8, 101, 7, kWritten, false},
+                     {KZ_FORMAT_UYVY, 16, 64, 40, kWritten, true}};
+  static std::vector<uint8_t> seen;  // the bitmap as the after-draw hook saw it
   uint32_t seed = 1;
   for (const Case& c : cases) {
     KZDISPLAY block{};
@@ -84,12 +97,47 @@ TEST(ShowStepInBands, GivesTheWholeFrameBitmapAndRawCopy) {
     std::vector<uint8_t> copy(frame.size() + 2, 0xEE);
     ShowHooks hooks;
     hooks.rawCopy = copy.data() + 1;
+    PixelsLater later{1, 1, 1};
+    if (c.later != kNotAsked) hooks.later = &later;
+    seen.clear();
+    if (c.afterDraw) {
+      hooks.context = const_cast<std::vector<uint8_t>*>(&want);
+      hooks.afterDraw = [](void* wanted, const void*, const void* bitmap) {
+        const size_t n = static_cast<const std::vector<uint8_t>*>(wanted)->size();
+        seen.assign(static_cast<const uint8_t*>(bitmap), static_cast<const uint8_t*>(bitmap) + n);
+      };
+    }
+    const std::string what =
+        std::to_string(c.w) + "x" + std::to_string(c.h) + " format " + std::to_string(c.format);
     uint8_t* bitmap = ShowStep(*rec, frame.data(), frame.size(), ShowCallbacks{}, hooks);
-    ASSERT_TRUE(bitmap);
-    EXPECT_TRUE(std::equal(want.begin(), want.end(), bitmap)) << c.w << "x" << c.h;
-    EXPECT_TRUE(std::equal(frame.begin(), frame.end(), copy.begin() + 1)) << c.w << "x" << c.h;
+    ASSERT_TRUE(bitmap) << what;
+    EXPECT_TRUE(std::equal(frame.begin(), frame.end(), copy.begin() + 1)) << what;
     EXPECT_EQ(copy.front(), 0xEE);
     EXPECT_EQ(copy.back(), 0xEE);
+    if (c.afterDraw) {
+      EXPECT_EQ(seen, want) << what;
+    }
+    if (c.later == kMade) {
+      EXPECT_EQ(later.format, c.format) << what;
+      EXPECT_EQ(later.width, c.w) << what;
+      EXPECT_EQ(later.height, c.h) << what;
+      // The header is there for the size of the image; the pixels come from the raw copy.
+      EXPECT_TRUE(std::equal(want.begin(), want.begin() + 40, bitmap)) << what;
+      std::vector<uint8_t> made(want.size() + 1, 0xEE);
+      ASSERT_TRUE(MakePixelsLater(later, copy.data() + 1, frame.size(), made.data(), want.size()))
+          << what;
+      EXPECT_TRUE(std::equal(want.begin(), want.end(), made.begin())) << what;
+      EXPECT_EQ(made.back(), 0xEE);
+      EXPECT_FALSE(
+          MakePixelsLater(later, copy.data() + 1, frame.size(), made.data(), want.size() - 1));
+      EXPECT_FALSE(
+          MakePixelsLater(later, copy.data() + 1, frame.size() - 1, made.data(), want.size()));
+    } else {
+      if (c.later == kWritten) {
+        EXPECT_EQ(later.width, 0) << what;
+      }
+      EXPECT_TRUE(std::equal(want.begin(), want.end(), bitmap)) << what;
+    }
     BlockFree(bitmap);
     ReleaseShow(*rec);
   }
