@@ -9,7 +9,8 @@
 //   ShowStep: the display thread's step on one frame (spare bitmap, direct conversion,
 //     SetDIBitsToDevice into the window). Peer: the conversion into 32-bit words alone.
 //   ShowStepFromRing: the same on the ring's frames in turn, with the bitmap and raw copy
-//     publishing keeps, so that frames and bitmaps come from memory as in a running display.
+//     publishing keeps, so that frames and bitmaps come from memory as in a running display;
+//     as there, the bitmap's pixels are left to be made from the raw copy when asked for.
 #include <benchmark/benchmark.h>
 #include <kzvideo.h>
 #include <kzwin_test.h>
@@ -177,10 +178,12 @@ void ShowStep(benchmark::State& state, size_t sources, bool published, bool rawC
   std::vector<uint8_t> copies[2] = {std::vector<uint8_t>(frames[0].size()),
                                     std::vector<uint8_t>(frames[0].size())};
   uint8_t* shown = nullptr;
+  kz::PixelsLater later;
   int64_t n = 0;
   auto step = [&] {
     const std::vector<uint8_t>& frame = frames[static_cast<size_t>(n) % sources];
     hooks.rawCopy = rawCopy ? copies[n % 2].data() : nullptr;
+    hooks.later = rawCopy ? &later : nullptr;  // as the display thread publishes
     uint8_t* bitmap = kz::ShowStep(*rec, frame.data(), frame.size(), {}, hooks);
     benchmark::DoNotOptimize(bitmap);
     // Publishing hands back the picture no longer shown.
