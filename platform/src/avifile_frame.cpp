@@ -449,7 +449,7 @@ LPVOID VFWAPI AVIStreamGetFrame(PGETFRAME g, LONG position) {
   IAVIFile* file = s->file;
   std::lock_guard fileLock(file->mutex);
   if (position < 0 || position >= s->length || !file->in) return nullptr;
-  const FrameRef* chunk = ChunkFor(s, position);
+  const FrameRef* chunk = ChunkFor(s, s->origin + position);
   if (!chunk) return nullptr;
   if (g->dibTs == chunk->ts) return g->dib.data();
   if (!Decode(g, file, chunk)) return nullptr;

@@ -97,6 +97,9 @@ struct FileStream : IAVIStream {
   std::vector<uint8_t> format;  // what AVIStreamReadFormat returns
   // Reading: data chunks sorted by position; the length counts drop chunks between them.
   std::vector<FrameRef> frames;
+  // Frame 0 is the first chunk: a start offset in the stream header (which the demuxer adds
+  // to every time stamp) does not make the stream that many empty frames longer.
+  int64_t origin = 0;
   int64_t length = 0;
   uint32_t largest = 0;
   bool scanned = false;  // no index: the table came from reading every chunk

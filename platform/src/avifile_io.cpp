@@ -286,7 +286,8 @@ void BuildFrameTable(IAVIFile* file, FileStream* stream) {
     if (f.key) key = f.ts;
     f.keyTs = key;
   }
-  stream->length = stream->frames.empty() ? 0 : stream->frames.back().ts + 1;
+  stream->origin = stream->frames.empty() ? 0 : stream->frames.front().ts;
+  stream->length = stream->frames.empty() ? 0 : stream->frames.back().ts + 1 - stream->origin;
 }
 
 }  // namespace

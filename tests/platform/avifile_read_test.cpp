@@ -85,6 +85,35 @@ TEST(AviRead, DropChunksRepeatThePreviousPicture) {
   EXPECT_EQ(frames[2], Pattern(w, h, 2));
 }
 
+// A start offset in the stream header does not turn into that many empty frames before
+// the first chunk: the stream is as long as its chunks, whatever the offset.
+TEST(AviRead, AStartOffsetAddsNoFrames) {
+  const int w = 32, h = 16;
+  std::string path = Path("start.avi");
+  {
+    AviWriter writer(path, w, h, nullptr, 10000);
+    ASSERT_EQ(writer.hr, 0);
+    for (int n = 0; n < 3; ++n) ASSERT_EQ(writer.Write(n), 0);
+  }
+  const auto written = FileBytes(path);
+  for (uint32_t start : {0u, 1u, 600000000u}) {
+    SCOPED_TRACE(start);
+    auto bytes = written;
+    auto strh = std::search(bytes.begin(), bytes.end(), "strh", "strh" + 4);
+    ASSERT_NE(strh, bytes.end());
+    std::memcpy(&*(strh + 8 + 28), &start, 4);  // dwStart
+    WriteBytes(path, bytes);
+    PAVISTREAM s = nullptr;
+    ASSERT_EQ(AVIStreamOpenFromFileA(&s, path.c_str(), streamtypeVIDEO, 0, 0, nullptr), 0);
+    const LONG length = AVIStreamLength(s);
+    AVIStreamRelease(s);
+    ASSERT_EQ(length, 3);
+    auto frames = ReadAll(path);
+    ASSERT_EQ(frames.size(), 3u);
+    for (int n = 0; n < 3; ++n) EXPECT_EQ(frames[size_t(n)], Pattern(w, h, n)) << n;
+  }
+}
+
 TEST(AviRead, GetFrameDeliversTheFormatsAskedFor) {
   const int w = 64, h = 48;
   std::string path = Path("formats.avi");
