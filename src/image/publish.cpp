@@ -75,36 +75,28 @@ void PublishImage(StreamRecord& e, uint8_t* bitmap, uint8_t* copy, const PixelsL
   for (uint8_t* old : freeFrames) Recycle(old, spare);
 }
 
-// A movable global block holding a copy of `bytes` bytes; it belongs to the caller.
-HGLOBAL CopyToHandle(const void* data, int64_t bytes) {
+// A movable global block of `bytes` bytes that `fill` writes (false: no block); it belongs
+// to the caller.
+template <class Fill>
+HGLOBAL FilledHandle(int64_t bytes, Fill fill) {
   if (bytes <= 0 || bytes > int64_t{0xFFFFFFFF}) return nullptr;
   HGLOBAL handle = GlobalAlloc(GMEM_MOVEABLE, static_cast<SIZE_T>(bytes));
   if (!handle) return nullptr;
-  void* to = GlobalLock(handle);
-  if (!to) {
+  auto* to = static_cast<uint8_t*>(GlobalLock(handle));
+  const bool filled = to && fill(to, static_cast<size_t>(bytes));
+  if (to) GlobalUnlock(handle);
+  if (!filled) {
     GlobalFree(handle);
     return nullptr;
   }
-  std::memcpy(to, data, static_cast<size_t>(bytes));
-  GlobalUnlock(handle);
   return handle;
 }
 
-// A movable global block holding the bitmap the show step drew from `frame` without
-// writing its pixels; it belongs to the caller.
-HGLOBAL MakeLaterInHandle(const PixelsLater& later, const uint8_t* frame, size_t frameBytes,
-                          int64_t bytes) {
-  if (!frame || bytes <= 0 || bytes > int64_t{0xFFFFFFFF}) return nullptr;
-  HGLOBAL handle = GlobalAlloc(GMEM_MOVEABLE, static_cast<SIZE_T>(bytes));
-  if (!handle) return nullptr;
-  auto* to = static_cast<uint8_t*>(GlobalLock(handle));
-  const bool made = to && MakePixelsLater(later, frame, frameBytes, to, static_cast<size_t>(bytes));
-  if (to) GlobalUnlock(handle);
-  if (!made) {
-    GlobalFree(handle);
-    return nullptr;
-  }
-  return handle;
+HGLOBAL CopyToHandle(const void* data, int64_t bytes) {
+  return FilledHandle(bytes, [data](uint8_t* to, size_t n) {
+    std::memcpy(to, data, n);
+    return true;
+  });
 }
 
 // Bytes of a packed bitmap the show step made: header, colour table and pixels.
@@ -166,7 +158,10 @@ HGLOBAL PinAndCopy(StreamRecord& e, uint32_t flags, DWORD start, int64_t limit,
   if (!image) {
     error = KZ_ERR_NO_IMAGE;
   } else if ((flags & KZ_IMAGE_AS_DRAWN) && s.pinnedLater.width != 0) {
-    copy = MakeLaterInHandle(s.pinnedLater, s.pinnedFrame, e.frameBytes, BitmapBytes(image));
+    // The bitmap was drawn from the frame without its pixels being written: made now.
+    copy = FilledHandle(BitmapBytes(image), [&](uint8_t* to, size_t n) {
+      return MakePixelsLater(s.pinnedLater, s.pinnedFrame, e.frameBytes, to, n);
+    });
   } else if (flags & KZ_IMAGE_AS_DRAWN) {
     copy = CopyToHandle(image, BitmapBytes(image));
   } else if (s.pinnedFrame) {

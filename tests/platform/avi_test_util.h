@@ -126,6 +126,16 @@ struct AviWriter {
   }
 };
 
+// Writes pattern frames 0 .. frames - 1 (uncompressed without `options`), each with
+// `flags`; returns the first failure code.
+inline HRESULT WritePattern(const std::string& path, int w, int h, int frames, DWORD rate,
+                            const AVICOMPRESSOPTIONS* options, DWORD flags = 0) {
+  AviWriter writer(path, w, h, options, rate);
+  HRESULT hr = writer.hr;
+  for (int n = 0; hr == 0 && n < frames; ++n) hr = writer.Write(n, flags);
+  return hr;
+}
+
 // Writes `frames` pattern frames through the handler; returns the first failure code.
 inline HRESULT WriteAvi(const std::string& path, DWORD handler, int w, int h, int frames,
                         DWORD rate = 25000, DWORD keyEvery = 0, DWORD quality = 0xFFFFFFFFu) {
@@ -135,10 +145,7 @@ inline HRESULT WriteAvi(const std::string& path, DWORD handler, int w, int h, in
   o.dwQuality = quality;
   o.dwKeyFrameEvery = keyEvery;
   o.dwFlags = keyEvery ? AVICOMPRESSF_KEYFRAMES : 0;
-  AviWriter writer(path, w, h, &o, rate);
-  HRESULT hr = writer.hr;
-  for (int n = 0; hr == 0 && n < frames; ++n) hr = writer.Write(n, AVIIF_KEYFRAME);
-  return hr;
+  return WritePattern(path, w, h, frames, rate, &o, AVIIF_KEYFRAME);
 }
 
 // Every frame of the first video stream as 24-bit bottom-up pixels (empty on failure).
@@ -213,8 +220,8 @@ inline std::optional<std::string> Probe(const std::string& path, const std::stri
     std::printf("ffprobe missing: outside check skipped\n");
     return std::nullopt;
   }
-  return RunCommand("ffprobe -v error -count_frames -select_streams v:0 -show_entries " +
-                    entries + " -of default=nw=1 '" + path + "'");
+  return RunCommand("ffprobe -v error -count_frames -select_streams v:0 -show_entries " + entries +
+                    " -of default=nw=1 '" + path + "'");
 }
 
 }  // namespace avitest

@@ -49,11 +49,7 @@ TEST(AviRead, FfmpegFilesReadInOrderAndAtRandom) {
 TEST(AviRead, DropChunksRepeatThePreviousPicture) {
   const int w = 32, h = 16;
   std::string path = Path("drops.avi");
-  {
-    AviWriter writer(path, w, h, nullptr, 10000);
-    ASSERT_EQ(writer.hr, 0);
-    for (int n = 0; n < 3; ++n) ASSERT_EQ(writer.Write(n), 0);
-  }
+  ASSERT_EQ(WritePattern(path, w, h, 3, 10000, nullptr), 0);
   // Turn chunk 1 into a drop chunk: its size becomes 0 and its index entry follows.
   auto bytes = FileBytes(path);
   size_t movi = 0;
@@ -90,11 +86,7 @@ TEST(AviRead, DropChunksRepeatThePreviousPicture) {
 TEST(AviRead, AStartOffsetAddsNoFrames) {
   const int w = 32, h = 16;
   std::string path = Path("start.avi");
-  {
-    AviWriter writer(path, w, h, nullptr, 10000);
-    ASSERT_EQ(writer.hr, 0);
-    for (int n = 0; n < 3; ++n) ASSERT_EQ(writer.Write(n), 0);
-  }
+  ASSERT_EQ(WritePattern(path, w, h, 3, 10000, nullptr), 0);
   const auto written = FileBytes(path);
   for (uint32_t start : {0u, 1u, 600000000u}) {
     SCOPED_TRACE(start);
