@@ -53,93 +53,84 @@ BITMAPINFOHEADER HeaderOf(const std::vector<uint8_t>& dib) {
 
 // Drawing into a window, the step converts, draws and copies the raw frame band by band;
 // these sizes put band edges and the copy's byte shares off every alignment, and the copy
-// goes to an odd address.
-// Drawn band by band, the step gives the whole frame's bitmap and raw copy; asked to, it
-// leaves the bitmap's pixels to be made from the raw copy, except where something sees them.
+// goes to an odd address. Asked to, it leaves the bitmap's pixels to be made from the raw
+// copy, except where something sees them (a PAL8 palette, an after-draw hook).
 TEST(ShowStepInBands, GivesTheWholeFrameBitmapAndRawCopy) {
   HWND window = CreateWindowExA(0, nullptr, "bands", WS_OVERLAPPEDWINDOW, 0, 0, 1100, 400, nullptr,
                                 nullptr, nullptr, nullptr);
   ASSERT_TRUE(window);
-  enum Later { kNotAsked, kMade, kWritten };
   struct Case {
     int32_t format, bits, w, h;
-    Later later;
-    bool afterDraw;
-  } const cases[] = {{KZ_FORMAT_YUY2, 16, 1000, 333, kNotAsked, false},
-                     {KZ_FORMAT_RGB24, 24, 257, 300, kNotAsked, false},
-                     {KZ_FORMAT_I420, 12, 318, 250, kNotAsked, false},
-                     {KZ_FORMAT_Y800, 8, 3, 2, kNotAsked, false},
-                     {KZ_FORMAT_YUY2, 16, 1000, 333, kMade, false},
-                     {KZ_FORMAT_RGB24, 24, 257, 300, kMade, false},
-                     {KZ_FORMAT_I420, 12, 318, 250, kMade, false},
-                     {KZ_FORMAT_Y800, 8, 3, 2, kMade, false},
-                     {KZ_FORMAT_PAL8, 8, 101, 7, kWritten, false},
-                     {KZ_FORMAT_UYVY, 16, 64, 40, kWritten, true}};
+    bool leavable, afterDraw;
+  } const cases[] = {
+      {KZ_FORMAT_YUY2, 16, 1000, 333, true, false}, {KZ_FORMAT_RGB24, 24, 257, 300, true, false},
+      {KZ_FORMAT_I420, 12, 318, 250, true, false},  {KZ_FORMAT_Y800, 8, 3, 2, true, false},
+      {KZ_FORMAT_PAL8, 8, 101, 7, false, false},    {KZ_FORMAT_UYVY, 16, 64, 40, false, true}};
   static std::vector<uint8_t> seen;  // the bitmap as the after-draw hook saw it
   uint32_t seed = 1;
   for (const Case& c : cases) {
-    KZDISPLAY block{};
-    block.size = sizeof block;
-    block.width = c.w;
-    block.height = c.h;
-    block.format = static_cast<uint32_t>(c.format);
-    block.bitCount = static_cast<uint32_t>(c.bits);
-    const int64_t bytes = SourceBytesNeeded(SourceFrame{c.format, c.w, c.h, {}, nullptr});
-    ASSERT_GT(bytes, 0);
-    std::vector<uint8_t> frame(static_cast<size_t>(bytes));
-    for (auto& b : frame) b = static_cast<uint8_t>((seed = seed * 1103515245 + 12345) >> 16);
-    const std::vector<uint8_t> want = Expected(block, frame);  // no window: one piece
+    for (bool ask : {false, true}) {
+      KZDISPLAY block{};
+      block.size = sizeof block;
+      block.width = c.w;
+      block.height = c.h;
+      block.format = static_cast<uint32_t>(c.format);
+      block.bitCount = static_cast<uint32_t>(c.bits);
+      const int64_t bytes = SourceBytesNeeded(SourceFrame{c.format, c.w, c.h, {}, nullptr});
+      ASSERT_GT(bytes, 0);
+      std::vector<uint8_t> frame(static_cast<size_t>(bytes));
+      for (auto& b : frame) b = static_cast<uint8_t>((seed = seed * 1103515245 + 12345) >> 16);
+      const std::vector<uint8_t> want = Expected(block, frame);  // no window: one piece
 
-    auto rec = std::make_unique<StreamRecord>();
-    rec->display = block;
-    rec->display.window = window;
-    PrepareShow(*rec);
-    std::vector<uint8_t> copy(frame.size() + 2, 0xEE);
-    ShowHooks hooks;
-    hooks.rawCopy = copy.data() + 1;
-    PixelsLater later{1, 1, 1};
-    if (c.later != kNotAsked) hooks.later = &later;
-    seen.clear();
-    if (c.afterDraw) {
-      hooks.context = const_cast<std::vector<uint8_t>*>(&want);
-      hooks.afterDraw = [](void* wanted, const void*, const void* bitmap) {
-        const size_t n = static_cast<const std::vector<uint8_t>*>(wanted)->size();
-        seen.assign(static_cast<const uint8_t*>(bitmap), static_cast<const uint8_t*>(bitmap) + n);
-      };
-    }
-    const std::string what =
-        std::to_string(c.w) + "x" + std::to_string(c.h) + " format " + std::to_string(c.format);
-    uint8_t* bitmap = ShowStep(*rec, frame.data(), frame.size(), ShowCallbacks{}, hooks);
-    ASSERT_TRUE(bitmap) << what;
-    EXPECT_TRUE(std::equal(frame.begin(), frame.end(), copy.begin() + 1)) << what;
-    EXPECT_EQ(copy.front(), 0xEE);
-    EXPECT_EQ(copy.back(), 0xEE);
-    if (c.afterDraw) {
-      EXPECT_EQ(seen, want) << what;
-    }
-    if (c.later == kMade) {
-      EXPECT_EQ(later.format, c.format) << what;
-      EXPECT_EQ(later.width, c.w) << what;
-      EXPECT_EQ(later.height, c.h) << what;
-      // The header is there for the size of the image; the pixels come from the raw copy.
-      EXPECT_TRUE(std::equal(want.begin(), want.begin() + 40, bitmap)) << what;
-      std::vector<uint8_t> made(want.size() + 1, 0xEE);
-      ASSERT_TRUE(MakePixelsLater(later, copy.data() + 1, frame.size(), made.data(), want.size()))
-          << what;
-      EXPECT_TRUE(std::equal(want.begin(), want.end(), made.begin())) << what;
-      EXPECT_EQ(made.back(), 0xEE);
-      EXPECT_FALSE(
-          MakePixelsLater(later, copy.data() + 1, frame.size(), made.data(), want.size() - 1));
-      EXPECT_FALSE(
-          MakePixelsLater(later, copy.data() + 1, frame.size() - 1, made.data(), want.size()));
-    } else {
-      if (c.later == kWritten) {
-        EXPECT_EQ(later.width, 0) << what;
+      auto rec = std::make_unique<StreamRecord>();
+      rec->display = block;
+      rec->display.window = window;
+      PrepareShow(*rec);
+      std::vector<uint8_t> copy(frame.size() + 2, 0xEE);
+      ShowHooks hooks;
+      hooks.rawCopy = copy.data() + 1;
+      PixelsLater later{1, 1, 1};
+      if (ask) hooks.later = &later;
+      seen.clear();
+      if (c.afterDraw) {
+        hooks.context = const_cast<std::vector<uint8_t>*>(&want);
+        hooks.afterDraw = [](void* wanted, const void*, const void* bitmap) {
+          const auto* b = static_cast<const uint8_t*>(bitmap);
+          seen.assign(b, b + static_cast<const std::vector<uint8_t>*>(wanted)->size());
+        };
       }
-      EXPECT_TRUE(std::equal(want.begin(), want.end(), bitmap)) << what;
+      const std::string what = std::to_string(c.w) + "x" + std::to_string(c.h) + " format " +
+                               std::to_string(c.format) + (ask ? " asked" : "");
+      uint8_t* bitmap = ShowStep(*rec, frame.data(), frame.size(), ShowCallbacks{}, hooks);
+      ASSERT_TRUE(bitmap) << what;
+      EXPECT_TRUE(std::equal(frame.begin(), frame.end(), copy.begin() + 1)) << what;
+      EXPECT_EQ(copy.front(), 0xEE);
+      EXPECT_EQ(copy.back(), 0xEE);
+      if (c.afterDraw) {
+        EXPECT_EQ(seen, want) << what;
+      }
+      if (!(ask && c.leavable)) {
+        if (ask) {
+          EXPECT_EQ(later.width, 0) << what;
+        }
+        EXPECT_TRUE(std::equal(want.begin(), want.end(), bitmap)) << what;
+      } else {
+        EXPECT_EQ(later.format, c.format) << what;
+        EXPECT_EQ(later.width, c.w) << what;
+        EXPECT_EQ(later.height, c.h) << what;
+        // The header is there for the size of the image; the pixels come from the raw copy.
+        EXPECT_TRUE(std::equal(want.begin(), want.begin() + 40, bitmap)) << what;
+        std::vector<uint8_t> made(want.size() + 1, 0xEE);
+        const uint8_t* raw = copy.data() + 1;
+        ASSERT_TRUE(MakePixelsLater(later, raw, frame.size(), made.data(), want.size())) << what;
+        EXPECT_TRUE(std::equal(want.begin(), want.end(), made.begin())) << what;
+        EXPECT_EQ(made.back(), 0xEE);
+        EXPECT_FALSE(MakePixelsLater(later, raw, frame.size(), made.data(), want.size() - 1));
+        EXPECT_FALSE(MakePixelsLater(later, raw, frame.size() - 1, made.data(), want.size()));
+      }
+      BlockFree(bitmap);
+      ReleaseShow(*rec);
     }
-    BlockFree(bitmap);
-    ReleaseShow(*rec);
   }
   DestroyWindow(window);
 }

@@ -48,6 +48,16 @@ inline void WriteBytes(const std::string& path, const std::vector<uint8_t>& byte
       .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
 }
 
+// AVIFile is set up once for the test program, and the scratch files go at its end.
+struct AviEnv : ::testing::Environment {
+  void SetUp() override { AVIFileInit(); }
+  void TearDown() override {
+    AVIFileExit();
+    RemoveScratch();
+  }
+};
+inline const auto* const kAviEnv = ::testing::AddGlobalTestEnvironment(new AviEnv);
+
 inline int Stride(int w) {
   return (3 * w + 3) & ~3;
 }

@@ -11,15 +11,6 @@ namespace {
 
 using namespace avitest;
 
-struct AviEnv : ::testing::Environment {
-  void SetUp() override { AVIFileInit(); }
-  void TearDown() override {
-    AVIFileExit();
-    RemoveScratch();
-  }
-};
-const auto* const kEnv = ::testing::AddGlobalTestEnvironment(new AviEnv);
-
 // Random positions give the frames reading in order gave: seeking back and across key
 // frames decodes from the right key frame. (What the frames hold is checked against the
 // raw file by the AVI playback tests.)

@@ -8,15 +8,6 @@ namespace {
 
 using namespace avitest;
 
-struct AviEnv : ::testing::Environment {
-  void SetUp() override { AVIFileInit(); }
-  void TearDown() override {
-    AVIFileExit();
-    RemoveScratch();
-  }
-};
-const auto* const kEnv = ::testing::AddGlobalTestEnvironment(new AviEnv);
-
 bool HasH264() {
   AVICOMPRESSOPTIONS o{};
   o.fccHandler = mmioFOURCC('H', '2', '6', '4');
@@ -69,8 +60,9 @@ TEST(AviWrite, EveryHandlerRoundTrips) {
       }
     }
 
-    const auto probed = Probe(
-        path, "stream=codec_name,width,height,nb_read_frames,r_frame_rate -show_entries "
+    const auto probed =
+        Probe(path,
+              "stream=codec_name,width,height,nb_read_frames,r_frame_rate -show_entries "
               "format=nb_streams");
     if (!probed) continue;
     for (const std::string& entry :
