@@ -7,6 +7,7 @@
 #include "frame/blocks.h"
 #include "frame/errors.h"
 #include "frame/session.h"
+#include "live/ring.h"
 
 namespace kz {
 namespace {
@@ -125,7 +126,7 @@ bool ReleaseEntry(StreamRecord* entry, uint32_t generation) {
   DropCaptureWindow(window);
 
   std::lock_guard lock(StreamTableMutex());
-  BlockFree(entry->ring);
+  FreeRing(*entry);
   BlockFree(entry->rec.recordWork);
   BlockFree(entry->show.resamplePlan);
   BlockFree(entry->show.adjustTables);

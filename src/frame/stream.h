@@ -67,7 +67,8 @@ struct StreamRecord {
   KZRECORD record{};
   KZEXPORT save{};
 
-  // The frame ring (live streams: 16-byte slot headers; playback and export: none).
+  // The frame ring (live streams: the 16-byte slot headers, their frames in `live`;
+  // playback and export: the frames).
   uint8_t* ring = nullptr;
   std::atomic<uint32_t> readCount{0};
   std::atomic<uint32_t> writeCount{0};

@@ -27,17 +27,12 @@ void Recycle(uint8_t* frame, uint8_t*& spare) {
   }
 }
 
-// Makes `bitmap` and `copy` (the raw frame's) the shown image unless a caller is pinning
-// right now, in which case both are dropped.
-void PublishImage(StreamRecord& e, uint8_t* bitmap, uint8_t* copy, const PixelsLater& later,
+// Makes `bitmap` and `frame` (the raw frame's block) the shown image unless a caller is
+// pinning right now, in which case the bitmap is dropped and false returned: `frame` is
+// then still the caller's.
+bool PublishImage(StreamRecord& e, uint8_t* bitmap, uint8_t* frame, const PixelsLater& later,
                   int32_t slot, uint8_t*& spare, std::atomic<uint32_t>& shownCount) {
   ShowState& s = e.show;
-  if (!copy) {
-    Recycle(bitmap, s.spareImage);
-    shownCount.fetch_add(1, std::memory_order_acq_rel);
-    return;
-  }
-
   // The publisher's bit goes up first and the caller's is tested after: of a caller and
   // the publisher, whichever sets its bit second sees the other's and gives way.
   const uint32_t before = s.imageLock.fetch_or(kLockPublishing, std::memory_order_acq_rel);
@@ -45,8 +40,7 @@ void PublishImage(StreamRecord& e, uint8_t* bitmap, uint8_t* copy, const PixelsL
     s.imageLock.fetch_and(~kLockPublishing, std::memory_order_release);
     shownCount.fetch_add(1, std::memory_order_acq_rel);
     Recycle(bitmap, s.spareImage);
-    spare = copy;
-    return;
+    return false;
   }
   uint8_t* oldImage = s.shownImage.load(std::memory_order_relaxed);
   uint8_t* oldFrame = s.shownFrame;
@@ -65,7 +59,7 @@ void PublishImage(StreamRecord& e, uint8_t* bitmap, uint8_t* copy, const PixelsL
     if (oldFrame != s.pinnedFrame) freeFrames[0] = oldFrame;
   }
   s.shownImage.store(bitmap, std::memory_order_relaxed);
-  s.shownFrame = copy;
+  s.shownFrame = frame;
   s.shownLater = later;
   s.shownSlot.store(slot, std::memory_order_relaxed);
   shownCount.fetch_add(1, std::memory_order_acq_rel);
@@ -73,6 +67,7 @@ void PublishImage(StreamRecord& e, uint8_t* bitmap, uint8_t* copy, const PixelsL
   // Freed after the lock bit is down: a caller waits only for the pointer swaps.
   for (uint8_t* image : freeImages) Recycle(image, s.spareImage);
   for (uint8_t* old : freeFrames) Recycle(old, spare);
+  return true;
 }
 
 // A movable global block of `bytes` bytes that `fill` writes (false: no block); it belongs
@@ -110,23 +105,33 @@ int64_t BitmapBytes(const uint8_t* bitmap) {
 
 void ShowAndPublish(StreamRecord& e, const uint8_t* frame, int32_t slot,
                     const ShowCallbacks& callbacks, const ShowHooks& hooks,
-                    std::atomic<uint32_t>& shownCount, uint8_t*& spare) {
-  // The raw frame is copied by the step as it reads it, while its ring slot is still held,
-  // and outside the lock so that a caller never waits for the copy.
-  uint8_t* copy = spare ? spare : static_cast<uint8_t*>(BlockAlloc(e.frameBytes));
+                    std::atomic<uint32_t>& shownCount, uint8_t*& spare, uint8_t** frameBlock) {
+  // A block for the raw frame: the copy that the step makes as it reads the frame (while
+  // its ring slot is still held, and outside the lock so that a caller never waits for
+  // it), or what the slot gets in exchange for its own block.
+  uint8_t* block = spare ? spare : static_cast<uint8_t*>(BlockAlloc(e.frameBytes));
   spare = nullptr;
+  const bool handOver = frameBlock && block;
   ShowHooks withSpare = hooks;
   withSpare.spare = &e.show.spareImage;
-  withSpare.rawCopy = copy;
+  withSpare.rawCopy = handOver ? nullptr : block;
+  withSpare.keepsFrame = handOver;
   PixelsLater later;
   withSpare.later = &later;
   uint8_t* bitmap = ShowStep(e, frame, e.frameBytes, callbacks, withSpare);
-  if (bitmap) {
-    Sleep(0);
-    PublishImage(e, bitmap, copy, later, slot, spare, shownCount);
-  } else {
-    spare = copy;
+  if (!bitmap || !block) {
+    Recycle(bitmap, e.show.spareImage);
+    spare = block;
     shownCount.fetch_add(1, std::memory_order_acq_rel);
+    return;
+  }
+  Sleep(0);
+  if (!handOver) {
+    if (!PublishImage(e, bitmap, block, later, slot, spare, shownCount)) spare = block;
+  } else if (PublishImage(e, bitmap, *frameBlock, later, slot, spare, shownCount)) {
+    *frameBlock = block;
+  } else {
+    spare = block;
   }
 }
 

@@ -16,12 +16,16 @@ namespace kz {
 struct StreamRecord;
 
 // Runs the show step on `frame` (ring slot `slot`, `frameBytes` bytes) and publishes the
-// bitmap. The frame counts in `shownCount` whether or not a bitmap could be made, before
-// the lock bit goes down, so a caller that sees the new image also sees its count.
-// `spare` is the thread's recycled frame buffer (freed by the thread when it ends).
+// bitmap with the raw frame. The frame counts in `shownCount` whether or not a bitmap could
+// be made, before the lock bit goes down, so a caller that sees the new image also sees its
+// count. `spare` is the thread's recycled frame buffer (freed by the thread when it ends).
+// `frameBlock`, when given, is the block holding `frame` (a ring slot the caller holds):
+// the block itself is published and the slot gets the spare in its place; otherwise the
+// frame is copied.
 void ShowAndPublish(StreamRecord& e, const uint8_t* frame, int32_t slot,
                     const ShowCallbacks& callbacks, const ShowHooks& hooks,
-                    std::atomic<uint32_t>& shownCount, uint8_t*& spare);
+                    std::atomic<uint32_t>& shownCount, uint8_t*& spare,
+                    uint8_t** frameBlock = nullptr);
 
 // The caller's side: pins the shown image and copies it (the drawn bitmap with
 // KZ_IMAGE_AS_DRAWN, else the raw frame published with it) into a handle the caller owns.

@@ -197,7 +197,7 @@ uint8_t* ShowStep(StreamRecord& rec, const uint8_t* source, size_t sourceBytes,
       const int32_t band = static_cast<int32_t>(std::clamp<int64_t>(kBandBytes / stride, 1, h));
       // Pixels nobody sees before a caller asks for them are made then, from the raw copy;
       // the palette of a PAL8 stream is not kept for that, so those frames are written.
-      uint8_t* bandRows = hooks.later && hooks.rawCopy && !hooks.afterDraw &&
+      uint8_t* bandRows = hooks.later && (hooks.rawCopy || hooks.keepsFrame) && !hooks.afterDraw &&
                                   !callbacks.afterDraw && block.format != KZ_FORMAT_PAL8
                               ? BandBuffer(static_cast<size_t>(band * stride))
                               : nullptr;

@@ -40,9 +40,12 @@ struct ShowHooks {
   // Receives a copy of the frame's `sourceBytes` bytes, made as the frame is converted,
   // whenever the step returns a bitmap.
   uint8_t* rawCopy = nullptr;
-  // When given with `rawCopy`: a frame drawn band by band with no callback to see its
-  // bitmap may be drawn from a small buffer, its bitmap's pixels left unmade (only its
-  // header is written) and described here, to be made from the raw copy when asked for.
+  // The caller keeps the frame itself with the bitmap (no copy is made).
+  bool keepsFrame = false;
+  // When given with `rawCopy` or `keepsFrame`: a frame drawn band by band with no callback
+  // to see its bitmap may be drawn from a small buffer, its bitmap's pixels left unmade
+  // (only its header is written) and described here, to be made from the raw frame kept
+  // with it when asked for.
   PixelsLater* later = nullptr;
 };
 

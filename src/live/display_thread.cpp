@@ -44,7 +44,7 @@ void ApplyDisplayRate(StreamRecord& e) {
 
 void ShowLiveFrame(StreamRecord& e, uint8_t*& spare) {
   const uint32_t r = ChooseForDisplay(e);
-  const uint8_t* frame = SlotFrame(e, r);
+  uint8_t*& block = SlotFrameBlock(e, r);
   const KZDISPLAY& d = e.display;
   ShowCallbacks callbacks;
   callbacks.beforeDraw = d.beforeDrawCallback;
@@ -54,8 +54,10 @@ void ShowLiveFrame(StreamRecord& e, uint8_t*& spare) {
   hooks.context = &e;
   hooks.isStream = true;
   hooks.aviWrite = e.live.aviWriter.load(std::memory_order_acquire);
-  ShowAndPublish(e, frame, static_cast<int32_t>(r % kLiveSlots), callbacks, hooks,
-                 e.live.framesShown, spare);
+  // Nobody reads the slot after the display: its frame is published by handing the block
+  // over.
+  ShowAndPublish(e, block, static_cast<int32_t>(r % kLiveSlots), callbacks, hooks,
+                 e.live.framesShown, spare, &block);
   FinishForDisplay(e, r);
   Sleep(0);
 }

@@ -8,7 +8,9 @@
 
 namespace kz {
 
-// The 16-byte header in front of every frame of a live ring.
+constexpr int32_t kLiveSlots = 8;
+
+// The 16-byte header of every slot of a live ring.
 struct SlotHeader {
   uint32_t requestTime;   // millisecond clock at the request
   uint32_t requestWraps;  // times the clock had passed 2^32 since the stream opened
@@ -80,6 +82,11 @@ struct LiveState {
   // 1 while the recording has begun and takes frames (its start time has come): the grab
   // thread requests record frames and the display leaves record frames to it only then.
   std::atomic<uint32_t> recordBegun{0};
+
+  // The frame of each ring slot, a block of its own: the display publishes a shown frame by
+  // taking its block and giving the slot another, instead of copying the frame. Changed
+  // only by the consumer that holds the slot, before it hands the slot back.
+  uint8_t* slotFrames[kLiveSlots] = {};
 
   // The one consumer working on the ring's head right now (0, 1 display, 2 record).
   std::atomic<uint32_t> consumer{0};

@@ -35,18 +35,20 @@ StreamRecord* EntryOfWindow(HWND window) {
 
 }  // namespace
 
-int64_t SlotStride(uint32_t frameBytes) {
-  return (int64_t{frameBytes} + int64_t{sizeof(SlotHeader)} + 15) & ~int64_t{15};
-}
-
 bool AllocateRing(StreamRecord& e, uint32_t frameBytes) {
   if (frameBytes == 0) return false;
-  const int64_t bytes = SlotStride(frameBytes) * kLiveSlots;
-  if (bytes > int64_t{0xFFFFFFFF}) return false;
-  auto* ring = static_cast<uint8_t*>(BlockAlloc(static_cast<size_t>(bytes)));
+  constexpr size_t kHeaders = sizeof(SlotHeader) * kLiveSlots;
+  auto* ring = static_cast<uint8_t*>(BlockAlloc(kHeaders));
   if (!ring) return false;
-  std::memset(ring, 0, static_cast<size_t>(bytes));
+  std::memset(ring, 0, kHeaders);
   e.ring = ring;
+  for (uint8_t*& frame : e.live.slotFrames) {
+    frame = static_cast<uint8_t*>(BlockAlloc(frameBytes));
+    if (!frame) {
+      FreeRing(e);
+      return false;
+    }
+  }
   e.frameBytes = frameBytes;
   e.slotCount = kLiveSlots;
   e.readCount.store(0, std::memory_order_relaxed);
@@ -54,13 +56,25 @@ bool AllocateRing(StreamRecord& e, uint32_t frameBytes) {
   return true;
 }
 
+void FreeRing(StreamRecord& e) {
+  for (uint8_t*& frame : e.live.slotFrames) {
+    BlockFree(frame);
+    frame = nullptr;
+  }
+  BlockFree(e.ring);
+  e.ring = nullptr;
+}
+
 SlotHeader* SlotHead(StreamRecord& e, uint32_t count) {
-  const uint32_t slot = count % static_cast<uint32_t>(kLiveSlots);
-  return reinterpret_cast<SlotHeader*>(e.ring + slot * SlotStride(e.frameBytes));
+  return reinterpret_cast<SlotHeader*>(e.ring) + count % static_cast<uint32_t>(kLiveSlots);
 }
 
 uint8_t* SlotFrame(StreamRecord& e, uint32_t count) {
-  return reinterpret_cast<uint8_t*>(SlotHead(e, count)) + sizeof(SlotHeader);
+  return SlotFrameBlock(e, count);
+}
+
+uint8_t*& SlotFrameBlock(StreamRecord& e, uint32_t count) {
+  return e.live.slotFrames[count % static_cast<uint32_t>(kLiveSlots)];
 }
 
 uint32_t SlotWant(StreamRecord& e, uint32_t count) {
@@ -92,7 +106,7 @@ bool StoreFrame(StreamRecord& e, const VIDEOHDR* header) {
   slot->requestWraps = next.requestWraps;
   slot->recordNumber = next.recordNumber;
   WantOf(e, write).store(next.want, std::memory_order_relaxed);
-  std::memcpy(slot + 1, header->lpData, e.frameBytes);
+  std::memcpy(SlotFrame(e, write), header->lpData, e.frameBytes);
   e.writeCount.store(write + 1, std::memory_order_release);
   return true;
 }

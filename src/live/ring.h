@@ -1,6 +1,6 @@
 // The frame ring of a live stream: eight slots of a 16-byte header and one frame as the
 // driver delivered it, filled by the frame callback and emptied by the display and record
-// threads.
+// threads. The headers lie side by side in the ring block; each frame is a block of its own.
 //
 // The counters `writeCount` (frame callback only) and `readCount` (the consumer holding
 // the claim) are unsigned 32-bit values that simply wrap: 8 divides 2^32, so a count's
@@ -20,19 +20,19 @@ namespace kz {
 
 struct StreamRecord;
 
-constexpr int32_t kLiveSlots = 8;
 enum : uint32_t { kWantDisplay = 1, kWantRecord = 2 };
 
-// Bytes from one slot to the next: header and frame, rounded up to 16 so that every slot
-// header is aligned for atomic access whatever the frame size.
-int64_t SlotStride(uint32_t frameBytes);
 // Allocates the ring for frames of `frameBytes` bytes and zeroes the counters. False (and
-// no ring) when the size does not fit the memory table or memory is short.
+// no ring) when memory is short.
 bool AllocateRing(StreamRecord& e, uint32_t frameBytes);
+// Frees the ring's headers and frames (no thread may use them any more).
+void FreeRing(StreamRecord& e);
 
 // The slot of a counter value.
 SlotHeader* SlotHead(StreamRecord& e, uint32_t count);
 uint8_t* SlotFrame(StreamRecord& e, uint32_t count);
+// The slot's frame block itself, for a consumer holding the slot to exchange.
+uint8_t*& SlotFrameBlock(StreamRecord& e, uint32_t count);
 uint32_t SlotWant(StreamRecord& e, uint32_t count);
 uint32_t RingFill(const StreamRecord& e);
 

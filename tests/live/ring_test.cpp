@@ -11,6 +11,7 @@
 
 #include "frame/blocks.h"
 #include "frame/stream.h"
+#include "image/publish.h"
 #include "live/ring.h"
 
 namespace kz {
@@ -26,7 +27,7 @@ struct RingFixture {
     EXPECT_TRUE(AllocateRing(*e, kFrame));
     e->running.store(kGrabBit | kDisplayBit);
   }
-  ~RingFixture() { BlockFree(e->ring); }
+  ~RingFixture() { FreeRing(*e); }
 
   // Stores a frame whose bytes are all `fill`, requested for `want`.
   bool Store(uint8_t fill, uint32_t want, uint32_t bytesUsed = kFrame,
@@ -187,9 +188,67 @@ TEST(LiveRing, OneConsumerAtATimeHoldsTheClaim) {
   ReleaseRing(*f.e, kWantRecord);
 }
 
+// The display publishes the frame it shows by handing the slot's block over and putting its
+// spare block into the slot; while a caller pins the image, the slot keeps its block. Blocks
+// go round without allocations and all come back.
+TEST(LiveRing, TheShownFrameIsPublishedByHandingItsBlockOver) {
+  const int blocksBefore = BlockCount();
+  {
+    RingFixture f;
+    StreamRecord& e = *f.e;
+    e.display.size = sizeof e.display;
+    e.display.format = KZ_FORMAT_YUY2;  // 4 x 3 YUY2: the fixture's 24 bytes
+    e.display.width = 4;
+    e.display.height = 3;
+    PrepareShow(e);
+    std::atomic<uint32_t> shown{0};
+    uint8_t* spare = nullptr;
+    // Shows the newest frame as the display thread does; the block it showed.
+    auto show = [&] {
+      const uint32_t r = ChooseForDisplay(e);
+      uint8_t*& slot = SlotFrameBlock(e, r);
+      uint8_t* const block = slot;
+      ShowAndPublish(e, block, static_cast<int32_t>(r % kLiveSlots), ShowCallbacks{}, ShowHooks{},
+                     shown, spare, &slot);
+      FinishForDisplay(e, r);
+      return block;
+    };
+    ASSERT_TRUE(f.Store(1, kWantDisplay));
+    ASSERT_TRUE(f.Store(2, kWantDisplay));
+    uint8_t* const first = show();
+    EXPECT_EQ(e.show.shownFrame, first);
+    EXPECT_NE(SlotFrameBlock(e, 1), first);
+    EXPECT_EQ(spare, nullptr);
+    for (uint8_t fill = 3; fill < 3 + kLiveSlots; ++fill) ASSERT_TRUE(f.Store(fill, kWantDisplay));
+    // Every slot has been written again since; the published frame is untouched.
+    EXPECT_EQ(std::vector<uint8_t>(first, first + kFrame), std::vector<uint8_t>(kFrame, 2));
+
+    e.show.imageLock.fetch_or(2);  // a caller pinning right now: the new image is dropped
+    uint8_t* const dropped = show();
+    e.show.imageLock.fetch_and(~2u);
+    EXPECT_EQ(e.show.shownFrame, first);
+    EXPECT_EQ(SlotFrameBlock(e, 9), dropped);
+    ASSERT_NE(spare, nullptr);
+
+    const int blocksRunning = BlockCount();
+    ASSERT_TRUE(f.Store(11, kWantDisplay));
+    uint8_t* const second = show();
+    EXPECT_EQ(e.show.shownFrame, second);
+    EXPECT_EQ(spare, first);  // the frame shown before is the next spare
+    EXPECT_EQ(BlockCount(), blocksRunning);
+    EXPECT_EQ(shown.load(), 3u);
+    ClearPublished(e);
+    BlockFree(spare);
+    ReleaseShow(e);
+  }
+  EXPECT_EQ(BlockCount(), blocksBefore);
+}
+
 // A producer stores numbered frames while a display and a recording consume them on
 // threads of their own: every frame read is whole, frames come in order, each recorded
-// frame is one the recording wanted, and the counters end where the frames say.
+// frame is one the recording wanted, and the counters end where the frames say. The
+// display keeps each frame it shows by taking the slot's block and giving it the block it
+// kept before, which nobody may have written to in between.
 TEST(LiveRing, HandoverBetweenThreadsKeepsFramesWholeAndInOrder) {
   RingFixture f;
   f.e->running.store(kGrabBit | kDisplayBit | kRecordBit);
@@ -201,30 +260,41 @@ TEST(LiveRing, HandoverBetweenThreadsKeepsFramesWholeAndInOrder) {
   std::atomic<uint32_t> recorded{0};
   std::atomic<uint32_t> shown{0};
 
-  auto check = [&](uint32_t count, uint32_t* last) {
+  // The frame number in `p`, counting a frame whose bytes do not follow from it as bad.
+  auto whole = [&](const uint8_t* p) {
     uint32_t n;
-    const uint8_t* p = SlotFrame(*f.e, count);
     std::memcpy(&n, p, 4);
     for (uint32_t i = 4; i < kFrame; ++i) {
       if (p[i] != static_cast<uint8_t>(n + i)) bad.fetch_add(1);
     }
+    return n;
+  };
+  auto check = [&](uint32_t count, uint32_t* last) {
+    const uint32_t n = whole(SlotFrame(*f.e, count));
     if (*last != 0xFFFFFFFF && n <= *last) bad.fetch_add(1);
     *last = n;
     return n;
   };
   std::thread display([&] {
     uint32_t last = 0xFFFFFFFF;
+    uint8_t* kept = static_cast<uint8_t*>(BlockAlloc(kFrame));
+    bool keeping = false;
     while (!done.load() || RingFill(*f.e) != 0) {
       if (!ClaimRing(*f.e, kWantDisplay)) continue;
       if (HeadForDisplay(*f.e)) {
         const uint32_t r = ChooseForDisplay(*f.e);
         check(r, &last);
+        if (keeping && whole(kept) >= last) bad.fetch_add(1);
+        std::swap(SlotFrameBlock(*f.e, r), kept);
+        keeping = true;
         FinishForDisplay(*f.e, r);
         shown.fetch_add(1);
       }
       ReleaseRing(*f.e, kWantDisplay);
       std::this_thread::yield();
     }
+    if (keeping && whole(kept) != last) bad.fetch_add(1);
+    BlockFree(kept);
   });
   std::thread record([&] {
     uint32_t last = 0xFFFFFFFF;
