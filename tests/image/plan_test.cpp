@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstring>
 #include <random>
+#include <tuple>
 #include <vector>
 
 #include "image/colour.h"
@@ -21,48 +22,63 @@
 namespace kz {
 namespace {
 
-KZDISPLAY Block(int32_t code, int32_t w, int32_t h) {
+// A block of the format and size; a zoom other than 0 turns zooming on.
+KZDISPLAY Block(int32_t code, int32_t w, int32_t h, double zoom = 0, uint32_t resampling = 0) {
   KZDISPLAY b{};
   b.size = sizeof(KZDISPLAY);
   b.width = w;
   b.height = h;
   b.format = static_cast<uint32_t>(code);
   b.bitCount = FormatByCode(code)->bits;
+  b.drawFlags = zoom != 0 ? KZ_DRAW_ZOOM : 0;
+  b.zoom = zoom;
+  b.resampling = resampling;
   return b;
 }
 
-// Converts through the plan when one is made, else directly; returns the pixel rows of
-// the packed bitmap and its size.
+void Crop(KZDISPLAY& b, int32_t left, int32_t top, int32_t w, int32_t h) {
+  b.drawFlags = KZ_DRAW_CROP;
+  b.cropLeft = left, b.cropTop = top, b.cropWidth = w, b.cropHeight = h;
+}
+
+// The plan BuildPlan makes for a block (normalising it), freed on leaving.
+struct Built {
+  explicit Built(KZDISPLAY& b, uint32_t flagsBefore = 0)
+      : flags(flagsBefore), ok(BuildPlan(b, plan, tables, w, h, flags)) {}
+  ~Built() { FreePlan(plan, tables); }
+  Plan* plan = nullptr;
+  AdjustTables* tables = nullptr;
+  int32_t w = 0, h = 0;
+  uint32_t flags;
+  bool ok;
+};
+
+// The pixel rows of the packed bitmap and its size, converted through the plan when one is
+// made, else directly.
 struct Out {
   std::vector<uint8_t> rows;
-  int32_t w = 0, h = 0;
-  bool planned = false;
-  int64_t stride = 0;
+  int32_t w, h;
+  bool planned;
+  int64_t stride;
+  int bpp;
   // Pixel (x, y), y = 0 the top image row; channel k of B, G, R (or the grey byte).
   int At(int x, int y, int k = 0) const {
     return rows[static_cast<size_t>((h - 1 - y) * stride + x * bpp + k)];
   }
-  int bpp = 3;
 };
 
 Out Convert(KZDISPLAY b, const std::vector<uint8_t>& frame, const uint8_t* palette = nullptr) {
-  Plan* plan = nullptr;
-  AdjustTables* tables = nullptr;
-  Out o;
-  uint32_t flags = 0;
-  o.planned = BuildPlan(b, plan, tables, o.w, o.h, flags);
+  const Built p(b);
   const bool eight = IsEightBitOutput(static_cast<int32_t>(b.format));
-  o.bpp = eight ? 1 : 3;
-  o.stride = BitmapStride(o.w, eight);
+  Out o{{}, p.w, p.h, p.ok, BitmapStride(p.w, eight), eight ? 1 : 3};
   o.rows.assign(static_cast<size_t>(o.stride * o.h), 0);
   SourceFrame src{static_cast<int32_t>(b.format), b.width, b.height, frame, palette};
   if (o.planned) {
-    RunGeneralConverter(*plan, *tables, flags, b, src, o.rows.data() + (o.h - 1) * o.stride,
+    RunGeneralConverter(*p.plan, *p.tables, p.flags, b, src, o.rows.data() + (o.h - 1) * o.stride,
                         -o.stride, eight);
   } else {
     EXPECT_TRUE(ConvertDirect(src, o.rows, o.stride));
   }
-  FreePlan(plan, tables);
   return o;
 }
 
@@ -108,48 +124,33 @@ TEST(Plan, IdentityGeometryMatchesTheDirectConversionForEveryFormat) {
 struct Grid {
   int w, h;
   std::vector<std::pair<int, int>> at;  // source (x, y) of each pixel
-  std::pair<int, int>& operator()(int x, int y) { return at[static_cast<size_t>(y * w + x)]; }
+  std::pair<int, int> operator()(int x, int y) const { return at[static_cast<size_t>(y * w + x)]; }
 };
 
-Grid Reference(int w, int h, uint32_t o, bool crop, int cl, int ct, int cw, int ch) {
+// The w x h grid whose pixel (x, y) is g's pixel from(x, y).
+template <class From>
+Grid Remap(const Grid& g, int w, int h, From from) {
+  Grid r{w, h, {}};
+  for (int y = 0; y < h; ++y) {
+    for (int x = 0; x < w; ++x) r.at.push_back(std::apply(g, from(x, y)));
+  }
+  return r;
+}
+
+Grid Reference(int w, int h, uint32_t o, int cl, int ct, int cw, int ch) {
+  using P = std::pair<int, int>;
   Grid g{w, h, {}};
   for (int y = 0; y < h; ++y) {
     for (int x = 0; x < w; ++x) g.at.push_back({x, y});
   }
-  if (o & KZ_ORIENT_FIELDS) {
-    for (int y = 0; y + 1 < h; y += 2) {
-      for (int x = 0; x < w; ++x) std::swap(g(x, y), g(x, y + 1));
-    }
-  }
-  if (crop) {
-    Grid c{cw, ch, {}};
-    for (int y = 0; y < ch; ++y) {
-      for (int x = 0; x < cw; ++x) c.at.push_back(g(x + cl, y + ct));
-    }
-    g = c;
-  }
+  if (o & KZ_ORIENT_FIELDS)
+    g = Remap(g, w, h, [&](int x, int y) { return P(x, (y ^ 1) < h ? y ^ 1 : y); });
+  if (cw > 0) g = Remap(g, cw, ch, [&](int x, int y) { return P(x + cl, y + ct); });
   for (uint32_t t = 0; t < (o & 3); ++t) {  // clockwise: out(x, y) = in(y, h - 1 - x)
-    Grid r{g.h, g.w, {}};
-    r.at.resize(g.at.size());
-    for (int y = 0; y < r.h; ++y) {
-      for (int x = 0; x < r.w; ++x) r(x, y) = g(y, g.h - 1 - x);
-    }
-    g = r;
+    g = Remap(g, g.h, g.w, [&](int x, int y) { return P(y, g.h - 1 - x); });
   }
-  if (o & KZ_ORIENT_MIRROR) {
-    Grid r = g;
-    for (int y = 0; y < g.h; ++y) {
-      for (int x = 0; x < g.w; ++x) r(x, y) = g(g.w - 1 - x, y);
-    }
-    g = r;
-  }
-  if (o & KZ_ORIENT_FLIP) {
-    Grid r = g;
-    for (int y = 0; y < g.h; ++y) {
-      for (int x = 0; x < g.w; ++x) r(x, y) = g(x, g.h - 1 - y);
-    }
-    g = r;
-  }
+  if (o & KZ_ORIENT_MIRROR) g = Remap(g, g.w, g.h, [&](int x, int y) { return P(g.w - 1 - x, y); });
+  if (o & KZ_ORIENT_FLIP) g = Remap(g, g.w, g.h, [&](int x, int y) { return P(x, g.h - 1 - y); });
   return g;
 }
 
@@ -165,35 +166,29 @@ TEST(Plan, EveryOrientationCropAndFieldSwapLandsEveryPixel) {
       y800[y * w + x] = static_cast<uint8_t>(10 * y + x);
     }
   }
-  struct Crop {
-    bool on;
-    int l, t, cw, ch;
-  } crops[] = {{false, 0, 0, 0, 0}, {true, 1, 2, 4, 3}, {true, 2, 0, 5, 2}};
+  struct Cut {
+    int l, t, cw, ch;  // a width of 0: no crop
+  } crops[] = {{0, 0, 0, 0}, {1, 2, 4, 3}, {2, 0, 5, 2}};
   for (uint32_t o = 0; o < 64; ++o) {
     if (o & 4) continue;  // not an orientation bit
-    for (const Crop& c : crops) {
-      const Grid g = Reference(w, h, o, c.on, c.l, c.t, c.cw, c.ch);
+    for (const Cut& c : crops) {
+      const Grid g = Reference(w, h, o, c.l, c.t, c.cw, c.ch);
       for (int code : {13, 11}) {
+        SCOPED_TRACE(testing::Message() << "o=" << o << " crop=" << c.cw << " code=" << code);
         KZDISPLAY b = Block(code, w, h);
         b.orientation = o;
-        if (c.on) {
-          b.drawFlags |= KZ_DRAW_CROP;
-          b.cropLeft = c.l, b.cropTop = c.t, b.cropWidth = c.cw, b.cropHeight = c.ch;
-        }
+        if (c.cw > 0) Crop(b, c.l, c.t, c.cw, c.ch);
         const Out out = Convert(b, code == 13 ? gv24 : y800);
         ASSERT_EQ(out.w, g.w);
         ASSERT_EQ(out.h, g.h);
         for (int y = 0; y < g.h; ++y) {
           for (int x = 0; x < g.w; ++x) {
-            Grid gg = g;
-            auto [sx, sy] = gg(x, y);
+            const auto [sx, sy] = g(x, y);
             if (code == 13) {
-              ASSERT_EQ(out.At(x, y, 2), sx)
-                  << "o=" << o << " crop=" << c.on << " " << x << "," << y;
-              ASSERT_EQ(out.At(x, y, 1), sy)
-                  << "o=" << o << " crop=" << c.on << " " << x << "," << y;
+              ASSERT_EQ(out.At(x, y, 2), sx) << x << "," << y;
+              ASSERT_EQ(out.At(x, y, 1), sy) << x << "," << y;
             } else {
-              ASSERT_EQ(out.At(x, y), 10 * sy + sx) << "o=" << o << " " << x << "," << y;
+              ASSERT_EQ(out.At(x, y), 10 * sy + sx) << x << "," << y;
             }
             // The coordinate functions agree with the picture (no zoom, left = top = 0).
             if (!(o & KZ_ORIENT_FIELDS)) {
@@ -211,19 +206,16 @@ TEST(Plan, EveryOrientationCropAndFieldSwapLandsEveryPixel) {
 
 TEST(Plan, NormalisationOfCropZoomAndMethod) {
   KZDISPLAY b = Block(11, 200, 100);
-  b.drawFlags = KZ_DRAW_CROP;
-  b.cropLeft = -10, b.cropTop = 0, b.cropWidth = 100, b.cropHeight = 50;
+  Crop(b, -10, 0, 100, 50);
   EXPECT_TRUE(NormaliseBlock(b, true));
   EXPECT_EQ(b.cropLeft, 0);
   EXPECT_EQ(b.cropWidth, 90);
   b.cropWidth = 1;  // 1 x n turns cropping off
   EXPECT_FALSE(NormaliseBlock(b, true));
   EXPECT_EQ(b.drawFlags & KZ_DRAW_CROP, 0u);
-  b.drawFlags = KZ_DRAW_CROP;
-  b.cropLeft = 0, b.cropTop = 0, b.cropWidth = 500, b.cropHeight = 100;  // whole frame
+  Crop(b, 0, 0, 500, 100);  // whole frame
   EXPECT_FALSE(NormaliseBlock(b, true));
-  b.drawFlags = KZ_DRAW_CROP;
-  b.cropLeft = INT32_MIN, b.cropWidth = INT32_MIN;  // no wrap-around
+  Crop(b, INT32_MIN, 0, INT32_MIN, 100);  // no wrap-around
   EXPECT_FALSE(NormaliseBlock(b, true));
   b.drawFlags = KZ_DRAW_ZOOM;
   b.zoom = 1, b.aspect = 1;
@@ -252,36 +244,28 @@ TEST(Plan, NormalisationOfCropZoomAndMethod) {
 }
 
 TEST(Plan, OutputSizesAndTurns) {
-  KZDISPLAY b = Block(11, 9, 6);
-  b.drawFlags = KZ_DRAW_ZOOM;
-  b.zoom = 0.5, b.aspect = 2;
-  Out o = Convert(b, RandomFrame(11, 9, 6, 1));
-  EXPECT_EQ(o.w, 4);  // trunc(9 / 2)
-  EXPECT_EQ(o.h, 6);
-  b.zoom = 1e-9, b.aspect = 1;  // at least one pixel
-  o = Convert(b, RandomFrame(11, 9, 6, 1));
-  EXPECT_EQ(o.w, 1);
-  EXPECT_EQ(o.h, 1);
-  // One quarter turn of 4 x 2: 2 x 4, the top-right pixel is the source's top-left.
-  KZDISPLAY t = Block(11, 4, 2);
-  t.orientation = 1;
-  std::vector<uint8_t> f = {1, 2, 3, 4, 5, 6, 7, 8};
-  o = Convert(t, f);
-  ASSERT_EQ(o.w, 2);
-  ASSERT_EQ(o.h, 4);
-  EXPECT_EQ(o.At(1, 0), 1);
-  EXPECT_EQ(o.At(0, 0), 5);
-  t.orientation = 3;  // counter-clockwise: the top-left pixel is the source's top-right
-  o = Convert(t, f);
-  EXPECT_EQ(o.At(0, 0), 4);
+  // 9 x 6 at zoom 0.5, aspect 2: trunc(9 / 2) x 6; a tiny zoom still gives one pixel.
+  for (auto [zoom, aspect, w, h] : {std::tuple{0.5, 2.0, 4, 6}, {1e-9, 1.0, 1, 1}}) {
+    KZDISPLAY b = Block(11, 9, 6, zoom);
+    b.aspect = aspect;
+    const Out o = Convert(b, RandomFrame(11, 9, 6, 1));
+    EXPECT_EQ(o.w, w) << zoom;
+    EXPECT_EQ(o.h, h) << zoom;
+  }
+  // A quarter turn of 4 x 2 is 2 x 4. Clockwise the top-right pixel is the source's top-left
+  // and the top-left its bottom-left; counter-clockwise the top-left is its top-right.
+  for (auto [turn, x, want] : {std::tuple{1u, 1, 1}, {1u, 0, 5}, {3u, 0, 4}}) {
+    KZDISPLAY t = Block(11, 4, 2);
+    t.orientation = turn;
+    const Out o = Convert(t, {1, 2, 3, 4, 5, 6, 7, 8});
+    ASSERT_EQ(o.w, 2) << turn;
+    ASSERT_EQ(o.h, 4) << turn;
+    EXPECT_EQ(o.At(x, 0), want) << turn << " at " << x;
+  }
   // A 1-pixel frame through every stage.
-  KZDISPLAY one = Block(5, 1, 1);
+  KZDISPLAY one = Block(5, 1, 1, 3, 3);
   one.orientation = 1 | KZ_ORIENT_MIRROR;
-  one.drawFlags = KZ_DRAW_ZOOM;
-  one.zoom = 3;
-  one.resampling = 3;
-  std::vector<uint8_t> px = {200};
-  o = Convert(one, px);
+  const Out o = Convert(one, {200});
   ASSERT_EQ(o.w, 3);
   EXPECT_EQ(o.At(2, 2, 0), 200);  // neutral chroma: grey
   EXPECT_EQ(o.At(2, 2, 2), 200);
@@ -289,20 +273,16 @@ TEST(Plan, OutputSizesAndTurns) {
 
 TEST(Plan, AllocationFailureFallsBackToTheFrameSize) {
   for (long after : {0L, 1L, 2L}) {  // scratch, plan block, table block
-    KZDISPLAY b = Block(11, 8, 6);
-    b.drawFlags = KZ_DRAW_ZOOM;
-    b.zoom = 4;
-    Plan* plan = nullptr;
-    AdjustTables* tables = nullptr;
-    int32_t w = 0, h = 0;
-    uint32_t flags = 7;
+    SCOPED_TRACE(after);
+    KZDISPLAY b = Block(11, 8, 6, 4);
     kzwinFailAllocAfter(after);
-    EXPECT_FALSE(BuildPlan(b, plan, tables, w, h, flags)) << after;
+    const Built p(b, 7);
     kzwinFailAllocAfter(-1);
-    EXPECT_EQ(plan, nullptr);
-    EXPECT_EQ(tables, nullptr);
-    EXPECT_EQ(w, 8);
-    EXPECT_EQ(h, 6);
+    EXPECT_FALSE(p.ok);
+    EXPECT_EQ(p.plan, nullptr);
+    EXPECT_EQ(p.tables, nullptr);
+    EXPECT_EQ(p.w, 8);
+    EXPECT_EQ(p.h, 6);
   }
 }
 
@@ -409,34 +389,36 @@ std::vector<int> Ramp(void (*set)(KZDISPLAY&)) {
 }
 
 TEST(Colour, KnownPointsOfEachAdjustment) {
-  auto levels = Ramp([](KZDISPLAY& b) { b.adjust.blackLevel = 0x101010; });
-  EXPECT_EQ(levels[16], 0);
-  EXPECT_EQ(levels[255], 255);
-  EXPECT_EQ(levels[0], 0);
-  EXPECT_EQ(levels[100], ((100 - 16) * 0xFF00 / 239) / 256);
-  auto doubled = Ramp([](KZDISPLAY& b) { b.adjust.contrast = 5000; });
-  EXPECT_EQ(doubled[100], 72);
-  EXPECT_EQ(doubled[128], 128);
-  EXPECT_EQ(doubled[150], 172);
-  auto flat = Ramp([](KZDISPLAY& b) { b.adjust.contrast = -5000; });
-  for (int v : flat) ASSERT_EQ(v, 128);
-  auto white = Ramp([](KZDISPLAY& b) { b.adjust.brightness = 10000; });
-  for (int v : white) ASSERT_EQ(v, 255);
-  auto plus = Ramp([](KZDISPLAY& b) { b.adjust.brightness = 1000; });
-  EXPECT_EQ(plus[0], 25);
-  EXPECT_EQ(plus[200], 225);
-  auto gamma = Ramp([](KZDISPLAY& b) { b.adjust.gamma = 2; });
-  EXPECT_EQ(gamma[128], 180);
-  EXPECT_EQ(gamma[0], 0);
-  EXPECT_EQ(gamma[255], 255);
-  // Overflowing settings saturate instead of wrapping.
-  auto huge = Ramp([](KZDISPLAY& b) { b.adjust.contrast = INT32_MAX; });
-  EXPECT_EQ(huge[0], 0);
-  EXPECT_EQ(huge[255], 255);
-  EXPECT_EQ(huge[127], 0);
-  EXPECT_EQ(huge[129], 255);
-  auto radial = Ramp([](KZDISPLAY& b) { b.adjust.radialStrength = INT32_MIN; });
-  for (int v : radial) ASSERT_GE(v, 0);
+  const int levels100 = ((100 - 16) * 0xFF00 / 239) / 256;
+  struct Case {
+    const char* what;
+    void (*set)(KZDISPLAY&);
+    std::vector<std::pair<int, int>> points;  // input and output byte; input -1: every input
+  } const cases[] = {
+      {"levels",
+       [](KZDISPLAY& b) { b.adjust.blackLevel = 0x101010; },
+       {{16, 0}, {255, 255}, {0, 0}, {100, levels100}}},
+      {"contrast doubled",
+       [](KZDISPLAY& b) { b.adjust.contrast = 5000; },
+       {{100, 72}, {128, 128}, {150, 172}}},
+      {"contrast flat", [](KZDISPLAY& b) { b.adjust.contrast = -5000; }, {{-1, 128}}},
+      {"brightness white", [](KZDISPLAY& b) { b.adjust.brightness = 10000; }, {{-1, 255}}},
+      {"brightness up", [](KZDISPLAY& b) { b.adjust.brightness = 1000; }, {{0, 25}, {200, 225}}},
+      {"gamma", [](KZDISPLAY& b) { b.adjust.gamma = 2; }, {{128, 180}, {0, 0}, {255, 255}}},
+      // Overflowing settings saturate instead of wrapping.
+      {"contrast huge",
+       [](KZDISPLAY& b) { b.adjust.contrast = INT32_MAX; },
+       {{0, 0}, {255, 255}, {127, 0}, {129, 255}}},
+  };
+  for (const Case& c : cases) {
+    const std::vector<int> out = Ramp(c.set);
+    for (auto [in, want] : c.points) {
+      for (int i = std::max(in, 0); i <= (in < 0 ? 255 : in); ++i) {
+        ASSERT_EQ(out[static_cast<size_t>(i)], want) << c.what << " at " << i;
+      }
+    }
+  }
+  for (int v : Ramp([](KZDISPLAY& b) { b.adjust.radialStrength = INT32_MIN; })) ASSERT_GE(v, 0);
 
   // Saturation -5000 turns a YUV picture grey.
   const auto y444 = RandomFrame(8, 9, 4, 5);
@@ -462,13 +444,9 @@ TEST(Colour, KnownPointsOfEachAdjustment) {
   // Black level equal to white level leaves levels off: no plan.
   KZDISPLAY eq = Block(13, 2, 1);
   eq.adjust.blackLevel = eq.adjust.whiteLevel = 0x808080;
-  Plan* plan = nullptr;
-  AdjustTables* tables = nullptr;
-  int32_t w, h;
-  uint32_t flags = 99;
-  ASSERT_TRUE(BuildPlan(eq, plan, tables, w, h, flags));
-  EXPECT_EQ(flags, 0u);
-  FreePlan(plan, tables);
+  const Built built(eq, 99);
+  ASSERT_TRUE(built.ok);
+  EXPECT_EQ(built.flags, 0u);
 }
 
 TEST(Colour, RadialCorrectionDividesByDistanceFromTheCentre) {
@@ -493,11 +471,7 @@ TEST(Converter, FastZoomComputesOnePixelInThreeAndBlends) {
   // 2 x 2 GV24 zoomed by 3: columns 0 and 3 computed, 1 and 2 blended 171/85, 4 and 5
   // repeat; rows likewise.
   std::vector<uint8_t> f = {0, 0, 0, 255, 255, 255, 90, 90, 90, 30, 30, 30};
-  KZDISPLAY b = Block(13, 2, 2);
-  b.drawFlags = KZ_DRAW_ZOOM;
-  b.zoom = 3;
-  b.resampling = KZ_RESAMPLE_FAST_ZOOM;
-  Out o = Convert(b, f);
+  Out o = Convert(Block(13, 2, 2, 3, KZ_RESAMPLE_FAST_ZOOM), f);
   ASSERT_EQ(o.w, 6);
   ASSERT_EQ(o.h, 6);
   const int row0[6] = {0, (171 * 0 + 85 * 255) >> 8, (85 * 0 + 171 * 255) >> 8, 255, 255, 255};
@@ -509,12 +483,7 @@ TEST(Converter, FastZoomComputesOnePixelInThreeAndBlends) {
   EXPECT_EQ(o.At(5, 5), 30);
   EXPECT_EQ(o.At(3, 4), 30);
   // 8-bit output divides by 3 instead.
-  std::vector<uint8_t> g = {0, 200, 0, 200};
-  KZDISPLAY gb = Block(11, 2, 2);
-  gb.drawFlags = KZ_DRAW_ZOOM;
-  gb.zoom = 3;
-  gb.resampling = KZ_RESAMPLE_FAST_ZOOM;
-  o = Convert(gb, g);
+  o = Convert(Block(11, 2, 2, 3, KZ_RESAMPLE_FAST_ZOOM), {0, 200, 0, 200});
   EXPECT_EQ(o.At(1, 0), 200 / 3);
   EXPECT_EQ(o.At(2, 0), 400 / 3);
 }
@@ -559,7 +528,8 @@ void ReferenceConverter(const Plan& plan, const AdjustTables& t, uint32_t flags,
         int32_t r, g, b;
         if (plan.kind == kKindRgb16) {
           const int32_t word = p[0] | (p[1] << 8);
-          b = (word & 31) * 8 + (word & 31) / 4, g = ((word >> 5) & 31) * 8 + ((word >> 5) & 31) / 4;
+          b = (word & 31) * 8 + (word & 31) / 4,
+          g = ((word >> 5) & 31) * 8 + ((word >> 5) & 31) / 4;
           r = ((word >> 10) & 31) * 8 + ((word >> 10) & 31) / 4;
         } else {
           b = palette[4 * *p], g = palette[4 * *p + 1], r = palette[4 * *p + 2];
@@ -610,8 +580,11 @@ TEST(Converter, SeparablePassesGiveTheReferenceBytes) {
     int w, h;
     double zoom;
     uint32_t orientation;
-  } fixed[] = {{190, 9, 0.2, 0}, {190, 9, 0.2, KZ_ORIENT_MIRROR}, {190, 40, 0.2, 1},
-               {70, 100, 1.0, 1}, {190, 9, 1.0, KZ_ORIENT_MIRROR}};
+  } fixed[] = {{190, 9, 0.2, 0},
+               {190, 9, 0.2, KZ_ORIENT_MIRROR},
+               {190, 40, 0.2, 1},
+               {70, 100, 1.0, 1},
+               {190, 9, 1.0, KZ_ORIENT_MIRROR}};
   int lines = 0, generic = 0, withStages = 0, fast = 0, windows = 0, wide = 0, gathers = 0,
       spread = 0, picks = 0, picksSpread = 0;
   for (int round = 0; round < 600; ++round) {
@@ -626,8 +599,10 @@ TEST(Converter, SeparablePassesGiveTheReferenceBytes) {
     b.resampling = static_cast<uint32_t>(pick(6)) |
                    (static_cast<uint32_t>(pick(3)) << KZ_RESAMPLE_AREA_SHIFT) |
                    (pick(4) == 0 ? KZ_RESAMPLE_FAST_ZOOM : 0);
-    b.orientation = static_cast<uint32_t>(pick(16)) & (3 | KZ_ORIENT_MIRROR | KZ_ORIENT_FLIP | KZ_ORIENT_FIELDS);
-    b.cropLeft = pick(w), b.cropTop = pick(h), b.cropWidth = 1 + pick(w), b.cropHeight = 1 + pick(h);
+    b.orientation = static_cast<uint32_t>(pick(16)) &
+                    (3 | KZ_ORIENT_MIRROR | KZ_ORIENT_FLIP | KZ_ORIENT_FIELDS);
+    b.cropLeft = pick(w), b.cropTop = pick(h), b.cropWidth = 1 + pick(w),
+    b.cropHeight = 1 + pick(h);
     if (f) {
       b.drawFlags = KZ_DRAW_ZOOM;
       b.zoom = f->zoom, b.aspect = 1, b.resampling = 3, b.orientation = f->orientation;
@@ -637,15 +612,15 @@ TEST(Converter, SeparablePassesGiveTheReferenceBytes) {
       b.adjust.saturation = pick(200) - 100, b.adjust.whiteBalance = pick(100);
       b.adjust.radialStrength = pick(2) * 50000;
     }
-    Plan* plan = nullptr;
-    AdjustTables* tables = nullptr;
-    int32_t ow = 0, oh = 0;
-    uint32_t flags = 0;
-    if (!BuildPlan(b, plan, tables, ow, oh, flags)) continue;
+    const Built built(b);
+    if (!built.ok) continue;
+    Plan* plan = built.plan;
+    const int32_t ow = built.w, oh = built.h;
+    const uint32_t flags = built.flags;
     const bool eight = IsEightBitOutput(row.code);
     const int64_t stride = BitmapStride(ow, eight);
     std::vector<uint8_t> want(static_cast<size_t>(stride * oh)), got(want.size());
-    ReferenceConverter(*plan, *tables, flags, b, frame.data(), pal.data(),
+    ReferenceConverter(*plan, *built.tables, flags, b, frame.data(), pal.data(),
                        want.data() + (oh - 1) * stride, -stride, eight);
     const Guarded guarded(frame);
     const SourceFrame src{row.code, w, h, guarded.bytes(), pal.data()};
@@ -669,15 +644,14 @@ TEST(Converter, SeparablePassesGiveTheReferenceBytes) {
       plan->narrow = variant != 2;
       for (const GeneralKernels* set : AvailableGeneral()) {
         std::fill(got.begin(), got.end(), 0);
-        RunGeneralConverter(*plan, *tables, flags, b, src, got.data() + (oh - 1) * stride,
+        RunGeneralConverter(*plan, *built.tables, flags, b, src, got.data() + (oh - 1) * stride,
                             -stride, eight, set);
         ASSERT_EQ(got, want) << row.name << " " << w << "x" << h << " zoom " << double{b.zoom}
-                             << " aspect " << double{b.aspect} << " resampling " << uint32_t{b.resampling}
-                             << " orientation " << uint32_t{b.orientation} << " " << set->name
-                             << " variant " << variant;
+                             << " aspect " << double{b.aspect} << " resampling "
+                             << uint32_t{b.resampling} << " orientation " << uint32_t{b.orientation}
+                             << " " << set->name << " variant " << variant;
       }
     }
-    FreePlan(plan, tables);
   }
   // The draw reached both column paths, the colour stages and the fast zoom.
   EXPECT_GT(lines, 100);
