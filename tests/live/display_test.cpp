@@ -72,8 +72,7 @@ TEST(ShowStepInBands, GivesTheWholeFrameBitmapAndRawCopy) {
     for (bool ask : {false, true}) {
       KZDISPLAY block{};
       block.size = sizeof block;
-      block.width = c.w;
-      block.height = c.h;
+      block.width = c.w, block.height = c.h;
       block.format = static_cast<uint32_t>(c.format);
       block.bitCount = static_cast<uint32_t>(c.bits);
       const int64_t bytes = SourceBytesNeeded(SourceFrame{c.format, c.w, c.h, {}, nullptr});
@@ -144,11 +143,21 @@ class LiveDisplay : public LiveTest {
     if (edit) edit(c);
     ASSERT_TRUE(kzwinSetCamera(index, &c));
   }
+  HGLOBAL Image(uint32_t source, uint32_t flags, int32_t ms, HWND window = nullptr) {
+    return KZGetDisplayImage(session_, source, window, flags, ms);
+  }
+  // The display block of a source as KZGetDisplay reads it.
+  KZDISPLAY Current(uint32_t source, HWND window = nullptr) {
+    KZDISPLAY b{};
+    b.size = sizeof b;
+    EXPECT_EQ(KZGetDisplay(session_, source, window, &b), 1);
+    return b;
+  }
   // Frame number of the raw frame on screen now, and the drawn image with it.
   bool Shown(uint32_t source, uint32_t* n, std::vector<uint8_t>* dib, const KZDISPLAY& b) {
     if (!Settle(source)) return false;
-    std::vector<uint8_t> raw = TakeHandle(KZGetDisplayImage(session_, source, nullptr, 0, 100));
-    *dib = TakeHandle(KZGetDisplayImage(session_, source, nullptr, KZ_IMAGE_AS_DRAWN, 100));
+    std::vector<uint8_t> raw = TakeHandle(Image(source, KZ_IMAGE_NOW, 100));
+    *dib = TakeHandle(Image(source, KZ_IMAGE_AS_DRAWN, 100));
     const PixelFormat* row = FormatByCode(b.format);
     if (!row || raw.empty() || dib->empty()) return false;
     if (!kzwinDecodeTestFrame(raw.data(), static_cast<DWORD>(raw.size()), b.width, b.height,
@@ -160,10 +169,8 @@ class LiveDisplay : public LiveTest {
   }
 
   // The drawn image equals the show step's bitmap of the camera frame it carries.
-  void ExpectExact(uint32_t source, uint32_t* n = nullptr) {
-    KZDISPLAY b{};
-    b.size = sizeof b;
-    ASSERT_EQ(KZGetDisplay(session_, source, nullptr, &b), 1);
+  void ExpectExact(uint32_t source) {
+    const KZDISPLAY b = Current(source);
     uint32_t number = 0;
     std::vector<uint8_t> dib;
     ASSERT_TRUE(Shown(source, &number, &dib, b));
@@ -171,7 +178,6 @@ class LiveDisplay : public LiveTest {
     const std::vector<uint8_t> frame =
         Render(number, b.width, b.height, row->fourcc, static_cast<WORD>(row->bits));
     EXPECT_EQ(dib, Expected(b, frame)) << "frame " << number;
-    if (n) *n = number;
   }
 };
 
@@ -189,11 +195,9 @@ TEST_F(LiveDisplay, ShowsTheCameraFramesPixelExact) {
   EXPECT_EQ(double{rate.meanRate}, 0.0);
   EXPECT_EQ(double{rate.latestRate}, 0.0);
   EXPECT_EQ(double{rate.recentRate}, 0.0);
-  EXPECT_CALL_ERR(KZGetDisplayImage(session_, 1, window_, KZ_IMAGE_NOW, 100), nullptr,
-                  KZ_ERR_NO_IMAGE);
+  EXPECT_CALL_ERR(Image(1, KZ_IMAGE_NOW, 100, window_), nullptr, KZ_ERR_NO_IMAGE);
 
-  std::vector<uint8_t> raw =
-      TakeHandle(KZGetDisplayImage(session_, 1, window_, KZ_IMAGE_NEXT, 10000));
+  std::vector<uint8_t> raw = TakeHandle(Image(1, KZ_IMAGE_NEXT, 10000, window_));
   ASSERT_EQ(raw.size(), 320u * 240 * 2);
   uint32_t first = 0;
   ASSERT_TRUE(kzwinDecodeTestFrame(raw.data(), 320 * 240 * 2, 320, 240, kYuy2, 16, &first));
@@ -284,14 +288,11 @@ TEST_F(LiveDisplay, ZoomTurnAndColourChangeWhileItRuns) {
     next.orientation = c.orientation;
     next.adjust.brightness = c.brightness;
     ASSERT_EQ(KZChangeDisplay(&next), 1);
-    KZDISPLAY read{};
-    read.size = sizeof read;
-    ASSERT_EQ(KZGetDisplay(session_, 1, window_, &read), 1);
-    EXPECT_EQ(read.orientation, c.orientation);  // the pending block, before it applies
+    // The pending block, before it applies.
+    EXPECT_EQ(Current(1, window_).orientation, c.orientation);
     ASSERT_TRUE(PumpUntil([&] {
-      std::vector<uint8_t> dib = TakeHandle(
-          KZGetDisplayImage(session_, 1, window_, KZ_IMAGE_NEXT | KZ_IMAGE_AS_DRAWN, 5000));
-      const BITMAPINFOHEADER h = HeaderOf(dib);
+      const BITMAPINFOHEADER h =
+          HeaderOf(TakeHandle(Image(1, KZ_IMAGE_NEXT | KZ_IMAGE_AS_DRAWN, 5000, window_)));
       return h.biWidth == c.width && h.biHeight == c.height;
     }));
     ASSERT_TRUE(WaitFrames(1, 2));
@@ -313,15 +314,12 @@ TEST_F(LiveDisplay, ChangeDisplayKeepsTheStreamFieldsAndCancelsBackToTheActiveBl
   KZDISPLAY faster = b;
   faster.rate = 5.0;
   ASSERT_EQ(KZChangeDisplay(&faster), 1);
-  KZDISPLAY read{};
-  read.size = sizeof read;
-  ASSERT_EQ(KZGetDisplay(session_, 1, nullptr, &read), 1);
+  const KZDISPLAY read = Current(1);
   EXPECT_EQ(double{read.rate}, 5.0);
   EXPECT_EQ(read.width, 320);
   // Changing back to the active block cancels what is pending.
   ASSERT_EQ(KZChangeDisplay(&b), 1);
-  ASSERT_EQ(KZGetDisplay(session_, 1, nullptr, &read), 1);
-  EXPECT_EQ(double{read.rate}, 0.0);
+  EXPECT_EQ(double{Current(1).rate}, 0.0);
   ASSERT_TRUE(WaitFrames(1, 2));
   EXPECT_EQ(e->live.displayInterval.load(), 0u);
   ASSERT_EQ(KZChangeDisplay(&faster), 1);
@@ -350,8 +348,7 @@ TEST_F(LiveDisplay, StopReleasesEverythingAndTheSourceStartsAgain) {
     EXPECT_EQ(kzwinCameraConnections(0), 1);
     EXPECT_EQ(KZIsSourceInUse(session_, 1, window_), kDisplayBit | kGrabBit);
     ASSERT_TRUE(WaitFrames(1, 3));
-    uint32_t n = 0;
-    ExpectExact(1, &n);
+    ExpectExact(1);
     EXPECT_EQ(KZWaitForDisplay(session_, 1, window_, 1000), 1);
     ASSERT_EQ(KZStopDisplay(session_, 1, window_), 1);
     EXPECT_CALL_ERR(KZIsSourceInUse(session_, 1, window_), 0u, 0u);
@@ -399,8 +396,7 @@ TEST_F(LiveDisplay, AWindowDestroyedUnderARunningDisplayEndsIt) {
     ASSERT_TRUE(DestroyWindow(window_));
     ASSERT_TRUE(PumpUntil([] { return SourceBits(1) == 0; }));
     EXPECT_TRUE(SourceEntryExists(1));
-    EXPECT_CALL_ERR(KZGetDisplayImage(session_, 1, nullptr, KZ_IMAGE_NEXT, 50), nullptr,
-                    KZ_ERR_NO_DISPLAY);
+    EXPECT_CALL_ERR(Image(1, KZ_IMAGE_NEXT, 50), nullptr, KZ_ERR_NO_DISPLAY);
     EXPECT_CALL_ERR(KZWaitForDisplay(session_, 1, nullptr, 50), 0, KZ_ERR_NO_DISPLAY);
     if (round == 0) continue;
     EXPECT_EQ(round == 1 ? KZStopDisplay(session_, 1, nullptr) : KZEnd(session_), 1);
@@ -439,6 +435,7 @@ TEST_F(LiveDisplay, BadStartsAreRefusedAndLeaveNothing) {
     const char* what;
     void (*edit)(KZDISPLAY&);
     uint32_t error;
+    LONG failThreadsAfter = -1, failAllocAfter = -1;
   } cases[] = {
       {"size", [](KZDISPLAY& d) { d.size = 159; }, KZ_ERR_RECORD_SIZE},
       {"no session", [](KZDISPLAY& d) { d.session = 0; }, KZ_ERR_SESSION},
@@ -459,32 +456,26 @@ TEST_F(LiveDisplay, BadStartsAreRefusedAndLeaveNothing) {
       {"no row of 7 bits", [](KZDISPLAY& d) { d.format = 0, d.bitCount = 7; },
        KZ_ERR_FORMAT_REFUSED},
       {"size the camera refuses", [](KZDISPLAY& d) { d.width = 100; }, KZ_ERR_FORMAT_REFUSED},
+      {"no display thread", [](KZDISPLAY&) {}, KZ_ERR_THREAD, 0},
+      {"no grab thread", [](KZDISPLAY&) {}, KZ_ERR_THREAD, 1},
+      {"no memory", [](KZDISPLAY&) {}, KZ_ERR_MEMORY, -1, 0},
   };
   EXPECT_CALL_ERR(KZStartDisplay(nullptr), 0, KZ_ERR_NULL);
   for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
     KZDISPLAY d = Block();
     c.edit(d);
-    EXPECT_EQ(KZStartDisplay(&d), 0) << c.what;
-    EXPECT_EQ(KZGetLastError(), c.error) << c.what;
-    EXPECT_EQ(EntriesInUse(), 0) << c.what;
-    EXPECT_EQ(kzwinCountWindows(), before_.windows + 1) << c.what;
-    EXPECT_EQ(kzwinCountGlobalBlocks(), before_.blocks) << c.what;
-  }
-  // Thread creation failing for the display thread, then for the grab thread.
-  for (LONG threads : {0, 1}) {
-    kzwinFailThreadsAfter(threads);
-    KZDISPLAY d = Block();
-    EXPECT_CALL_ERR(KZStartDisplay(&d), 0, KZ_ERR_THREAD);
+    kzwinFailThreadsAfter(c.failThreadsAfter);
+    kzwinFailAllocAfter(c.failAllocAfter);
+    EXPECT_CALL_ERR(KZStartDisplay(&d), 0, c.error);
     kzwinFailThreadsAfter(-1);
+    kzwinFailAllocAfter(-1);
     EXPECT_EQ(EntriesInUse(), 0);
+    EXPECT_EQ(kzwinCountWindows(), before_.windows + 1);
+    EXPECT_EQ(kzwinCountGlobalBlocks(), before_.blocks);
     EXPECT_EQ(kzwinCountOpenHandles(), before_.handles);
     EXPECT_EQ(kzwinCameraConnections(0), 0);
   }
-  kzwinFailAllocAfter(0);
-  KZDISPLAY d = Block();
-  EXPECT_CALL_ERR(KZStartDisplay(&d), 0, KZ_ERR_MEMORY);
-  kzwinFailAllocAfter(-1);
-  EXPECT_EQ(EntriesInUse(), 0);
 }
 
 TEST_F(LiveDisplay, ASourceInUseIsRefused) {
@@ -519,27 +510,23 @@ TEST_F(LiveDisplay, ADriverThatStopsDeliveringFramesNeverHangs) {
   SetCamera(0, [](KZWIN_CAMERA& c) { c.framesBeforeFailure = 0; });
   KZDISPLAY d = Block();
   ASSERT_EQ(KZStartDisplay(&d), 1);
-  EXPECT_CALL_ERR(KZGetDisplayImage(session_, 1, nullptr, KZ_IMAGE_NEXT, 30), nullptr,
-                  KZ_ERR_TIMEOUT);
-  EXPECT_CALL_ERR(KZGetDisplayImage(session_, 1, nullptr, KZ_IMAGE_NEXT_UNPACED, -1), nullptr,
-                  KZ_ERR_TIMEOUT);
+  EXPECT_CALL_ERR(Image(1, KZ_IMAGE_NEXT, 30), nullptr, KZ_ERR_TIMEOUT);
+  EXPECT_CALL_ERR(Image(1, KZ_IMAGE_NEXT_UNPACED, -1), nullptr, KZ_ERR_TIMEOUT);
   EXPECT_EQ(SourceEntry(1)->live.unpacedWaiters.load(), 0u);
-  EXPECT_CALL_ERR(KZGetDisplayImage(session_, 1, nullptr, KZ_IMAGE_NOW, 30), nullptr,
-                  KZ_ERR_NO_IMAGE);
+  EXPECT_CALL_ERR(Image(1, KZ_IMAGE_NOW, 30), nullptr, KZ_ERR_NO_IMAGE);
   ASSERT_EQ(KZStopDisplay(session_, 1, nullptr), 1);
 
   SetCamera(0, [](KZWIN_CAMERA& c) { c.framesBeforeFailure = 4; });
   ASSERT_EQ(KZStartDisplay(&d), 1);
   uint32_t last = 0;
   ASSERT_TRUE(PumpUntil([&] {
-    std::vector<uint8_t> raw = TakeHandle(KZGetDisplayImage(session_, 1, nullptr, 0, 10));
+    std::vector<uint8_t> raw = TakeHandle(Image(1, KZ_IMAGE_NOW, 10));
     return !raw.empty() &&
            kzwinDecodeTestFrame(raw.data(), static_cast<DWORD>(raw.size()), 320, 240, kYuy2, 16,
                                 &last) &&
            last == 3;
   }));
-  EXPECT_CALL_ERR(KZGetDisplayImage(session_, 1, nullptr, KZ_IMAGE_NEXT, 50), nullptr,
-                  KZ_ERR_TIMEOUT);
+  EXPECT_CALL_ERR(Image(1, KZ_IMAGE_NEXT, 50), nullptr, KZ_ERR_TIMEOUT);
   ASSERT_EQ(KZStopDisplay(session_, 1, nullptr), 1);
 }
 
@@ -548,24 +535,16 @@ TEST_F(LiveDisplay, AnUnpacedImageRequestLiftsTheRateOnlyForItsWait) {
   b.rate = 0.001;  // a frame every 16 minutes and a half
   ASSERT_EQ(KZStartDisplay(&b), 1);
   // The first request is never held back.
-  ASSERT_FALSE(TakeHandle(KZGetDisplayImage(session_, 1, nullptr, KZ_IMAGE_NEXT, 10000)).empty());
-  EXPECT_CALL_ERR(KZGetDisplayImage(session_, 1, nullptr, KZ_IMAGE_NEXT, 100), nullptr,
-                  KZ_ERR_TIMEOUT);
+  ASSERT_FALSE(TakeHandle(Image(1, KZ_IMAGE_NEXT, 10000)).empty());
+  EXPECT_CALL_ERR(Image(1, KZ_IMAGE_NEXT, 100), nullptr, KZ_ERR_TIMEOUT);
   for (int i = 0; i < 3; ++i) {
-    EXPECT_FALSE(
-        TakeHandle(KZGetDisplayImage(session_, 1, nullptr, KZ_IMAGE_NEXT_UNPACED, 10000)).empty());
+    EXPECT_FALSE(TakeHandle(Image(1, KZ_IMAGE_NEXT_UNPACED, 10000)).empty()) << i;
   }
   // The caller's rate was never touched, and the pace is back.
-  KZDISPLAY read{};
-  read.size = sizeof read;
-  ASSERT_EQ(KZGetDisplay(session_, 1, nullptr, &read), 1);
-  EXPECT_EQ(double{read.rate}, 0.001);
+  EXPECT_EQ(double{Current(1).rate}, 0.001);
   // A request made during the override may still be on its way; then the frames stop.
   int late = 0;
-  while (late < 10 &&
-         !TakeHandle(KZGetDisplayImage(session_, 1, nullptr, KZ_IMAGE_NEXT, 100)).empty()) {
-    ++late;
-  }
+  while (late < 10 && !TakeHandle(Image(1, KZ_IMAGE_NEXT, 100)).empty()) ++late;
   EXPECT_LE(late, 2);
   EXPECT_EQ(KZGetLastError(), static_cast<uint32_t>(KZ_ERR_TIMEOUT));
 }
