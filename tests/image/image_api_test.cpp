@@ -299,50 +299,45 @@ TEST_F(ImageApi, EveryErrorCode) {
     const char* what;
     HGLOBAL image;
     KZDISPLAY display;
-    bool nullDisplay;
-    HDC dc;
-    long failAlloc;
     uint32_t error;
+    long failAlloc = -1;
+    bool nullDisplay = false;
   } cases[] = {
-      {"null display", image, ok, true, mem, -1, KZ_ERR_NULL},
-      {"size", image, with([](KZDISPLAY& d) { d.size = 159; }), false, mem, -1, KZ_ERR_RECORD_SIZE},
-      {"session", image, with([](KZDISPLAY& d) { d.session = 0x7777777; }), false, mem, -1,
-       KZ_ERR_SESSION},
-      {"null image", nullptr, ok, false, mem, -1, KZ_ERR_IMAGE_NULL},
-      {"bad handle", reinterpret_cast<HGLOBAL>(uintptr_t{0x999}), ok, false, mem, -1,
-       KZ_ERR_IMAGE_HANDLE},
-      {"format", image, with([](KZDISPLAY& d) { d.format = 15; }), false, mem, -1,
-       KZ_ERR_PIXEL_FORMAT},
+      {"null display", image, ok, KZ_ERR_NULL, -1, true},
+      {"size", image, with([](KZDISPLAY& d) { d.size = 159; }), KZ_ERR_RECORD_SIZE},
+      {"session", image, with([](KZDISPLAY& d) { d.session = 0x7777777; }), KZ_ERR_SESSION},
+      {"null image", nullptr, ok, KZ_ERR_IMAGE_NULL},
+      {"bad handle", reinterpret_cast<HGLOBAL>(uintptr_t{0x999}), ok, KZ_ERR_IMAGE_HANDLE},
+      {"format", image, with([](KZDISPLAY& d) { d.format = 15; }), KZ_ERR_PIXEL_FORMAT},
       {"fourcc bits", image,
-       with([](KZDISPLAY& d) { d.format = kz::Fourcc('Y', 'U', 'Y', '2'), d.bitCount = 8; }), false,
-       mem, -1, KZ_ERR_PIXEL_FORMAT},
-      {"too small", small, ok, false, mem, -1, KZ_ERR_IMAGE_SIZE},
-      {"padded rows", rgbShort, with([](KZDISPLAY& d) { d.format = 1, d.bitCount = 24; }), false,
-       mem, -1, KZ_ERR_IMAGE_SIZE},
-      {"zero width", image, with([](KZDISPLAY& d) { d.width = 0; }), false, mem, -1,
+       with([](KZDISPLAY& d) { d.format = kz::Fourcc('Y', 'U', 'Y', '2'), d.bitCount = 8; }),
+       KZ_ERR_PIXEL_FORMAT},
+      {"too small", small, ok, KZ_ERR_IMAGE_SIZE},
+      {"padded rows", rgbShort, with([](KZDISPLAY& d) { d.format = 1, d.bitCount = 24; }),
        KZ_ERR_IMAGE_SIZE},
-      {"negative height", image, with([](KZDISPLAY& d) { d.height = -4; }), false, mem, -1,
-       KZ_ERR_IMAGE_SIZE},
+      {"zero width", image, with([](KZDISPLAY& d) { d.width = 0; }), KZ_ERR_IMAGE_SIZE},
+      {"negative height", image, with([](KZDISPLAY& d) { d.height = -4; }), KZ_ERR_IMAGE_SIZE},
       {"32-bit overflow", image, with([](KZDISPLAY& d) { d.width = 65536, d.height = 65536; }),
-       false, mem, -1, KZ_ERR_IMAGE_SIZE},
-      {"huge", image, with([](KZDISPLAY& d) { d.width = INT32_MAX, d.height = INT32_MAX; }), false,
-       mem, -1, KZ_ERR_IMAGE_SIZE},
-      {"bitmap memory", image, ok, false, mem, 0, KZ_ERR_MEMORY},
-      {"gv8 memory", gv8, with([](KZDISPLAY& d) { d.format = 14, d.bitCount = 8; }), false, mem, 0,
-       KZ_ERR_MEMORY},
+       KZ_ERR_IMAGE_SIZE},
+      {"huge", image, with([](KZDISPLAY& d) { d.width = INT32_MAX, d.height = INT32_MAX; }),
+       KZ_ERR_IMAGE_SIZE},
+      {"bitmap memory", image, ok, KZ_ERR_MEMORY, 0},
+      {"gv8 memory", gv8, with([](KZDISPLAY& d) { d.format = 14, d.bitCount = 8; }), KZ_ERR_MEMORY,
+       0},
   };
   for (const Case& c : cases) {
     for (int fn = 0; fn < 2; ++fn) {
+      SCOPED_TRACE(std::string(c.what) + (fn ? " (bitmap)" : " (show)"));
       kzwinFailAllocAfter(c.failAlloc);
       const KZDISPLAY* d = c.nullDisplay ? nullptr : &c.display;
       SetLastError(0);
       if (fn == 0) {
-        EXPECT_EQ(KZShowImage(c.image, d, c.dc), 0) << c.what;
+        EXPECT_EQ(KZShowImage(c.image, d, mem), 0);
       } else {
-        EXPECT_EQ(KZImageToBitmap(c.image, d), nullptr) << c.what;
+        EXPECT_EQ(KZImageToBitmap(c.image, d), nullptr);
       }
       kzwinFailAllocAfter(-1);
-      EXPECT_EQ(KZGetLastError(), c.error) << c.what << (fn ? " (bitmap)" : " (show)");
+      EXPECT_EQ(KZGetLastError(), c.error);
     }
   }
   // A plan too large to allocate falls back to the frame's own size.
