@@ -66,7 +66,7 @@ TEST_F(Playback, SpeedDirectionPassesBounceAndEndsChangeTheFramesShown) {
     uint32_t spacing;  // clock between two frames shown (at least that with a one-frame file)
     uint32_t status;   // given to the end callback
   };
-  const uint32_t end = KZ_PLAY_END;
+  const uint32_t end = KZ_PLAY_END, strictMove = KZ_PLAY_MOVE_START | KZ_PLAY_STRICT;
   const Case cases[] = {
       {"forward", kSequence, 1.0, end, 0, Range(0, 11), 40, 0},
       {"double speed", kSequence, 2.0, end, 0, Range(0, 11), 20, 0},
@@ -79,14 +79,7 @@ TEST_F(Playback, SpeedDirectionPassesBounceAndEndsChangeTheFramesShown) {
       {"step mode", kSequence, 0.0, end | KZ_PLAY_STEP, 0, Range(0, 11), 0, 0},
       {"cut mid-record: the last whole frame, a normal end", kCut, 1.0, end, 0, Range(0, 6), 40, 0},
       {"one frame loops at a pace", kOneFrame, 1.0, end, 5, Range(0, 0, 5), 1000, 0},
-      {"cannot be positioned",
-       kSequence,
-       1.0,
-       KZ_PLAY_MOVE_START | KZ_PLAY_STRICT,
-       0,
-       {},
-       0,
-       KZ_ERR_POSITION},
+      {"cannot be positioned", kSequence, 1.0, strictMove, 0, {}, 0, KZ_ERR_POSITION},
   };
   for (uint32_t kind : {1u, 2u, 3u}) {
     RecordingSpec s;
@@ -137,14 +130,10 @@ TEST_F(Playback, ChangesWhilePaused) {
     std::vector<uint32_t> frames;
     uint32_t spacing;  // from the third frame on
   };
+  const uint32_t move = KZ_PLAY_END | KZ_PLAY_MOVE_START | KZ_PLAY_MODE_FRAME;
   const Case cases[] = {
       {"resume at double speed, no move", 2.0, KZ_PLAY_END, 0, Range(0, 11), 20},
-      {"a move restarts from there",
-       1.0,
-       KZ_PLAY_END | KZ_PLAY_MOVE_START | KZ_PLAY_MODE_FRAME,
-       9,
-       {0, 9, 10, 11},
-       40},
+      {"a move restarts from there", 1.0, move, 9, {0, 9, 10, 11}, 40},
   };
   RecordingSpec s;
   WriteSequence(s);
