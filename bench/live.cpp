@@ -8,9 +8,9 @@
 //     the driver's buffer and convert it straight into 32-bit surface words.
 //   ShowStep: the display thread's step on one frame (spare bitmap, direct conversion,
 //     SetDIBitsToDevice into the window). Peer: the conversion into 32-bit words alone.
-//   ShowStepFromRing: the same on the ring's frames in turn, with the bitmap and raw copy
-//     publishing keeps, so that frames and bitmaps come from memory as in a running display;
-//     as there, the bitmap's pixels are left to be made from the raw copy when asked for.
+//   ShowStepFromRing: the same on the ring's frames in turn, with the bitmap publishing
+//     keeps, so that frames and bitmaps come from memory as in a running display; as there,
+//     the bitmap's pixels are left to be made from the raw frame when asked for.
 #include <benchmark/benchmark.h>
 #include <kzvideo.h>
 #include <kzwin_test.h>
@@ -156,11 +156,11 @@ void LiveDisplay1080pYuy2_Peer(benchmark::State& state) {
 BENCHMARK(LiveDisplay1080pYuy2_Peer)->Unit(benchmark::kMillisecond);
 
 // The show step on `sources` camera frames in turn. As a display stream runs it: the
-// bitmap shown stays published while the next is made (`published`), and the raw frame is
-// copied into one of two buffers for publishing (`rawCopy`). From one frame and with one
-// bitmap everything stays in the cache; from the ring's eight slots it comes from memory,
-// as in a running display.
-void ShowStep(benchmark::State& state, size_t sources, bool published, bool rawCopy) {
+// bitmap shown stays published while the next is made (`published`), with the raw frame
+// kept beside it and the bitmap's pixels left to be made from it (`kept`). From one frame
+// and with one bitmap everything stays in the cache; from the ring's eight slots it comes
+// from memory, as in a running display.
+void ShowStep(benchmark::State& state, size_t sources, bool published, bool kept) {
   const std::vector<std::vector<uint8_t>> frames(sources, CameraFrame());
   HWND window = CreateWindowExA(0, nullptr, "bench", WS_OVERLAPPEDWINDOW, 0, 0, kWidth, kHeight,
                                 nullptr, nullptr, nullptr, nullptr);
@@ -175,15 +175,13 @@ void ShowStep(benchmark::State& state, size_t sources, bool published, bool rawC
   kz::ShowHooks hooks;
   hooks.isStream = true;
   hooks.spare = &rec->show.spareImage;
-  std::vector<uint8_t> copies[2] = {std::vector<uint8_t>(frames[0].size()),
-                                    std::vector<uint8_t>(frames[0].size())};
+  hooks.keepsFrame = kept;
   uint8_t* shown = nullptr;
   kz::PixelsLater later;
+  hooks.later = kept ? &later : nullptr;  // as the display thread publishes
   int64_t n = 0;
   auto step = [&] {
     const std::vector<uint8_t>& frame = frames[static_cast<size_t>(n) % sources];
-    hooks.rawCopy = rawCopy ? copies[n % 2].data() : nullptr;
-    hooks.later = rawCopy ? &later : nullptr;  // as the display thread publishes
     uint8_t* bitmap = kz::ShowStep(*rec, frame.data(), frame.size(), {}, hooks);
     benchmark::DoNotOptimize(bitmap);
     // Publishing hands back the picture no longer shown.

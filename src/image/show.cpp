@@ -6,9 +6,6 @@
 #include <cstring>
 #include <memory>
 #include <new>
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
 #include <span>
 
 #include "frame/blocks.h"
@@ -47,35 +44,8 @@ void OpenTarget(const ShowState& s, const KZDISPLAY& block, HDC& dc, HWND& windo
   }
 }
 
-// Copies n bytes with stores that go around the cache: the copy is seldom read, and the
-// lines it would otherwise fetch and evict are the next band's.
-void CopyAroundCache(uint8_t* to, const uint8_t* from, size_t n) {
-#if defined(__SSE2__)
-  const size_t head = (16 - (reinterpret_cast<uintptr_t>(to) & 15)) & 15;
-  if (n < head + 64) {
-    std::memcpy(to, from, n);
-    return;
-  }
-  std::memcpy(to, from, head);
-  size_t i = head;
-  for (; i + 64 <= n; i += 64) {
-    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from + i));
-    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from + i + 16));
-    const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from + i + 32));
-    const __m128i d = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from + i + 48));
-    _mm_stream_si128(reinterpret_cast<__m128i*>(to + i), a);
-    _mm_stream_si128(reinterpret_cast<__m128i*>(to + i + 16), b);
-    _mm_stream_si128(reinterpret_cast<__m128i*>(to + i + 32), c);
-    _mm_stream_si128(reinterpret_cast<__m128i*>(to + i + 48), d);
-  }
-  std::memcpy(to + i, from + i, n - i);
-#else
-  std::memcpy(to, from, n);
-#endif
-}
-
 // Rows per band when a frame is converted and drawn band by band: the band's bitmap rows
-// and source rows are still in the core's cache when they are drawn and copied.
+// are still in the core's cache when they are drawn.
 constexpr int64_t kBandBytes = 128 * 1024;
 
 // The thread's band buffer, grown to `bytes` when it is smaller: a display thread
@@ -90,21 +60,13 @@ uint8_t* BandBuffer(size_t bytes) {
   return buffer.get();
 }
 
-// Converts the frame and draws it band by band, copying the frame's bytes of each band into
-// `rawCopy` (when given) as they are read. The bands are converted into `rows`, or with
-// `bandRows` into that buffer of one band alone, leaving the bitmap's pixels unmade. False,
-// with nothing drawn, when the frame cannot be converted.
+// Converts the frame and draws it band by band, into `rows`, or with `bandRows` into that
+// buffer of one band alone, leaving the bitmap's pixels unmade. False, with nothing drawn,
+// when the frame cannot be converted.
 bool ConvertAndDrawInBands(const SourceFrame& frame, uint8_t* bitmap, uint8_t* rows, int64_t stride,
-                           int32_t band, uint8_t* bandRows, HDC dc, const KZDISPLAY& block,
-                           uint8_t* rawCopy) {
+                           int32_t band, uint8_t* bandRows, HDC dc, const KZDISPLAY& block) {
   const int32_t w = frame.width, h = frame.height;
   const std::span<uint8_t> pixels(rows, static_cast<size_t>(stride * h));
-  // Which of the frame's bytes a band reads, roughly: its rows' share of the frame, counted
-  // from the top for top-down formats. The shares of all bands make up the frame exactly.
-  const PixelFormat* format = FormatByCode(frame.code);
-  const bool bottomUp = format && format->fourcc == 0;
-  const int64_t bytes = static_cast<int64_t>(frame.bytes.size());
-  auto share = [&](int64_t row) { return bytes * (bottomUp ? row : h - row) / h; };
   for (int32_t r = 0; r < h; r += band) {
     const int32_t n = std::min(band, h - r);
     const bool converted =
@@ -116,15 +78,7 @@ bool ConvertAndDrawInBands(const SourceFrame& frame, uint8_t* bitmap, uint8_t* r
                       static_cast<UINT>(r), static_cast<UINT>(n),
                       bandRows ? bandRows : rows + r * stride,
                       reinterpret_cast<const BITMAPINFO*>(bitmap), DIB_RGB_COLORS);
-    if (rawCopy) {
-      const int64_t from = std::min(share(r), share(r + n)), to = std::max(share(r), share(r + n));
-      CopyAroundCache(rawCopy + from, frame.bytes.data() + from, static_cast<size_t>(to - from));
-    }
   }
-#if defined(__SSE2__)
-  // Streamed stores are ordered by a fence, not by the release that publishes the copy.
-  if (rawCopy) _mm_sfence();
-#endif
   return true;
 }
 
@@ -185,7 +139,7 @@ uint8_t* ShowStep(StreamRecord& rec, const uint8_t* source, size_t sourceBytes,
                        !callbacks.afterConvert;
   HDC dc = nullptr;
   HWND window = nullptr;
-  bool drawn = false, copied = false;
+  bool drawn = false;
   if (drawing) {
     const SourceFrame frame{static_cast<int32_t>(block.format), block.width, block.height,
                             std::span<const uint8_t>(source, source ? sourceBytes : 0), s.palette};
@@ -201,9 +155,8 @@ uint8_t* ShowStep(StreamRecord& rec, const uint8_t* source, size_t sourceBytes,
                                   !callbacks.afterDraw && block.format != KZ_FORMAT_PAL8
                               ? BandBuffer(static_cast<size_t>(band * stride))
                               : nullptr;
-      drawing = ConvertAndDrawInBands(frame, bitmap, rows, stride, band, bandRows, dc, block,
-                                      hooks.rawCopy);
-      drawn = copied = drawing;
+      drawing = ConvertAndDrawInBands(frame, bitmap, rows, stride, band, bandRows, dc, block);
+      drawn = drawing;
       if (drawing && bandRows) {
         *hooks.later = PixelsLater{static_cast<int32_t>(block.format), w, h};
       }
@@ -234,7 +187,7 @@ uint8_t* ShowStep(StreamRecord& rec, const uint8_t* source, size_t sourceBytes,
   if (drawing && hooks.aviWrite) {
     hooks.aviWrite(hooks.context, bitmap);
   }
-  if (hooks.rawCopy && source && !copied) std::memcpy(hooks.rawCopy, source, sourceBytes);
+  if (hooks.rawCopy && source) std::memcpy(hooks.rawCopy, source, sourceBytes);
   if (drawing && !hooks.neverDraw) {
     if (!dc) OpenTarget(s, block, dc, window);
     if (dc) {

@@ -37,8 +37,7 @@ struct ShowHooks {
   // A bitmap of an earlier frame to draw into when its size and depth still fit (it is
   // taken, or freed when it does not fit); null: a new one is allocated.
   uint8_t** spare = nullptr;
-  // Receives a copy of the frame's `sourceBytes` bytes, made as the frame is converted,
-  // whenever the step returns a bitmap.
+  // Receives a copy of the frame's `sourceBytes` bytes whenever the step returns a bitmap.
   uint8_t* rawCopy = nullptr;
   // The caller keeps the frame itself with the bitmap (no copy is made).
   bool keepsFrame = false;
