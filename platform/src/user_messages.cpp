@@ -96,7 +96,18 @@ void ReleaseSendsToDeadWindows(ThreadQueue& queue) {
 
 void RunSentMessages() {
   auto self = CurrentQueue();
-  while (auto sent = PopSent(*self)) RunOne(sent);
+  // Only the sends waiting now: senders answered here that send again at once (grab threads
+  // do) would otherwise keep the thread in this loop for as long as they run.
+  size_t waiting;
+  {
+    std::lock_guard lock(self->mutex);
+    waiting = self->sent.size();
+  }
+  for (; waiting > 0; --waiting) {
+    auto sent = PopSent(*self);
+    if (!sent) break;
+    RunOne(sent);
+  }
 }
 
 bool WaitRunningSent(const std::function<bool()>& done, std::chrono::milliseconds timeout) {

@@ -3,6 +3,7 @@
 #include <kzwin_test.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <atomic>
 #include <thread>
 #include "expect_call.h"
@@ -14,11 +15,13 @@ constexpr UINT kRelay = WM_USER + 101;  // sends kAsk to the window in lParam, a
 constexpr UINT kNote = WM_USER + 102;
 
 std::atomic<DWORD> lastProcThread{0};
+std::atomic<int> asksRun{0};
 
 LRESULT CALLBACK TestProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
     case kAsk:
       lastProcThread.store(GetCurrentThreadId());
+      asksRun.fetch_add(1);
       return static_cast<LRESULT>(wParam * 2);
     case kRelay:
       return SendMessageA(reinterpret_cast<HWND>(lParam), kAsk, wParam, 0) + 1;
@@ -166,6 +169,31 @@ TEST(UserMessages, PeekRunsSentMessagesAndKeepsPostedOnes) {
     EXPECT_EQ(msg.lParam, 12);
   }
   EXPECT_FALSE(PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE));
+  EXPECT_TRUE(DestroyWindow(window));
+}
+
+// Senders that send again as soon as they are answered (two grab threads) never keep a
+// pumping thread inside one peek: it runs the sends waiting when it began, one per sender.
+TEST(UserMessages, APeekRunsOnlyTheSendsWaitingWhenItBegan) {
+  HWND window = MakeWindow();
+  std::atomic<int> finished{0};
+  auto send = [&] {
+    for (int i = 0; i < 3000; ++i) SendMessageA(window, kAsk, 1, 0);
+    finished.fetch_add(1);
+  };
+  const int start = asksRun.load();
+  std::thread a(send), b(send);
+  MSG msg{};
+  int most = 0;
+  while (finished.load() < 2) {
+    const int before = asksRun.load();
+    PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE);
+    most = std::max(most, asksRun.load() - before);
+  }
+  a.join();
+  b.join();
+  EXPECT_EQ(asksRun.load() - start, 6000);
+  EXPECT_LE(most, 2);
   EXPECT_TRUE(DestroyWindow(window));
 }
 
