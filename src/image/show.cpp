@@ -149,7 +149,7 @@ uint8_t* ShowStep(StreamRecord& rec, const uint8_t* source, size_t sourceBytes,
       drawing = false;
     } else if (inBands && dc) {
       const int32_t band = static_cast<int32_t>(std::clamp<int64_t>(kBandBytes / stride, 1, h));
-      // Pixels nobody sees before a caller asks for them are made then, from the raw copy;
+      // Pixels nobody sees before a caller asks for them are made then, from the raw frame;
       // the palette of a PAL8 stream is not kept for that, so those frames are written.
       uint8_t* bandRows = hooks.later && (hooks.rawCopy || hooks.keepsFrame) && !hooks.afterDraw &&
                                   !callbacks.afterDraw && block.format != KZ_FORMAT_PAL8
