@@ -179,6 +179,8 @@ void PlaybackTest::TearDown() {
   KZStopPlayback(0, 0, nullptr);
   DestroyWindow(window_);
   KZEnd(session_);
+  std::error_code ignored;
+  std::filesystem::remove_all(dir_, ignored);
 }
 
 int PlaybackTest::StopPlayback(uint32_t id) {
