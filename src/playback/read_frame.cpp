@@ -111,9 +111,16 @@ int ReadAviFrame(StreamRecord* e, bool single) {
   const auto* dib = static_cast<const uint8_t*>(AVIStreamGetFrame(p.aviGetFrame, p.aviIndex));
   if (!dib && single) return 0;
   uint8_t* slot = AdvanceRing(e);
-  // A frame the decoder cannot give keeps the picture before it, and the playback moves
-  // on instead of asking for the same frame for ever.
-  if (dib) std::memcpy(slot, dib + p.aviPixelOffset, e->frameBytes);
+  // A frame the decoder cannot give keeps the picture shown before it (black when none
+  // was), not whatever the slot held three reads ago, and the playback moves on instead of
+  // asking for the same frame for ever. The shown frame is this thread's: it publishes it.
+  if (dib) {
+    std::memcpy(slot, dib + p.aviPixelOffset, e->frameBytes);
+  } else if (const uint8_t* shown = e->show.shownFrame) {
+    std::memcpy(slot, shown, e->frameBytes);
+  } else {
+    std::memset(slot, 0, e->frameBytes);
+  }
   AviPosition(s, &p.curPos, p.aviIndex);
   p.nextPos = {};
   p.prevPos = {};

@@ -6,7 +6,12 @@
 #include <string>
 #include <vector>
 
+#include "frame/blocks.h"
+#include "image/publish.h"
 #include "platform/avi_test_util.h"
+#include "playback/file_info.h"
+#include "playback/playback_io.h"
+#include "playback/show_frame.h"
 #include "recording_maker.h"
 
 namespace {
@@ -124,6 +129,52 @@ TEST_F(AviPlayback, OwnAviPlaysEveryFrameInOrderAndLoadsExactly) {
     for (int i = 0; i < 8; ++i) want.push_back(static_cast<uint32_t>(rate > 0 ? i : 7 - i));
     EXPECT_EQ(kztest::Frames(kztest::Taken()), want) << rate;
   }
+}
+
+// A frame the AVI layer cannot give keeps the picture shown before it on screen, not
+// whatever its ring slot held before, and the playback goes on.
+TEST_F(AviPlayback, AMissingFrameKeepsThePictureShownBefore) {
+  ASSERT_EQ(avitest::WriteAvi(Path("own.avi"), 0, 32, 16, 8), 0);
+  const int blocksBefore = kz::BlockCount();
+  {
+    auto e = std::make_unique<kz::StreamRecord>();
+    kz::PlaybackState& p = e->play;
+    p.sequenceInfo.size = sizeof(KZFILEINFO);
+    uint32_t error = 0;
+    ASSERT_TRUE(kz::FileInfoOf(Path("own.avi").c_str(), &p.sequenceInfo, 0, &error)) << error;
+    e->playback.size = sizeof(KZPLAYBACK);
+    e->playback.flags = KZ_PLAY_MOVE_START;
+    std::snprintf(e->playback.fileName, sizeof e->playback.fileName, "%s", Path("own.avi").c_str());
+    e->display.size = sizeof(KZDISPLAY);
+    e->display.width = p.sequenceInfo.width;
+    e->display.height = p.sequenceInfo.height;
+    e->display.format = p.sequenceInfo.format;
+    e->display.bitCount = p.sequenceInfo.bitCount;
+    kz::PreparePlaybackShow(e.get());
+    ASSERT_EQ(kz::SeekPlayback(e.get()), kz::kSeekDone);
+    auto current = [&] { return e->ring + size_t{e->readCount.load()} * e->frameBytes; };
+    for (int n = 0; n < 2; ++n) {
+      ASSERT_EQ(kz::ReadPlaybackFrame(e.get(), false), 1);
+      EXPECT_EQ(std::vector<uint8_t>(current(), current() + e->frameBytes),
+                avitest::Pattern(32, 16, n))
+          << n;
+      kz::ShowPlaybackFrame(e.get());
+    }
+    const int blocksRunning = kz::BlockCount();
+    // The frame reader closed under it: no picture for frame 2.
+    AVIStreamGetFrameClose(p.aviGetFrame);
+    ASSERT_EQ(kz::ReadPlaybackFrame(e.get(), false), 1);
+    EXPECT_EQ(std::vector<uint8_t>(current(), current() + e->frameBytes),
+              avitest::Pattern(32, 16, 1));
+    EXPECT_EQ(kz::BlockCount(), blocksRunning);
+    p.aviGetFrame = nullptr;
+    kz::FreePlaybackMemory(e.get());
+    kz::ClearPublished(*e);
+    kz::BlockFree(p.spareFrame);
+    kz::BlockFree(e->ring);
+    kz::ReleaseShow(*e);
+  }
+  EXPECT_EQ(kz::BlockCount(), blocksBefore);
 }
 
 }  // namespace
