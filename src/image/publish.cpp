@@ -126,12 +126,11 @@ void ShowAndPublish(StreamRecord& e, const uint8_t* frame, int32_t slot,
     return;
   }
   Sleep(0);
-  if (!handOver) {
-    if (!PublishImage(e, bitmap, block, later, slot, spare, shownCount)) spare = block;
-  } else if (PublishImage(e, bitmap, *frameBlock, later, slot, spare, shownCount)) {
-    *frameBlock = block;
-  } else {
+  // Not published (a caller is pinning): the slot keeps its block and `block` is spare.
+  if (!PublishImage(e, bitmap, handOver ? *frameBlock : block, later, slot, spare, shownCount)) {
     spare = block;
+  } else if (handOver) {
+    *frameBlock = block;
   }
 }
 

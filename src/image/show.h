@@ -57,7 +57,7 @@ uint8_t* ShowStep(StreamRecord& rec, const uint8_t* source, size_t sourceBytes,
                   const ShowCallbacks& callbacks, const ShowHooks& hooks);
 
 // Makes the packed bitmap, header and pixels, whose pixels the step left unmade (`later`
-// describes it) from the raw copy `frame` of `frameBytes` bytes, into `out`: the bytes the
+// describes it) from the raw frame `frame` of `frameBytes` bytes, into `out`: the bytes the
 // step would have written. False when `out` is too small or the frame does not convert.
 bool MakePixelsLater(const PixelsLater& later, const uint8_t* frame, size_t frameBytes,
                      uint8_t* out, size_t outBytes);
