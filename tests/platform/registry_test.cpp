@@ -44,6 +44,11 @@ class Registry : public ::testing::Test {
         << path;
     return key;
   }
+  HKEY Open(const char* path, REGSAM access = KEY_READ) {
+    HKEY key = nullptr;
+    EXPECT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, path, 0, access, &key), ERROR_SUCCESS) << path;
+    return key;
+  }
   static LONG Set(HKEY key, const char* name, const std::string& data, DWORD type = REG_BINARY) {
     return RegSetValueExA(key, name, 0, type, reinterpret_cast<const BYTE*>(data.data()),
                           static_cast<DWORD>(data.size()));
@@ -69,6 +74,11 @@ class Registry : public ::testing::Test {
       closedir(d);
     }
     return names;
+  }
+  int TempFiles() const {
+    int temps = 0;
+    for (const std::string& name : StoreFiles()) temps += name.find(".tmp.") != std::string::npos;
+    return temps;
   }
 
   Scratch dir;
@@ -99,19 +109,18 @@ TEST_F(Registry, QueryFollowsWindowsRules) {
       {"", true, 100, ERROR_FILE_NOT_FOUND, 100, 99, false},  // no default value yet
   };
   for (const Case& c : cases) {
+    SCOPED_TRACE(std::string("'") + c.name + "', room " + std::to_string(c.room));
     std::vector<BYTE> buffer(128, 0xEE);
     DWORD size = c.room, type = 99;
-    EXPECT_EQ(
-        RegQueryValueExA(key, c.name, nullptr, &type, c.withData ? buffer.data() : nullptr, &size),
-        c.rc)
-        << c.name << "/" << c.room;
-    EXPECT_EQ(size, c.sizeOut) << c.name << "/" << c.room;
-    EXPECT_EQ(type, c.typeOut) << c.name << "/" << c.room;
+    BYTE* data = c.withData ? buffer.data() : nullptr;
+    EXPECT_EQ(RegQueryValueExA(key, c.name, nullptr, &type, data, &size), c.rc);
+    EXPECT_EQ(size, c.sizeOut);
+    EXPECT_EQ(type, c.typeOut);
     if (c.filled) {
       EXPECT_EQ(std::memcmp(buffer.data(), formats.data(), 24), 0);
       EXPECT_EQ(buffer[24], 0xEE);  // nothing past the value
     } else {
-      EXPECT_EQ(buffer[0], 0xEE) << c.name << "/" << c.room;
+      EXPECT_EQ(buffer[0], 0xEE);
     }
   }
   DWORD size = 4;
@@ -135,10 +144,7 @@ TEST_F(Registry, SetReplacesAndReadOnlyKeysRefuse) {
   EXPECT_EQ(Set(key, "", "second, longer"), ERROR_SUCCESS);
   EXPECT_EQ(Get(key, nullptr), "second, longer");
   EXPECT_EQ(RegSetValueExA(key, "bad", 0, REG_BINARY, nullptr, 4), ERROR_NOACCESS);
-  HKEY reader = nullptr;
-  ASSERT_EQ(
-      RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Orbel\\Kazam\\avioptions", 0, KEY_READ, &reader),
-      ERROR_SUCCESS);
+  HKEY reader = Open("Software\\Orbel\\Kazam\\avioptions");
   EXPECT_EQ(Set(reader, "x", "y"), ERROR_ACCESS_DENIED);
   EXPECT_EQ(Get(reader, ""), "second, longer");
   RegCloseKey(reader);
@@ -155,8 +161,7 @@ TEST_F(Registry, ValuesSurviveReopenAndLongOrOddNames) {
     RegCloseKey(key);
   }
   for (const char* path : {kFormats, longName.c_str(), odd}) {
-    HKEY key = nullptr;
-    ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, path, 0, KEY_READ, &key), ERROR_SUCCESS) << path;
+    HKEY key = Open(path);
     EXPECT_EQ(Get(key, "Source 010"), binary) << path;
     RegCloseKey(key);
   }
@@ -175,18 +180,12 @@ TEST_F(Registry, CrashBetweenWriteAndRenameKeepsTheOldValue) {
   ASSERT_EQ(Set(key, "Source 001", "old"), ERROR_SUCCESS);
   kzwinRegistryAbandonNextWrite();
   EXPECT_NE(Set(key, "Source 001", "new value"), ERROR_SUCCESS);
-  std::vector<std::string> files = StoreFiles();
-  int temps = 0;
-  for (const std::string& name : files) temps += name.find(".tmp.") != std::string::npos;
-  EXPECT_EQ(temps, 1) << "the abandoned temporary file stays, as after a crash";
-  EXPECT_EQ(Get(key, "Source 001"), "old");
-  RegCloseKey(key);
-  key = Create(kFormats);
+  EXPECT_EQ(TempFiles(), 1) << "the abandoned temporary file stays, as after a crash";
   EXPECT_EQ(Get(key, "Source 001"), "old");
   EXPECT_EQ(Set(key, "Source 001", "newer"), ERROR_SUCCESS);
   EXPECT_EQ(Get(key, "Source 001"), "newer");
   // The next writer, holding the store's lock, knows the leftover is dead and removes it.
-  for (const std::string& name : StoreFiles()) EXPECT_EQ(name.find(".tmp."), std::string::npos);
+  EXPECT_EQ(TempFiles(), 0);
   RegCloseKey(key);
 }
 
@@ -209,15 +208,14 @@ TEST_F(Registry, DamagedKeyFilesReadAsEmpty) {
     flipped[at] = static_cast<char>(flipped[at] ^ 0x10);
     damaged.push_back(flipped);
   }
-  for (const std::string& bytes : damaged) {
-    WriteText(file, bytes);
-    EXPECT_EQ(Get(key, "Source 001"), "<error 2>") << bytes.size();
-    EXPECT_EQ(Get(key, "Source 002"), "<error 2>") << bytes.size();
+  for (size_t i = 0; i < damaged.size(); ++i) {
+    SCOPED_TRACE("damaged file #" + std::to_string(i));
+    WriteText(file, damaged[i]);
+    EXPECT_EQ(Get(key, "Source 001"), "<error 2>");
+    EXPECT_EQ(Get(key, "Source 002"), "<error 2>");
   }
   // The key still exists and takes new values.
-  HKEY reopened = nullptr;
-  EXPECT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, kFormats, 0, KEY_ALL_ACCESS, &reopened),
-            ERROR_SUCCESS);
+  HKEY reopened = Open(kFormats, KEY_ALL_ACCESS);
   EXPECT_EQ(Set(reopened, "Source 003", "fresh"), ERROR_SUCCESS);
   EXPECT_EQ(Get(key, "Source 003"), "fresh");
   WriteText(file, good);
