@@ -52,6 +52,26 @@ std::vector<uint8_t> Frame(int w, int h, int n) {
   return f;
 }
 
+// Writes frames first..first+count-1 of size w x h; false at the first write that fails.
+bool WriteFrames(StreamRecord* e, int w, int h, int first, int count = 1) {
+  for (int n = first; n < first + count; ++n) {
+    auto f = Frame(w, h, n);
+    if (!WriteAviFrame(e, f.data(), uint32_t(f.size()), w, h)) return false;
+  }
+  return true;
+}
+
+std::vector<uint8_t> FileBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::vector<uint8_t>((std::istreambuf_iterator<char>(in)), {});
+}
+
+uint32_t U32(const std::vector<uint8_t>& b, size_t at) {
+  uint32_t v;
+  std::memcpy(&v, &b[at], 4);
+  return v;
+}
+
 std::unique_ptr<StreamRecord> Entry(const std::string& name, uint32_t flags, double rate, int w,
                                     int h, HGLOBAL options = nullptr) {
   auto e = std::make_unique<StreamRecord>();
@@ -98,13 +118,8 @@ TEST(AviOutput, NewFileRatesAndFrames) {
     std::filesystem::remove(e->record.fileName);
     ASSERT_TRUE(OpenAviOutput(e.get()));
     EXPECT_EQ(e->avi.frames, 0);
-    for (int n = 0; n < 4; ++n) {
-      auto f = Frame(40, 30, n);
-      ASSERT_TRUE(WriteAviFrame(e.get(), f.data(), uint32_t(f.size()), 40, 30));
-    }
-    // Another size is skipped, not written.
-    auto other = Frame(20, 30, 9);
-    EXPECT_TRUE(WriteAviFrame(e.get(), other.data(), uint32_t(other.size()), 20, 30));
+    ASSERT_TRUE(WriteFrames(e.get(), 40, 30, 0, 4));
+    EXPECT_TRUE(WriteFrames(e.get(), 20, 30, 9));  // another size is skipped, not written
     EXPECT_EQ(e->avi.frames, 4);
     EXPECT_NE(e->avi.firstTime, 0.0);
     EXPECT_GE(e->avi.lastTime, e->avi.firstTime);
@@ -122,18 +137,14 @@ TEST(AviOutput, ExistingFileContinuesAtItsLength) {
   auto first = Entry("cont.avi", 0, 10, 32, 24);
   std::filesystem::remove(first->record.fileName);
   ASSERT_TRUE(OpenAviOutput(first.get()));
-  for (int n = 0; n < 100; ++n) {
-    auto f = Frame(32, 24, n);
-    ASSERT_TRUE(WriteAviFrame(first.get(), f.data(), uint32_t(f.size()), 32, 24));
-  }
+  ASSERT_TRUE(WriteFrames(first.get(), 32, 24, 0, 100));
   CloseAviOutput(first.get());
 
   // The record asks for another size and rate: the existing stream's own stay.
   auto next = Entry("cont.avi", KZ_OPEN_APPEND, 50, 64, 48);
   ASSERT_TRUE(OpenAviOutput(next.get()));
   EXPECT_EQ(next->avi.frames, 100);
-  auto f = Frame(32, 24, 100);
-  ASSERT_TRUE(WriteAviFrame(next.get(), f.data(), uint32_t(f.size()), 32, 24));
+  ASSERT_TRUE(WriteFrames(next.get(), 32, 24, 100));
   EXPECT_EQ(next->avi.frames, 101);
   EXPECT_EQ(next->avi.firstTime, 0.0);  // not the first frame of the file
   CloseAviOutput(next.get());
@@ -167,8 +178,7 @@ TEST(AviOutput, FailuresSetTheRecordStatus) {
     EXPECT_EQ(e->rec.recordEndCode.load(), c.status);
     EXPECT_EQ(e->stopRequest.load() & kRecordBit, kRecordBit);
     EXPECT_EQ(e->avi.compressed.load(), nullptr);
-    auto f = Frame(32, 24, 0);
-    EXPECT_TRUE(WriteAviFrame(e.get(), f.data(), uint32_t(f.size()), 32, 24));  // nothing open
+    EXPECT_TRUE(WriteFrames(e.get(), 32, 24, 0));  // nothing open
     CloseAviOutput(e.get());
   }
   EXPECT_EQ(std::filesystem::file_size(notAvi), 16u);  // never replaced
@@ -184,11 +194,7 @@ TEST(AviOutput, FailuresSetTheRecordStatus) {
   small = old;
   small.rlim_cur = 60000;
   setrlimit(RLIMIT_FSIZE, &small);
-  bool failed = false;
-  for (int n = 0; n < 20 && !failed; ++n) {
-    auto f = Frame(64, 48, n);
-    failed = !WriteAviFrame(e.get(), f.data(), uint32_t(f.size()), 64, 48);
-  }
+  const bool failed = !WriteFrames(e.get(), 64, 48, 0, 20);
   CloseAviOutput(e.get());
   setrlimit(RLIMIT_FSIZE, &old);
   signal(SIGXFSZ, handler);
@@ -198,12 +204,9 @@ TEST(AviOutput, FailuresSetTheRecordStatus) {
   Read r = ReadBack(e->record.fileName);
   EXPECT_LT(r.frames.size(), size_t(e->avi.frames) + 1);
   for (size_t n = 0; n < r.frames.size(); ++n) EXPECT_EQ(r.frames[n], Frame(64, 48, int(n))) << n;
-  std::ifstream in(e->record.fileName, std::ios::binary);
-  std::vector<uint8_t> head((std::istreambuf_iterator<char>(in)), {});
+  const std::vector<uint8_t> head = FileBytes(e->record.fileName);
   ASSERT_GE(head.size(), 52u);
-  uint32_t claimed;
-  std::memcpy(&claimed, &head[48], 4);
-  EXPECT_EQ(claimed, 0u);
+  EXPECT_EQ(U32(head, 48), 0u);
   EXPECT_EQ(kzwinAviLiveObjects(), 0);
 }
 
@@ -238,40 +241,35 @@ TEST(AviOutput, HeaderCorrection) {
   HGLOBAL mjpg = AviOptionsHandle(mmioFOURCC('M', 'J', 'P', 'G'));
   e->record.aviOptions = mjpg;
   ASSERT_TRUE(OpenAviOutput(e.get()));
-  for (int n = 0; n < 11; ++n) {
-    auto f = Frame(32, 24, n);
-    ASSERT_TRUE(WriteAviFrame(e.get(), f.data(), uint32_t(f.size()), 32, 24));
-  }
+  ASSERT_TRUE(WriteFrames(e.get(), 32, 24, 0, 11));
   CloseAviOutput(e.get());
   GlobalFree(mjpg);
   const char* path = e->record.fileName;
   // 11 frames over one second: 10 frames a second.
   EXPECT_EQ(CorrectAviHeader(path, 11, 2450000.0, 2450000.0 + 1.0 / 86400), kAviHeaderPatched);
-  std::ifstream in(path, std::ios::binary);
-  std::vector<uint8_t> b((std::istreambuf_iterator<char>(in)), {});
-  auto u32 = [&](size_t at) {
-    uint32_t v;
-    std::memcpy(&v, &b[at], 4);
-    return v;
-  };
-  EXPECT_EQ(u32(32), 100000u);
-  EXPECT_EQ(u32(36), uint32_t(10000 * 0.001 * u32(60)));
-  EXPECT_EQ(u32(128), 1000u);
-  EXPECT_EQ(u32(132), 10000u);
+  const std::vector<uint8_t> b = FileBytes(path);
+  EXPECT_EQ(U32(b, 32), 100000u);
+  EXPECT_EQ(U32(b, 36), uint32_t(10000 * 0.001 * U32(b, 60)));
+  EXPECT_EQ(U32(b, 128), 1000u);
+  EXPECT_EQ(U32(b, 132), 10000u);
   Read r = ReadBack(path);
   EXPECT_EQ(double(r.info.dwRate) / r.info.dwScale, 10.0);
   EXPECT_EQ(r.frames.size(), 11u);
 
   struct Case {
+    const char* name;
     int32_t frames;
     double first, last;
     AviHeaderResult result;
-  } cases[] = {{1, 1.0, 2.0, kAviHeaderNotNeeded},
-               {5, 0.0, 2.0, kAviHeaderNotNeeded},
-               {5, 1.0, 0.0, kAviHeaderNotNeeded},
-               {5, 3.0, 3.0, kAviHeaderPatched},   // no span: 15 frames a second
-               {5, 3.0, 2.0, kAviHeaderPatched}};  // backwards: the smallest rate
+  } cases[] = {
+      {"one frame", 1, 1.0, 2.0, kAviHeaderNotNeeded},
+      {"no first time", 5, 0.0, 2.0, kAviHeaderNotNeeded},
+      {"no last time", 5, 1.0, 0.0, kAviHeaderNotNeeded},
+      {"no span: 15 frames a second", 5, 3.0, 3.0, kAviHeaderPatched},
+      {"backwards: the smallest rate", 5, 3.0, 2.0, kAviHeaderPatched},
+  };
   for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
     EXPECT_EQ(CorrectAviHeader(path, c.frames, c.first, c.last), c.result);
   }
   EXPECT_EQ(CorrectAviHeader((kEnv->dir + "/none.avi").c_str(), 5, 1, 2), kAviHeaderIoError);
@@ -281,8 +279,7 @@ TEST(AviOutput, HeaderCorrection) {
   std::memcpy(&junk[164], "JUNK", 4);
   std::ofstream(other, std::ios::binary).write(reinterpret_cast<char*>(junk.data()), junk.size());
   EXPECT_EQ(CorrectAviHeader(other.c_str(), 5, 1.0, 1.5), kAviHeaderLayoutDiffers);
-  std::ifstream again(other, std::ios::binary);
-  EXPECT_EQ(std::vector<uint8_t>((std::istreambuf_iterator<char>(again)), {}), junk);
+  EXPECT_EQ(FileBytes(other), junk);
 }
 
 // The show step and the record thread write to one output at the same time: every frame
@@ -290,12 +287,7 @@ TEST(AviOutput, HeaderCorrection) {
 TEST(AviOutput, TwoWritersShareOneOutput) {
   auto e = Entry("two.avi", 0, 25, 24, 16);
   ASSERT_TRUE(OpenAviOutput(e.get()));
-  auto writer = [&](int base) {
-    for (int n = 0; n < 25; ++n) {
-      auto f = Frame(24, 16, base + n);
-      WriteAviFrame(e.get(), f.data(), uint32_t(f.size()), 24, 16);
-    }
-  };
+  auto writer = [&](int base) { WriteFrames(e.get(), 24, 16, base, 25); };
   std::thread a(writer, 0), b(writer, 100);
   a.join();
   b.join();
