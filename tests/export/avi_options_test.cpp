@@ -70,6 +70,12 @@ std::vector<uint8_t> Block(int32_t count, uint32_t length, DWORD handler, uint32
   return b;
 }
 
+uint32_t U32(const std::vector<uint8_t>& b, size_t at) {
+  uint32_t v;
+  std::memcpy(&v, &b[at], 4);
+  return v;
+}
+
 std::vector<uint8_t> Short(std::vector<uint8_t> b, size_t n) {
   b.resize(n);
   return b;
@@ -99,24 +105,19 @@ TEST(AviOptions, BlockIsWrittenFieldByField) {
   ASSERT_EQ(AviOptionsBlockSize(o), 52u + 7 + 5);
   std::vector<uint8_t> b(AviOptionsBlockSize(o));
   EncodeAviOptions(o, b.data());
-  auto get = [&](size_t at) {
-    uint32_t v;
-    std::memcpy(&v, &b[at], 4);
-    return v;
-  };
-  EXPECT_EQ(get(0), 1u);
-  EXPECT_EQ(get(4), 44u);
+  EXPECT_EQ(U32(b, 0), 1u);
+  EXPECT_EQ(U32(b, 4), 44u);
   const uint32_t fields[] = {streamtypeVIDEO,
                              mmioFOURCC('M', 'J', 'P', 'G'),
                              15,
                              8000,
                              123456,
                              AVICOMPRESSF_KEYFRAMES | AVICOMPRESSF_VALID};
-  for (int i = 0; i < 6; ++i) EXPECT_EQ(get(8 + 4 * i), fields[i]) << i;
-  EXPECT_EQ(get(32), static_cast<uint32_t>(reinterpret_cast<uintptr_t>(format)));
-  EXPECT_EQ(get(36), 7u);
-  EXPECT_EQ(get(44), 5u);
-  EXPECT_EQ(get(48), 3u);
+  for (int i = 0; i < 6; ++i) EXPECT_EQ(U32(b, 8 + 4 * i), fields[i]) << i;
+  EXPECT_EQ(U32(b, 32), static_cast<uint32_t>(reinterpret_cast<uintptr_t>(format)));
+  EXPECT_EQ(U32(b, 36), 7u);
+  EXPECT_EQ(U32(b, 44), 5u);
+  EXPECT_EQ(U32(b, 48), 3u);
   EXPECT_EQ(std::memcmp(&b[52], format, 7), 0);
   EXPECT_EQ(std::memcmp(&b[59], parms, 5), 0);
 
@@ -153,14 +154,15 @@ TEST(AviOptions, MisshapenBlocksAreRefused) {
       {"lengths that wrap", Block(1, 44, 0, 0xFFFFFFFFu, 2, 5), false},
   };
   for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
     AVICOMPRESSOPTIONS o;
     std::memset(&o, 0x5A, sizeof o);
-    EXPECT_EQ(DecodeAviOptions(c.block.data(), c.block.size(), &o), c.accepted) << c.what;
+    EXPECT_EQ(DecodeAviOptions(c.block.data(), c.block.size(), &o), c.accepted);
     if (!c.accepted) {
       AVICOMPRESSOPTIONS zero{};
-      EXPECT_EQ(std::memcmp(&o, &zero, sizeof o), 0) << c.what;
+      EXPECT_EQ(std::memcmp(&o, &zero, sizeof o), 0);
     } else {
-      EXPECT_EQ(static_cast<uint8_t*>(o.lpParms)[1], 0xA4) << c.what;
+      EXPECT_EQ(static_cast<uint8_t*>(o.lpParms)[1], 0xA4);
     }
     FreeAviOptionBlocks(&o);
   }
@@ -192,31 +194,35 @@ int Respond(KZWIN_DIALOG* d, void* context) {
   return dialog->result;
 }
 
+// Opens the dialog from `start` (or the store), cancels it, and gives what it showed.
+AVICOMPRESSOPTIONS ShownThenCancelled(KZHGLOBAL start) {
+  Dialog dialog;
+  dialog.result = KZWIN_DIALOG_CANCEL;
+  kzwinSetDialogResponder(Respond, &dialog);
+  EXPECT_EQ(KZAVIOptionsDialog(nullptr, 0, start), nullptr);
+  kzwinSetDialogResponder(nullptr, nullptr);
+  return dialog.shown;
+}
+
 TEST(AviOptionsDialog, EveryOutcome) {
+  enum Fault { kNoFault, kNoMemory, kNoTempFolder };
+  enum Returns { kNull, kHandle, kStored };
+  // The store changes exactly when the call succeeds (error 0).
   struct Case {
     const char* what;
     int result;
     uint32_t flags;
-    bool failAlloc;
-    bool badTemp;
-    bool returnsHandle;
-    bool returnsStored;
+    Fault fault;
+    Returns returns;
     uint32_t error;
-    bool storeChanges;
   } cases[] = {
-      {"confirmed", KZWIN_DIALOG_OK, 0, false, false, true, false, 0, true},
-      {"confirmed, store only", KZWIN_DIALOG_OK, KZ_OPTIONS_STORE_ONLY, false, false, false, true,
-       0, true},
-      {"other flag bits do not count", KZWIN_DIALOG_OK, 0xFFFFFFFEu, false, false, true, false, 0,
-       true},
-      {"cancelled", KZWIN_DIALOG_CANCEL, 0, false, false, false, false, KZ_ERR_OPTIONS_CANCELLED,
-       false},
-      {"dialog failed", KZWIN_DIALOG_FAIL, 0, false, false, false, false, KZ_ERR_OPTIONS_CANCELLED,
-       false},
-      {"no memory for the block", KZWIN_DIALOG_OK, 0, true, false, false, false, KZ_ERR_MEMORY,
-       false},
-      {"no temporary file", KZWIN_DIALOG_OK, 0, false, true, false, false, KZ_ERR_OPTIONS_TEMP,
-       false},
+      {"confirmed", KZWIN_DIALOG_OK, 0, kNoFault, kHandle, 0},
+      {"confirmed, store only", KZWIN_DIALOG_OK, KZ_OPTIONS_STORE_ONLY, kNoFault, kStored, 0},
+      {"other flag bits do not count", KZWIN_DIALOG_OK, 0xFFFFFFFEu, kNoFault, kHandle, 0},
+      {"cancelled", KZWIN_DIALOG_CANCEL, 0, kNoFault, kNull, KZ_ERR_OPTIONS_CANCELLED},
+      {"dialog failed", KZWIN_DIALOG_FAIL, 0, kNoFault, kNull, KZ_ERR_OPTIONS_CANCELLED},
+      {"no memory for the block", KZWIN_DIALOG_OK, 0, kNoMemory, kNull, KZ_ERR_MEMORY},
+      {"no temporary file", KZWIN_DIALOG_OK, 0, kNoTempFolder, kNull, KZ_ERR_OPTIONS_TEMP},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -225,48 +231,41 @@ TEST(AviOptionsDialog, EveryOutcome) {
     Dialog dialog;
     dialog.result = c.result;
     dialog.parms = {4, 3, 2, 1};
-    dialog.failAlloc = c.failAlloc;
+    dialog.failAlloc = c.fault == kNoMemory;
     kzwinSetDialogResponder(Respond, &dialog);
     std::string tmp = kEnv->dir + "/tmp";
-    if (c.badTemp) setenv("TMPDIR", (kEnv->dir + "/missing").c_str(), 1);
+    if (c.fault == kNoTempFolder) setenv("TMPDIR", (kEnv->dir + "/missing").c_str(), 1);
     SetError(1234);
     KZHGLOBAL h = KZAVIOptionsDialog(nullptr, c.flags, nullptr);
     kzwinFailAllocAfter(-1);
     setenv("TMPDIR", tmp.c_str(), 1);
     kzwinSetDialogResponder(nullptr, nullptr);
     EXPECT_EQ(GetError(), c.error);
-    EXPECT_EQ(dialog.asked, c.badTemp ? 0 : 1);
+    EXPECT_EQ(dialog.asked, c.fault == kNoTempFolder ? 0 : 1);
     EXPECT_FALSE(std::filesystem::exists(TempFile()));
-    EXPECT_EQ(h == KZ_OPTIONS_STORED, c.returnsStored);
-    EXPECT_EQ(h != nullptr && h != KZ_OPTIONS_STORED, c.returnsHandle);
-    if (!c.badTemp) {
+    EXPECT_EQ(h == KZ_OPTIONS_STORED, c.returns == kStored);
+    EXPECT_EQ(h != nullptr && h != KZ_OPTIONS_STORED, c.returns == kHandle);
+    if (c.fault != kNoTempFolder) {
       // The dialog started from the stored options.
       EXPECT_EQ(dialog.shown.fccHandler, mmioFOURCC('M', 'J', 'P', 'G'));
       EXPECT_EQ(dialog.shown.cbParms, 3u);
     }
     std::vector<uint8_t> after = Stored();
-    if (!c.storeChanges) {
+    if (c.error != 0) {
       EXPECT_EQ(after, before);
       continue;
     }
     ASSERT_EQ(after.size(), 52u + 4);
-    uint32_t handler;
-    std::memcpy(&handler, &after[12], 4);
-    EXPECT_EQ(handler, mmioFOURCC('F', 'F', 'V', '1'));
+    EXPECT_EQ(U32(after, 12), mmioFOURCC('F', 'F', 'V', '1'));
     EXPECT_EQ(std::vector<uint8_t>(after.begin() + 52, after.end()),
               (std::vector<uint8_t>{4, 3, 2, 1}));
-    if (c.returnsHandle) {
+    if (c.returns == kHandle) {
       ASSERT_EQ(GlobalSize(h), after.size());
       auto* p = static_cast<uint8_t*>(GlobalLock(h));
       EXPECT_EQ(std::vector<uint8_t>(p, p + after.size()), after);
       GlobalUnlock(h);
       // The handle starts the next dialog, which shows what it holds.
-      Dialog again;
-      again.result = KZWIN_DIALOG_CANCEL;
-      kzwinSetDialogResponder(Respond, &again);
-      EXPECT_EQ(KZAVIOptionsDialog(nullptr, 0, h), nullptr);
-      kzwinSetDialogResponder(nullptr, nullptr);
-      EXPECT_EQ(again.shown.fccHandler, mmioFOURCC('F', 'F', 'V', '1'));
+      EXPECT_EQ(ShownThenCancelled(h).fccHandler, mmioFOURCC('F', 'F', 'V', '1'));
       EXPECT_EQ(GlobalSize(h), after.size());  // read, not changed or freed
       GlobalFree(h);
     }
@@ -286,22 +285,13 @@ TEST(AviOptionsDialog, StoredBlocksThatDoNotFitAreAbsent) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     SetStored(c.stored);
-    Dialog dialog;
-    dialog.result = KZWIN_DIALOG_CANCEL;
-    kzwinSetDialogResponder(Respond, &dialog);
-    EXPECT_EQ(KZAVIOptionsDialog(nullptr, 0, nullptr), nullptr);
-    kzwinSetDialogResponder(nullptr, nullptr);
-    AVICOMPRESSOPTIONS zero{};
-    EXPECT_EQ(std::memcmp(&dialog.shown, &zero, sizeof zero), 0);
+    const AVICOMPRESSOPTIONS shown = ShownThenCancelled(nullptr);
+    const AVICOMPRESSOPTIONS zero{};
+    EXPECT_EQ(std::memcmp(&shown, &zero, sizeof zero), 0);
     EXPECT_EQ(Stored(), c.stored);
   }
   ClearStore();
-  Dialog dialog;
-  dialog.result = KZWIN_DIALOG_CANCEL;
-  kzwinSetDialogResponder(Respond, &dialog);
-  EXPECT_EQ(KZAVIOptionsDialog(nullptr, 0, nullptr), nullptr);
-  kzwinSetDialogResponder(nullptr, nullptr);
-  EXPECT_EQ(dialog.shown.fccHandler, 0u);
+  EXPECT_EQ(ShownThenCancelled(nullptr).fccHandler, 0u);
   EXPECT_TRUE(Stored().empty());
   EXPECT_EQ(BlockCount(), 0);
 }
