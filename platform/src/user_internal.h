@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "message_ring.h"
 #include "surface.h"
 #include "window.h"
 
@@ -36,7 +37,7 @@ struct SentMessage {
 struct ThreadQueue {
   std::mutex mutex;
   std::condition_variable wake;  // a message arrived or a send this thread waits on ended
-  std::deque<std::shared_ptr<SentMessage>> sent;
+  MessageRing<std::shared_ptr<SentMessage>> sent;
   std::deque<MSG> posted;
   bool alive = true;
   bool quit = false;

@@ -18,11 +18,11 @@ struct QueueHolder {
   ~QueueHolder() {
     if (!queue) return;
     DestroyWindowsOfThread(queue->threadId);
-    std::deque<std::shared_ptr<SentMessage>> left;
+    std::vector<std::shared_ptr<SentMessage>> left;
     {
       std::lock_guard lock(queue->mutex);
       queue->alive = false;
-      left.swap(queue->sent);
+      left = queue->sent.take_all();
       queue->posted.clear();
     }
     for (auto& sent : left) ReplySent(sent, 0);
@@ -40,9 +40,7 @@ void RunOne(const std::shared_ptr<SentMessage>& sent) {
 std::shared_ptr<SentMessage> PopSent(ThreadQueue& queue) {
   std::lock_guard lock(queue.mutex);
   if (queue.sent.empty()) return nullptr;
-  auto sent = std::move(queue.sent.front());
-  queue.sent.pop_front();
-  return sent;
+  return queue.sent.take_front();
 }
 
 bool Matches(const MSG& m, HWND window, UINT filterMin, UINT filterMax) {
@@ -79,17 +77,10 @@ void ReplySent(const std::shared_ptr<SentMessage>& sent, LRESULT result) {
 }
 
 void ReleaseSendsToDeadWindows(ThreadQueue& queue) {
-  std::deque<std::shared_ptr<SentMessage>> dead;
+  std::vector<std::shared_ptr<SentMessage>> dead;
   {
     std::lock_guard lock(queue.mutex);
-    for (auto it = queue.sent.begin(); it != queue.sent.end();) {
-      if (!FindWindowObject((*it)->window)) {
-        dead.push_back(std::move(*it));
-        it = queue.sent.erase(it);
-      } else {
-        ++it;
-      }
-    }
+    queue.sent.remove_if([](const auto& sent) { return !FindWindowObject(sent->window); }, dead);
   }
   for (auto& sent : dead) ReplySent(sent, 0);
 }
@@ -181,8 +172,7 @@ LRESULT WINAPI SendMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lPa
         lock.unlock();
         return keep(result);
       }
-      incoming = std::move(self->sent.front());
-      self->sent.pop_front();
+      incoming = self->sent.take_front();
     }
     kzwin::RunOne(incoming);
   }
