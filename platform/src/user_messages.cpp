@@ -62,6 +62,7 @@ std::shared_ptr<ThreadQueue> CurrentQueue() {
 LRESULT CallWindowProcedure(const std::shared_ptr<Window>& window, UINT message, WPARAM wParam,
                             LPARAM lParam) {
   window->procDepth.fetch_add(1);
+  // NOLINTNEXTLINE(performance-no-int-to-ptr): window handles are numbers
   LRESULT result = window->proc(reinterpret_cast<HWND>(window->handle), message, wParam, lParam);
   window->procDepth.fetch_sub(1);
   return result;
