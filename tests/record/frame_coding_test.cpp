@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <tuple>
 #include <vector>
 
 #include "record/test_data.h"
@@ -128,10 +129,10 @@ TEST(CodingParams, Defaults) {
   };
   for (const auto& c : cases) {
     const CodingParams p = DefaultCodingParams(c.kind, c.in);
-    EXPECT_EQ(p.keyInterval, c.out.keyInterval) << c.in.keyInterval;
-    EXPECT_EQ(p.refInterval, c.out.refInterval) << c.in.refInterval;
-    EXPECT_EQ(p.quantStep, c.out.quantStep) << c.in.quantStep;
-    EXPECT_EQ(p.levels, c.out.levels) << c.in.levels;
+    auto all = [](const CodingParams& q) {
+      return std::tuple(q.keyInterval, q.refInterval, q.quantStep, q.levels);
+    };
+    EXPECT_EQ(all(p), all(c.out)) << c.in.keyInterval << "/" << c.in.quantStep;
   }
 }
 
