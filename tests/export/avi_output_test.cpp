@@ -20,6 +20,7 @@
 #include "avi_options_handle.h"
 #include "export/avi_options.h"
 #include "export/avi_output.h"
+#include "platform/avi_test_util.h"
 #include "frame/blocks.h"
 
 namespace kz {
@@ -42,9 +43,8 @@ struct Env : ::testing::Environment {
 };
 auto* const kEnv = static_cast<Env*>(::testing::AddGlobalTestEnvironment(new Env));
 
-int Stride(int w) {
-  return (3 * w + 3) & ~3;
-}
+using avitest::FileBytes;
+using avitest::Stride;
 
 std::vector<uint8_t> Frame(int w, int h, int n) {
   std::vector<uint8_t> f(size_t(Stride(w)) * h);
@@ -59,11 +59,6 @@ bool WriteFrames(StreamRecord* e, int w, int h, int first, int count = 1) {
     if (!WriteAviFrame(e, f.data(), uint32_t(f.size()), w, h)) return false;
   }
   return true;
-}
-
-std::vector<uint8_t> FileBytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::vector<uint8_t>((std::istreambuf_iterator<char>(in)), {});
 }
 
 uint32_t U32(const std::vector<uint8_t>& b, size_t at) {
@@ -96,14 +91,8 @@ Read ReadBack(const char* path) {
   PAVISTREAM s = nullptr;
   if (AVIStreamOpenFromFileA(&s, path, streamtypeVIDEO, 0, 0, nullptr) != 0) return r;
   AVIStreamInfoA(s, &r.info, sizeof r.info);
-  PGETFRAME g = AVIStreamGetFrameOpen(s, nullptr);
-  int w = r.info.rcFrame.right, h = r.info.rcFrame.bottom;
-  for (LONG i = 0; g && i < LONG(r.info.dwLength); ++i) {
-    auto* p = static_cast<const uint8_t*>(AVIStreamGetFrame(g, i));
-    if (p) r.frames.emplace_back(p + 40, p + 40 + size_t(Stride(w)) * h);
-  }
-  if (g) AVIStreamGetFrameClose(g);
   AVIStreamRelease(s);
+  r.frames = avitest::ReadAll(path);
   return r;
 }
 
