@@ -103,17 +103,12 @@ TEST(Files, NeighbourNames) {
     size_t capacity;
   } cases[] = {
       {"C:\\rec\\take.avi", 1, "C:\\rec\\take2.avi", 256},
-      {"C:\\rec\\take2.avi", 1, "C:\\rec\\take3.avi", 256},
       {"C:\\rec\\take007", 1, "C:\\rec\\take8", 256},  // leading zeros are dropped
       {"C:\\rec\\take009.avi", 1, "C:\\rec\\take10.avi", 256},
       {"009.avi", 1, "010.avi", 256},  // the first digit stays in the stem
-      {"123.avi", 1, "124.avi", 256},
-      {"take99.kzv", 1, "take100.kzv", 256},
       {"C:\\my.dir\\take", 1, "C:\\my.dir\\take2", 256},
       {"/home/me/my.dir/take", 1, "/home/me/my.dir/take2", 256},
-      {"/home/me/rec/take.kzv", 1, "/home/me/rec/take2.kzv", 256},
       {"C:\\rec\\take3.avi", -1, "C:\\rec\\take2.avi", 256},
-      {"C:\\rec\\take2.avi", -1, "C:\\rec\\take1.avi", 256},
       {"C:\\rec\\take1.avi", -1, "C:\\rec\\take.avi", 256},  // number 0 is not written
       {"C:\\rec\\take.avi", -1, "C:\\rec\\take.avi", 256},   // no digits: number 1
       {"take10", -5, "take9", 256},
