@@ -94,12 +94,6 @@ TEST_F(Formats, CapacitiesOfTheList) {
     for (int i = 0; i < 8; ++i) {
       EXPECT_EQ(list[i].width == 0x5A5A5A5A, i >= c.written) << c.capacity << " " << i;
     }
-    if (c.written >= 5) {
-      EXPECT_EQ(list[1].bitCount, 12);
-      EXPECT_EQ(list[2].bitCount, 9);
-      EXPECT_EQ(list[3].bitCount, 24);
-      EXPECT_EQ(list[4].bitCount, 8);
-    }
   }
 }
 
