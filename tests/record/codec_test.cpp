@@ -57,17 +57,6 @@ void CheckAgainstReference(const std::vector<uint8_t>& src, size_t dstLimit,
   ASSERT_EQ(reference::Decompress(block.data(), block.size(), src.size()), src) << what;
 }
 
-// Incompressible input, one byte included, gives the stored form: key 0, then the bytes.
-TEST(FrameCodec, IncompressibleInputIsStored) {
-  for (size_t n : {1u, 2u, 9u, 100u, 4096u, 70000u}) {
-    const std::vector<uint8_t> src = testdata::Noise(n, n);
-    std::vector<uint8_t> stored{0};
-    stored.insert(stored.end(), src.begin(), src.end());
-    EXPECT_EQ(Compress(src), stored) << n;
-    EXPECT_EQ(Decompress(stored, n), src) << n;
-  }
-}
-
 // "ABABAB": worked through by hand. Counts: 'A' (0x41) x3, 'B' (0x42) x3, so the sum for
 // key k is 3 x ((0x42 ^ k) + (0x43 ^ k)); 188 and 189 both give 255 + 254, the smaller wins.
 // Remapped: A -> 0x42 ^ 0xBC = 254, B -> 0x43 ^ 0xBC = 255: the stream 254 255 254 255 254 255.
