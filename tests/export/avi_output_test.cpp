@@ -26,22 +26,11 @@
 namespace kz {
 namespace {
 
-struct Env : ::testing::Environment {
-  std::string dir;
-  void SetUp() override {
-    char tmpl[] = "/tmp/kzavi-output-XXXXXX";
-    dir = mkdtemp(tmpl);
-    setenv("XDG_CONFIG_HOME", (dir + "/config").c_str(), 1);
-    std::filesystem::create_directories(dir + "/config");
-    AVIFileInit();
-  }
-  void TearDown() override {
-    AVIFileExit();
-    std::error_code ec;
-    std::filesystem::remove_all(dir, ec);
-  }
-};
-auto* const kEnv = static_cast<Env*>(::testing::AddGlobalTestEnvironment(new Env));
+// The options store in the scratch folder (AVIFile and the folder come with avitest).
+[[maybe_unused]] const bool kConfig = [] {
+  setenv("XDG_CONFIG_HOME", avitest::Path("config").c_str(), 1);
+  return std::filesystem::create_directories(avitest::Path("config"));
+}();
 
 using avitest::FileBytes;
 using avitest::Stride;
@@ -71,8 +60,7 @@ std::unique_ptr<StreamRecord> Entry(const std::string& name, uint32_t flags, dou
                                     int h, HGLOBAL options = nullptr) {
   auto e = std::make_unique<StreamRecord>();
   e->record.size = sizeof(KZRECORD);
-  std::snprintf(e->record.fileName, sizeof e->record.fileName, "%s/%s", kEnv->dir.c_str(),
-                name.c_str());
+  std::snprintf(e->record.fileName, sizeof e->record.fileName, "%s", avitest::Path(name).c_str());
   e->record.fileFlags = KZ_KIND_AVI | flags;
   e->record.rate = rate;
   e->record.width = w;
@@ -145,7 +133,7 @@ TEST(AviOutput, ExistingFileContinuesAtItsLength) {
 }
 
 TEST(AviOutput, FailuresSetTheRecordStatus) {
-  std::string notAvi = kEnv->dir + "/notes.avi";
+  std::string notAvi = avitest::Path("notes.avi");
   std::ofstream(notAvi) << "not a video file";
   HGLOBAL unknown = AviOptionsHandle(mmioFOURCC('Z', 'Z', 'Z', 'Z'));
   struct Case {
@@ -171,7 +159,7 @@ TEST(AviOutput, FailuresSetTheRecordStatus) {
     CloseAviOutput(e.get());
   }
   EXPECT_EQ(std::filesystem::file_size(notAvi), 16u);  // never replaced
-  EXPECT_FALSE(std::filesystem::exists(kEnv->dir + "/missing.avi"));
+  EXPECT_FALSE(std::filesystem::exists(avitest::Path("missing.avi")));
   GlobalFree(unknown);
 
   // A full disk: the write that fails ends the recording with 67.
@@ -261,12 +249,12 @@ TEST(AviOutput, HeaderCorrection) {
     SCOPED_TRACE(c.name);
     EXPECT_EQ(CorrectAviHeader(path, c.frames, c.first, c.last), c.result);
   }
-  EXPECT_EQ(CorrectAviHeader((kEnv->dir + "/none.avi").c_str(), 5, 1, 2), kAviHeaderIoError);
+  EXPECT_EQ(CorrectAviHeader(avitest::Path("none.avi").c_str(), 5, 1, 2), kAviHeaderIoError);
   // Any chunk out of place: the file stays as it is.
-  std::string other = kEnv->dir + "/other.avi";
+  std::string other = avitest::Path("other.avi");
   std::vector<uint8_t> junk(b);
   std::memcpy(&junk[164], "JUNK", 4);
-  std::ofstream(other, std::ios::binary).write(reinterpret_cast<char*>(junk.data()), junk.size());
+  avitest::WriteBytes(other, junk);
   EXPECT_EQ(CorrectAviHeader(other.c_str(), 5, 1.0, 1.5), kAviHeaderLayoutDiffers);
   EXPECT_EQ(FileBytes(other), junk);
 }
