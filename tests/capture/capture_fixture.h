@@ -8,6 +8,7 @@
 #include <stdlib.h>
 #include <windows.h>
 
+#include <array>
 #include <cstring>
 #include <filesystem>
 #include <mutex>
@@ -137,6 +138,10 @@ class CaptureTest : public ::testing::Test {
               ERROR_SUCCESS);
     RegCloseKey(key);
   }
+
+  // A format as {width, height, format code, bit count}.
+  using Four = std::array<int32_t, 4>;
+  static Four Of(const KZFORMAT& f) { return {f.width, f.height, f.format, f.bitCount}; }
 
   static std::vector<uint8_t> Entries(std::initializer_list<std::array<int32_t, 3>> list) {
     std::vector<uint8_t> data;

@@ -39,16 +39,8 @@ TEST_F(Dialogs, ChosenFormatIsInForceAndRemembered) {
   EXPECT_CALL_ERR(KZFormatDialog(session_, 1, nullptr, 0, &chosen), 3, 0u);
   EXPECT_EQ(answer.calls, 1);
   EXPECT_EQ(answer.owner, owner);  // no owner given: the active window
-  EXPECT_EQ(chosen.width, 640);
-  EXPECT_EQ(chosen.height, 480);
-  EXPECT_EQ(chosen.format, 6);
-  EXPECT_EQ(chosen.bitCount, 16);
-  // Both the format before and the one chosen are in the store, read back afresh.
-  KZFORMAT stored[4];
-  ASSERT_EQ(KZEnumFormats(session_, 1, stored, 4, 3), 2);
-  EXPECT_EQ(stored[0].width, 320);
-  EXPECT_EQ(stored[1].width, 640);
-  EXPECT_EQ(stored[1].height, 480);
+  EXPECT_EQ(Of(chosen), (Four{640, 480, 6, 16}));
+  // Both the format before and the one chosen are in the store.
   EXPECT_EQ(StoredBytes(1), Entries({{320, 240, 6}, {640, 480, 6}}));
   KZFORMAT now{};
   ASSERT_EQ(KZGetFormat(session_, 1, &now), 1);

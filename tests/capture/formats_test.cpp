@@ -56,9 +56,7 @@ TEST_F(Formats, ProbeOnceThenAnswerFromTheStore) {
   // The probe left the driver where it was.
   KZFORMAT current{};
   ASSERT_EQ(KZGetFormat(session_, 1, &current), 1);
-  EXPECT_EQ(current.width, 320);
-  EXPECT_EQ(current.format, 6);
-  EXPECT_EQ(current.bitCount, 16);
+  EXPECT_EQ(Of(current), (Four{320, 240, 6, 16}));
 
   // Modes 0 and 3 now answer without the driver, which cannot even connect any more.
   SetCamera(0, [](KZWIN_CAMERA& c) { c.failConnect = TRUE; });
@@ -126,9 +124,7 @@ TEST_F(Formats, ProbeOfAnUnreadableDriverRestoresNothingForeign) {
   // The driver stays in the last format it accepted, not in driver 0's.
   KZFORMAT current{};
   ASSERT_EQ(KZGetFormat(session_, 2, &current), 1);
-  EXPECT_EQ(current.width, 176);
-  EXPECT_EQ(current.height, 144);
-  EXPECT_EQ(current.format, 14);
+  EXPECT_EQ(Of(current), (Four{176, 144, 14, 8}));
   EXPECT_EQ(list.back(), (std::array<int32_t, 3>{176, 144, 14}));
 
   // A driver that takes nothing and reports an unknown format: error 10, an empty value,
@@ -176,15 +172,13 @@ TEST_F(Formats, CurrentFormatOfDriversAndStreams) {
   SetCamera(1, [](KZWIN_CAMERA& c) { StartIn(c, 320, 240, BI_RGB, 16); });
   KZFORMAT f{};
   ASSERT_EQ(KZGetFormat(session_, 2, &f), 1);
-  EXPECT_EQ(f.format, 2);  // 16-bit BI_RGB is RGB16 for a driver, not UYVY
-  EXPECT_EQ(f.bitCount, 16);
+  EXPECT_EQ(Of(f), (Four{320, 240, 2, 16}));  // 16-bit BI_RGB is RGB16 for a driver, not UYVY
 
   // With a stream on the source: its window answers, mode 1 is refused, mode 0 uses the store.
   StoreBytes(1, Entries({{800, 600, 5}}));
   FakeStream(1, session_, kDisplayBit | kGrabBit, true);
   ASSERT_EQ(KZGetFormat(session_, 1, &f), 1);
-  EXPECT_EQ(f.width, 320);
-  EXPECT_EQ(f.format, 6);
+  EXPECT_EQ(Of(f), (Four{320, 240, 6, 16}));
   EXPECT_CALL_ERR(KZEnumFormats(session_, 1, nullptr, 0, 1), 0, KZ_ERR_SOURCE_IN_USE);
   EXPECT_CALL_ERR(KZEnumFormats(session_, 1, nullptr, 0, 0), 1, 0u);
 }

@@ -13,25 +13,19 @@ TEST_F(Sources, EveryModeListsTheDriversItShould) {
   SetCamera(1, [](KZWIN_CAMERA& c) { c.name = "Camera B"; });
   SetCamera(4, [](KZWIN_CAMERA& c) { c.name = "Broken", c.failConnect = TRUE; });
 
+  using List = std::vector<std::pair<int, std::string>>;
+  const List named = {{1, "KZ Test Pattern Camera"}, {2, "Camera B"}, {5, "Broken"}};
+  List every = {{1, "KZ Test Pattern Camera"}, {2, "Camera B"}};  // every driver slot
+  for (int n = 3; n <= 10; ++n) {
+    every.emplace_back(n, n == 5 ? "Broken" : "Video For Windows " + std::to_string(n - 1));
+  }
   struct Case {
     uint32_t flags;
-    std::vector<std::pair<int, std::string>> expected;
+    List expected;
   } cases[] = {
-      {0, {{1, "KZ Test Pattern Camera"}, {2, "Camera B"}, {5, "Broken"}}},
-      {3, {{1, "KZ Test Pattern Camera"}, {2, "Camera B"}, {5, "Broken"}}},
-      {4 | 3, {{1, "KZ Test Pattern Camera"}, {2, "Camera B"}, {5, "Broken"}}},  // low bits only
-      {1,
-       {{1, "KZ Test Pattern Camera"},
-        {2, "Camera B"},
-        {3, "Video For Windows 2"},
-        {4, "Video For Windows 3"},
-        {5, "Broken"},
-        {6, "Video For Windows 5"},
-        {7, "Video For Windows 6"},
-        {8, "Video For Windows 7"},
-        {9, "Video For Windows 8"},
-        {10, "Video For Windows 9"}}},
-      {2, {{1, "KZ Test Pattern Camera"}, {2, "Camera B"}}},  // only drivers that connect
+      {0, named},     {3, named},
+      {4 | 3, named},                             // low bits only
+      {1, every},     {2, {named[0], named[1]}},  // only drivers that connect
   };
   for (const Case& c : cases) {
     KZSOURCE list[12];
