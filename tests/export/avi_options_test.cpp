@@ -9,6 +9,7 @@
 #include <cstring>
 #include <filesystem>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "export/avi_options.h"
@@ -105,19 +106,16 @@ TEST(AviOptions, BlockIsWrittenFieldByField) {
   ASSERT_EQ(AviOptionsBlockSize(o), 52u + 7 + 5);
   std::vector<uint8_t> b(AviOptionsBlockSize(o));
   EncodeAviOptions(o, b.data());
-  EXPECT_EQ(U32(b, 0), 1u);
-  EXPECT_EQ(U32(b, 4), 44u);
-  const uint32_t fields[] = {streamtypeVIDEO,
-                             mmioFOURCC('M', 'J', 'P', 'G'),
-                             15,
-                             8000,
-                             123456,
-                             AVICOMPRESSF_KEYFRAMES | AVICOMPRESSF_VALID};
-  for (int i = 0; i < 6; ++i) EXPECT_EQ(U32(b, 8 + 4 * i), fields[i]) << i;
-  EXPECT_EQ(U32(b, 32), static_cast<uint32_t>(reinterpret_cast<uintptr_t>(format)));
-  EXPECT_EQ(U32(b, 36), 7u);
-  EXPECT_EQ(U32(b, 44), 5u);
-  EXPECT_EQ(U32(b, 48), 3u);
+  // Count, length, then the options' words, pointers included (the 32-bit layout).
+  const auto at = [](const void* p) {
+    return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(p));
+  };
+  const uint32_t words[] = {
+      1,          44,   streamtypeVIDEO, mmioFOURCC('M', 'J', 'P', 'G'),
+      15,         8000, 123456,          AVICOMPRESSF_KEYFRAMES | AVICOMPRESSF_VALID,
+      at(format), 7,    at(parms),       5,
+      3};
+  for (size_t i = 0; i < std::size(words); ++i) EXPECT_EQ(U32(b, 4 * i), words[i]) << 4 * i;
   EXPECT_EQ(std::memcmp(&b[52], format, 7), 0);
   EXPECT_EQ(std::memcmp(&b[59], parms, 5), 0);
 
@@ -126,11 +124,9 @@ TEST(AviOptions, BlockIsWrittenFieldByField) {
   EXPECT_EQ(Stored(), b);
   AVICOMPRESSOPTIONS back{};
   ASSERT_TRUE(ReadAviOptions(nullptr, &back));
-  EXPECT_EQ(back.fccHandler, o.fccHandler);
-  EXPECT_EQ(back.dwBytesPerSecond, 123456u);
-  EXPECT_EQ(back.dwInterleaveEvery, 3u);
-  ASSERT_EQ(back.cbFormat, 7u);
-  ASSERT_EQ(back.cbParms, 5u);
+  EXPECT_EQ(std::tuple(back.fccHandler, back.dwBytesPerSecond, back.dwInterleaveEvery),
+            std::tuple(o.fccHandler, DWORD{123456}, DWORD{3}));
+  ASSERT_EQ(std::tuple(back.cbFormat, back.cbParms), std::tuple(DWORD{7}, DWORD{5}));
   EXPECT_EQ(std::memcmp(back.lpFormat, format, 7), 0);
   EXPECT_EQ(std::memcmp(back.lpParms, parms, 5), 0);
   FreeAviOptionBlocks(&back);
