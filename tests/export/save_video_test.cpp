@@ -141,70 +141,49 @@ TEST_F(ExportTest, BadInputIsRefusedAndTouchesNothing) {
   std::filesystem::create_hard_link(Path("src.kzv"), Path("link.kzv"));
   struct Case {
     const char* what;
-    void (*edit)(KZEXPORT&, const std::string& dir);
+    void (*edit)(KZEXPORT&);
+    const char *source, *output;  // in the folder; null: as the job has it
+    uint32_t flags;               // added to the job's
     uint32_t error;
     const char* untouched = nullptr;  // a file whose bytes must stay
   };
+  const uint32_t over = KZ_OPEN_OVERWRITE;
   const Case cases[] = {
-      {"size", [](KZEXPORT& j, const std::string&) { j.size = 600; }, KZ_ERR_RECORD_SIZE},
-      {"session", [](KZEXPORT& j, const std::string&) { j.session = 0; }, KZ_ERR_SESSION},
-      {"closed session", [](KZEXPORT& j, const std::string&) { j.session += 7; }, KZ_ERR_SESSION},
-      {"no source", [](KZEXPORT& j, const std::string&) { j.sourceName[0] = 0; },
+      {"size", [](KZEXPORT& j) { j.size = 600; }, nullptr, nullptr, 0, KZ_ERR_RECORD_SIZE},
+      {"session", [](KZEXPORT& j) { j.session = 0; }, nullptr, nullptr, 0, KZ_ERR_SESSION},
+      {"closed session", [](KZEXPORT& j) { j.session += 7; }, nullptr, nullptr, 0, KZ_ERR_SESSION},
+      {"no source", [](KZEXPORT& j) { j.sourceName[0] = 0; }, nullptr, nullptr, 0,
        KZ_ERR_NO_FILE_NAME},
-      {"no output", [](KZEXPORT& j, const std::string&) { j.fileName[0] = 0; },
+      {"no output", [](KZEXPORT& j) { j.fileName[0] = 0; }, nullptr, nullptr, 0,
        KZ_ERR_NO_FILE_NAME},
-      {"kind", [](KZEXPORT& j, const std::string&) { j.fileFlags = KZ_KIND_ONE_FRAME; },
+      {"kind", [](KZEXPORT& j) { j.fileFlags = KZ_KIND_ONE_FRAME; }, nullptr, nullptr, 0,
        KZ_ERR_KIND},
-      {"missing input",
-       [](KZEXPORT& j, const std::string& d) {
-         std::snprintf(j.sourceName, 256, "%s/none.kzv", d.c_str());
-       },
-       KZ_ERR_FILE_OPEN},
-      {"missing folder",
-       [](KZEXPORT& j, const std::string& d) {
-         std::snprintf(j.fileName, 256, "%s/no/out.kzv", d.c_str());
-       },
-       KZ_ERR_CREATE},
-      {"exists",
-       [](KZEXPORT& j, const std::string& d) {
-         std::snprintf(j.fileName, 256, "%s/exists.kzv", d.c_str());
-       },
-       KZ_ERR_FILE_EXISTS, "exists.kzv"},
-      {"same name",
-       [](KZEXPORT& j, const std::string& d) {
-         std::snprintf(j.fileName, 256, "%s/./src.kzv", d.c_str());
-         j.fileFlags |= KZ_OPEN_OVERWRITE;
-       },
-       KZ_ERR_SAME_FILE, "src.kzv"},
-      {"same file by link",
-       [](KZEXPORT& j, const std::string& d) {
-         std::snprintf(j.fileName, 256, "%s/link.kzv", d.c_str());
-         j.fileFlags |= KZ_OPEN_OVERWRITE;
-       },
-       KZ_ERR_SAME_FILE, "src.kzv"},
-      {"later file of the sequence",
-       [](KZEXPORT& j, const std::string& d) {
-         std::snprintf(j.sourceName, 256, "%s/seq.kzv", d.c_str());
-         std::snprintf(j.fileName, 256, "%s/seq2.kzv", d.c_str());
-         j.fileFlags |= KZ_OPEN_OVERWRITE;
-       },
-       KZ_ERR_SAME_FILE, "seq2.kzv"},
+      {"missing input", nullptr, "none.kzv", nullptr, 0, KZ_ERR_FILE_OPEN},
+      {"missing folder", nullptr, nullptr, "no/out.kzv", 0, KZ_ERR_CREATE},
+      {"exists", nullptr, nullptr, "exists.kzv", 0, KZ_ERR_FILE_EXISTS, "exists.kzv"},
+      {"same name", nullptr, nullptr, "./src.kzv", over, KZ_ERR_SAME_FILE, "src.kzv"},
+      {"same file by link", nullptr, nullptr, "link.kzv", over, KZ_ERR_SAME_FILE, "src.kzv"},
+      {"later file of the sequence", nullptr, "seq.kzv", "seq2.kzv", over, KZ_ERR_SAME_FILE,
+       "seq2.kzv"},
       {"no frame in range",
-       [](KZEXPORT& j, const std::string&) {
+       [](KZEXPORT& j) {
          j.ranges = GlobalAlloc(GMEM_MOVEABLE, 8);
          auto* v = static_cast<int32_t*>(GlobalLock(j.ranges));
          v[0] = 10;
          v[1] = 12;  // no terminator: the block's size ends the list
          GlobalUnlock(j.ranges);
        },
-       KZ_ERR_NO_FRAMES},
+       nullptr, nullptr, 0, KZ_ERR_NO_FRAMES},
   };
   EXPECT_EQ(KZSaveVideo(nullptr), 0u);
   EXPECT_EQ(KZGetLastError(), uint32_t{KZ_ERR_NULL});
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     KZEXPORT j = Job("out.kzv", KZ_KIND_LOSSLESS);
-    c.edit(j, dir_);
+    if (c.edit) c.edit(j);
+    if (c.source) std::snprintf(j.sourceName, sizeof j.sourceName, "%s", Path(c.source).c_str());
+    if (c.output) std::snprintf(j.fileName, sizeof j.fileName, "%s", Path(c.output).c_str());
+    j.fileFlags |= c.flags;
     if (j.ranges) handles_.push_back(HGLOBAL{j.ranges});
     const std::vector<uint8_t> before =
         c.untouched ? rectest::ReadAll(Path(c.untouched)) : std::vector<uint8_t>{};
