@@ -80,23 +80,13 @@ inline std::vector<uint8_t> Pattern(int w, int h, int n) {
 }
 
 inline BITMAPINFOHEADER Rgb24Header(int w, int h) {
-  BITMAPINFOHEADER b{};
-  b.biSize = 40;
-  b.biWidth = w;
-  b.biHeight = h;
-  b.biPlanes = 1;
-  b.biBitCount = 24;
-  b.biSizeImage = static_cast<DWORD>(Stride(w) * h);
-  return b;
+  return BITMAPINFOHEADER{40, w, h, 1, 24, BI_RGB, static_cast<DWORD>(Stride(w) * h), 0, 0, 0, 0};
 }
 
 inline AVISTREAMINFOA VideoInfo(int w, int h, DWORD rate) {
   AVISTREAMINFOA info{};
-  info.fccType = streamtypeVIDEO;
-  info.dwScale = 1000;
-  info.dwRate = rate;
-  info.dwQuality = 0xFFFFFFFFu;
-  info.rcFrame = {0, 0, w, h};
+  info.fccType = streamtypeVIDEO, info.dwScale = 1000, info.dwRate = rate;
+  info.dwQuality = 0xFFFFFFFFu, info.rcFrame = {0, 0, w, h};
   std::strcpy(info.szName, "KZV");
   return info;
 }
@@ -131,8 +121,7 @@ struct AviWriter {
     if (compressed) AVIStreamRelease(compressed);
     if (video) AVIStreamRelease(video);
     if (file) AVIFileRelease(file);
-    compressed = video = nullptr;
-    file = nullptr;
+    compressed = video = nullptr, file = nullptr;
   }
 };
 
@@ -150,11 +139,8 @@ inline HRESULT WritePattern(const std::string& path, int w, int h, int frames, D
 inline HRESULT WriteAvi(const std::string& path, DWORD handler, int w, int h, int frames,
                         DWORD rate = 25000, DWORD keyEvery = 0, DWORD quality = 0xFFFFFFFFu) {
   AVICOMPRESSOPTIONS o{};
-  o.fccType = streamtypeVIDEO;
-  o.fccHandler = handler;
-  o.dwQuality = quality;
-  o.dwKeyFrameEvery = keyEvery;
-  o.dwFlags = keyEvery ? AVICOMPRESSF_KEYFRAMES : 0;
+  o.fccType = streamtypeVIDEO, o.fccHandler = handler, o.dwQuality = quality;
+  o.dwKeyFrameEvery = keyEvery, o.dwFlags = keyEvery ? AVICOMPRESSF_KEYFRAMES : 0;
   return WritePattern(path, w, h, frames, rate, &o, AVIIF_KEYFRAME);
 }
 
@@ -176,9 +162,7 @@ inline std::vector<std::vector<uint8_t>> ReadAll(const std::string& path,
     LONG n = AVIStreamLength(s);
     out.resize(static_cast<size_t>(n));
     std::vector<LONG> positions = order;
-    if (positions.empty()) {
-      for (LONG i = 0; i < n; ++i) positions.push_back(i);
-    }
+    for (LONG i = 0; order.empty() && i < n; ++i) positions.push_back(i);
     for (LONG i : positions) {
       auto* dib = static_cast<const uint8_t*>(AVIStreamGetFrame(g, i));
       if (!dib) {

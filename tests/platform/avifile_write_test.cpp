@@ -2,6 +2,8 @@
 // outside judge.
 #include <kzwin_test.h>
 
+#include <tuple>
+
 #include "platform/avi_test_util.h"
 
 namespace {
@@ -42,22 +44,15 @@ TEST(AviWrite, EveryHandlerRoundTrips) {
         0);
     AVISTREAMINFOA info{};
     ASSERT_EQ(AVIStreamInfoA(s, &info, sizeof info), 0);
-    EXPECT_EQ(info.dwLength, DWORD(frames));
-    EXPECT_EQ(double(info.dwRate) / info.dwScale, 25.0);
-    EXPECT_EQ(info.rcFrame.right, w);
-    EXPECT_EQ(info.rcFrame.bottom, h);
+    EXPECT_EQ(std::tuple(info.dwLength, double(info.dwRate) / info.dwScale, info.rcFrame.right,
+                         info.rcFrame.bottom),
+              std::tuple(DWORD(frames), 25.0, LONG{w}, LONG{h}));
     AVIStreamRelease(s);
 
     auto got = ReadAll(path);
     ASSERT_EQ(got.size(), size_t(frames));
     for (int n = 0; n < frames; ++n) {
-      auto want = Pattern(w, h, n);
-      double psnr = Psnr(got[n], want, w, h);
-      if (c.minPsnr >= 99) {
-        EXPECT_EQ(psnr, 99.0) << "frame " << n << " not lossless";
-      } else {
-        EXPECT_GE(psnr, c.minPsnr) << "frame " << n;
-      }
+      EXPECT_GE(Psnr(got[n], Pattern(w, h, n), w, h), c.minPsnr) << "frame " << n;  // 99: exact
     }
 
     const auto probed =
@@ -121,8 +116,7 @@ TEST(AviWrite, QualityChangesTheOutput) {
   ASSERT_EQ(WriteAvi(high, mmioFOURCC('m', 'j', 'p', 'g'), w, h, 3, 25000, 0, 10000), 0);
   EXPECT_GT(FileBytes(high).size(), FileBytes(low).size());
   auto a = ReadAll(low), b = ReadAll(high);
-  ASSERT_EQ(a.size(), 3u);
-  ASSERT_EQ(b.size(), 3u);
+  ASSERT_TRUE(a.size() == 3 && b.size() == 3);
   EXPECT_GT(Psnr(b[2], Pattern(w, h, 2), w, h), Psnr(a[2], Pattern(w, h, 2), w, h) + 6);
 }
 
@@ -233,13 +227,8 @@ TEST(AviWrite, SaveOptionsKeepsTheCallersChoiceAndBlocks) {
   uint8_t parms[5] = {1, 2, 3, 4, 5};
   BITMAPINFOHEADER format = Rgb24Header(8, 8);
   AVICOMPRESSOPTIONS o{};
-  o.fccType = streamtypeVIDEO;
-  o.fccHandler = mmioFOURCC('M', 'J', 'P', 'G');
-  o.dwQuality = 8000;
-  o.lpParms = parms;
-  o.cbParms = sizeof parms;
-  o.lpFormat = &format;
-  o.cbFormat = sizeof format;
+  o.fccType = streamtypeVIDEO, o.fccHandler = mmioFOURCC('M', 'J', 'P', 'G'), o.dwQuality = 8000;
+  o.lpParms = parms, o.cbParms = sizeof parms, o.lpFormat = &format, o.cbFormat = sizeof format;
   AVICOMPRESSOPTIONS copy = o;
   LPAVICOMPRESSOPTIONS list[1] = {&o};
   EXPECT_TRUE(

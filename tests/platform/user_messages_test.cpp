@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <atomic>
 #include <thread>
+#include <tuple>
+#include <utility>
 #include "expect_call.h"
 
 namespace {
@@ -163,10 +165,8 @@ TEST(UserMessages, PeekRunsSentMessagesAndKeepsPostedOnes) {
   // The posted message is still first in line, twice with PM_NOREMOVE, then taken.
   for (UINT remove : {PM_NOREMOVE, PM_NOREMOVE, PM_REMOVE}) {
     ASSERT_TRUE(PeekMessageA(&msg, nullptr, 0, 0, remove));
-    EXPECT_EQ(msg.message, kNote);
-    EXPECT_EQ(msg.hwnd, window);
-    EXPECT_EQ(msg.wParam, 11u);
-    EXPECT_EQ(msg.lParam, 12);
+    EXPECT_EQ(std::tuple(msg.message, msg.hwnd, msg.wParam, msg.lParam),
+              std::tuple(kNote, window, WPARAM{11}, LPARAM{12}));
   }
   EXPECT_FALSE(PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE));
   EXPECT_TRUE(DestroyWindow(window));
@@ -206,8 +206,7 @@ TEST(UserWindows, DestructionOwnershipAndQueries) {
   EXPECT_EQ(GetParent(parent), nullptr);
   RECT rc{};
   ASSERT_TRUE(GetClientRect(child, &rc));
-  EXPECT_EQ(rc.right, 320);
-  EXPECT_EQ(rc.bottom, 200);
+  EXPECT_EQ(std::pair(rc.right, rc.bottom), (std::pair<LONG, LONG>(320, 200)));
   EXPECT_EQ(GetWindowThreadProcessId(child, nullptr), GetCurrentThreadId());
   EXPECT_EQ(GetActiveWindow(), parent);
   EXPECT_EQ(kzwinCountWindows(), before + 2);
@@ -229,8 +228,7 @@ TEST(UserWindows, DestructionOwnershipAndQueries) {
   EXPECT_EQ(kzwinCountWindows(), before);
 
   HWND again = MakeWindow();
-  EXPECT_NE(again, parent);  // handles are never reused
-  EXPECT_NE(again, child);
+  EXPECT_TRUE(again != parent && again != child);  // handles are never reused
   EXPECT_TRUE(DestroyWindow(again));
 
   HWND desktop = GetDesktopWindow();
