@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstring>
 #include <random>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -112,20 +113,16 @@ std::vector<uint8_t> Reference(int code, const std::vector<uint8_t>& f, int w, i
         case 2: {
           const long p = (h - 1 - y) * s2 + 2L * x;
           const int word = f[p] | (f[p + 1] << 8);
-          const int b = word & 31, g = (word >> 5) & 31, r = (word >> 10) & 31;
-          bgr[0] = uint8_t((b << 3) | (b >> 2));
-          bgr[1] = uint8_t((g << 3) | (g >> 2));
-          bgr[2] = uint8_t((r << 3) | (r >> 2));
+          for (int c = 0; c < 3; ++c) {
+            const int v = (word >> (5 * c)) & 31;
+            bgr[c] = uint8_t((v << 3) | (v >> 2));
+          }
           break;
         }
         case 3:
-          grey = f[(h - 1 - y) * s1 + x];
-          break;
         case 11:
-          grey = f[long(w) * y + x];
-          break;
         case 14:
-          grey = f[768 + long(w) * y + x];
+          grey = code == 3 ? f[(h - 1 - y) * s1 + x] : f[(code == 14 ? 768 : 0) + long(w) * y + x];
           break;
         case 12: {
           const int i = f[(h - 1 - y) * s1 + x];
@@ -151,7 +148,7 @@ std::vector<uint8_t> Reference(int code, const std::vector<uint8_t>& f, int w, i
     }
   }
   // RGB24 and RGB8 are copied whole, padding included.
-  if ((code == 1 && !greyTo24) || (code == 3 && !greyTo24) || (code == 1 && greyTo24)) {
+  if (code == 1 || (code == 3 && !greyTo24)) {
     std::copy(f.begin(), f.begin() + stride * h, out.begin());
   }
   return out;
@@ -230,13 +227,10 @@ TEST(DirectConversion, RefusesShortFramesRowsAndUnknownCodes) {
   rgb8.bytes = std::span<const uint8_t>(frame.data(), 32);
   frame[32] = 0xAA;
   ASSERT_TRUE(ConvertDirect(rgb8, rows, 12));
-  for (int r = 0; r < 4; ++r) {
-    for (int x = 0; x < 12; ++x) {
-      EXPECT_EQ(rows[12 * r + x], x < 5 ? frame[8 * r + x] : 0) << r << "," << x;
-    }
-  }
-  // Row ranges outside the bitmap.
-  const std::pair<int, int> outside[] = {{-1, 2}, {2, 2}, {0, -1}, {4, 0}};
+  for (int i = 0; i < 48; ++i)
+    EXPECT_EQ(rows[i], i % 12 < 5 ? frame[8 * (i / 12) + i % 12] : 0) << i;
+  // Row ranges outside the bitmap: before it, past it, backwards.
+  const std::pair<int, int> outside[] = {{-1, 2}, {2, 2}, {0, -1}};
   for (auto [first, count] : outside) {
     EXPECT_FALSE(ConvertDirectRows(i420, rows, 16, first, count)) << first << "+" << count;
   }
@@ -247,10 +241,8 @@ TEST(DirectConversion, RefusesShortFramesRowsAndUnknownCodes) {
   // A band buffer holds its rows alone: two rows of 16 fit 32 bytes, not 31.
   EXPECT_TRUE(ConvertDirectBand(i420, std::span<uint8_t>(rows.data(), 32), 16, 1, 2));
   EXPECT_FALSE(ConvertDirectBand(i420, std::span<uint8_t>(rows.data(), 31), 16, 1, 2));
-  SourceFrame bad{15, 4, 4, frame, nullptr};
-  EXPECT_FALSE(ConvertDirect(bad, rows, 12));
-  SourceFrame empty{4, 0, 4, frame, nullptr};
-  EXPECT_FALSE(ConvertDirect(empty, rows, 12));
+  EXPECT_FALSE(ConvertDirect(SourceFrame{15, 4, 4, frame, nullptr}, rows, 12));
+  EXPECT_FALSE(ConvertDirect(SourceFrame{4, 0, 4, frame, nullptr}, rows, 12));
 }
 
 // Rows of 256 pixels with Y = 0..255 in every layout the row kernels read; Chroma() sets
@@ -304,10 +296,7 @@ TEST(YuvPixel, EveryInputMatchesThePlainFormulaInEveryKernel) {
         YuvToBgr(y, u, v, a);
         YuvToBgrByTable(y, u, v, b);
         RefPixel(y, u, v, c);
-        if (a[0] != c[0] || a[1] != c[1] || a[2] != c[2] || b[0] != c[0] || b[1] != c[1] ||
-            b[2] != c[2]) {
-          FAIL() << y << "," << u << "," << v;
-        }
+        if (std::memcmp(a, c, 3) || std::memcmp(b, c, 3)) FAIL() << y << "," << u << "," << v;
       }
       rows.Chroma(u, v);
       for (const RowKernels* set : sets) {
@@ -358,27 +347,22 @@ TEST(YuvPixel, KnownPoints) {
   }
   // RGB16 words: 0x7FFF is white, 0x0421 is 8 in every channel.
   const uint8_t words[] = {0xFF, 0x7F, 0, 0, 0x21, 0x04, 0, 0};  // two padded rows of one pixel
-  SourceFrame f{2, 1, 2, words, nullptr};
   uint8_t rows[8];
-  ASSERT_TRUE(ConvertDirect(f, rows, 4));
-  EXPECT_EQ(rows[0], 255);
-  EXPECT_EQ(std::vector<uint8_t>(rows + 4, rows + 7), std::vector<uint8_t>(3, 8));
+  ASSERT_TRUE(ConvertDirect(SourceFrame{2, 1, 2, words, nullptr}, rows, 4));
+  EXPECT_EQ(std::vector<uint8_t>(rows, rows + 7),
+            std::vector<uint8_t>({255, 255, 255, 0, 8, 8, 8}));
 }
 
 TEST(ColourToYuv, GreysAreExactAndColoursTruncate) {
   for (uint32_t g = 0; g < 256; ++g) {
     int32_t y = -1, u = -1, v = -1;
     ColourToYuv(g * 0x010101u, &y, &u, &v);
-    EXPECT_EQ(y, static_cast<int32_t>(g));
-    EXPECT_EQ(u, 128);
-    EXPECT_EQ(v, 128);
+    EXPECT_EQ(std::tuple(y, u, v), std::tuple(int32_t(g), 128, 128));
   }
   int32_t y, u, v;
-  ColourToYuv(0xFF0000, &y, &u,
-              &v);  // 76.245 -> 76; (0-76)/1.772+128 = 85.1; (255-76)/1.402+128 = 255.67
-  EXPECT_EQ(y, 76);
-  EXPECT_EQ(u, 85);
-  EXPECT_EQ(v, 255);
+  // 76.245 -> 76; (0-76)/1.772+128 = 85.1; (255-76)/1.402+128 = 255.67
+  ColourToYuv(0xFF0000, &y, &u, &v);
+  EXPECT_EQ(std::tuple(y, u, v), std::tuple(76, 85, 255));
   ColourToYuv(0x0000FF, nullptr, &u, nullptr);  // Y 29: (255-29)/1.772+128 = 255.5
   EXPECT_EQ(u, 255);
 }
@@ -393,11 +377,8 @@ TEST(ColouredGv8, GreyRampIsDetectedAndColoursExpand) {
   for (int i = 0; i < 6; ++i) f[768 + i] = static_cast<uint8_t>(i == 2 ? 5 : 77);
   std::vector<uint8_t> out(18);
   ASSERT_TRUE(ExpandGv8(f, 3, 2, out));
-  EXPECT_EQ(out[6], 10);
-  EXPECT_EQ(out[7], 20);
-  EXPECT_EQ(out[8], 30);
-  EXPECT_EQ(out[0], 77);
-  EXPECT_EQ(out[2], 77 ^ 1);
+  EXPECT_EQ(std::vector<int>(out.begin(), out.begin() + 9),
+            std::vector<int>({77, 77, 77 ^ 1, 77, 77, 77 ^ 1, 10, 20, 30}));
   EXPECT_FALSE(ExpandGv8(f, 3, 3, out));
 }
 

@@ -25,14 +25,9 @@ namespace {
 // A block of the format and size; a zoom other than 0 turns zooming on.
 KZDISPLAY Block(int32_t code, int32_t w, int32_t h, double zoom = 0, uint32_t resampling = 0) {
   KZDISPLAY b{};
-  b.size = sizeof(KZDISPLAY);
-  b.width = w;
-  b.height = h;
-  b.format = static_cast<uint32_t>(code);
-  b.bitCount = FormatByCode(code)->bits;
-  b.drawFlags = zoom != 0 ? KZ_DRAW_ZOOM : 0;
-  b.zoom = zoom;
-  b.resampling = resampling;
+  b.size = sizeof(KZDISPLAY), b.width = w, b.height = h, b.format = static_cast<uint32_t>(code);
+  b.bitCount = FormatByCode(code)->bits, b.drawFlags = zoom != 0 ? KZ_DRAW_ZOOM : 0;
+  b.zoom = zoom, b.resampling = resampling;
   return b;
 }
 
@@ -103,17 +98,10 @@ TEST(Plan, IdentityGeometryMatchesTheDirectConversionForEveryFormat) {
       same.orientation = 2 | KZ_ORIENT_MIRROR | KZ_ORIENT_FLIP;
       const Out direct = Convert(plain, f, pal.data());
       const Out general = Convert(same, f, pal.data());
-      ASSERT_FALSE(direct.planned);
-      ASSERT_TRUE(general.planned);
-      ASSERT_EQ(general.w, w);
-      ASSERT_EQ(general.h, h);
-      for (int y = 0; y < h; ++y) {
-        for (int x = 0; x < w; ++x) {
-          for (int k = 0; k < direct.bpp; ++k) {
-            ASSERT_EQ(general.At(x, y, k), direct.At(x, y, k))
-                << row.name << " " << w << "x" << h << " at " << x << "," << y;
-          }
-        }
+      ASSERT_TRUE(!direct.planned && general.planned && general.w == w && general.h == h);
+      for (int i = 0; i < w * h * direct.bpp; ++i) {
+        const int x = i / direct.bpp % w, y = i / direct.bpp / w, k = i % direct.bpp;
+        ASSERT_EQ(general.At(x, y, k), direct.At(x, y, k)) << row.name << " " << w << "x" << h;
       }
     }
   }
@@ -158,13 +146,9 @@ TEST(Plan, EveryOrientationCropAndFieldSwapLandsEveryPixel) {
   const int w = 7, h = 5;
   // GV24 with R = x, G = y, B = 77 names each source pixel; Y800 values are 10y + x.
   std::vector<uint8_t> gv24(static_cast<size_t>(3 * w * h)), y800(static_cast<size_t>(w * h));
-  for (int y = 0; y < h; ++y) {
-    for (int x = 0; x < w; ++x) {
-      gv24[3 * (y * w + x)] = static_cast<uint8_t>(x);
-      gv24[3 * (y * w + x) + 1] = static_cast<uint8_t>(y);
-      gv24[3 * (y * w + x) + 2] = 77;
-      y800[y * w + x] = static_cast<uint8_t>(10 * y + x);
-    }
+  for (int i = 0; i < w * h; ++i) {
+    gv24[3 * i] = uint8_t(i % w), gv24[3 * i + 1] = uint8_t(i / w), gv24[3 * i + 2] = 77;
+    y800[i] = static_cast<uint8_t>(10 * (i / w) + i % w);
   }
   struct Cut {
     int l, t, cw, ch;  // a width of 0: no crop
@@ -179,23 +163,18 @@ TEST(Plan, EveryOrientationCropAndFieldSwapLandsEveryPixel) {
         b.orientation = o;
         if (c.cw > 0) Crop(b, c.l, c.t, c.cw, c.ch);
         const Out out = Convert(b, code == 13 ? gv24 : y800);
-        ASSERT_EQ(out.w, g.w);
-        ASSERT_EQ(out.h, g.h);
+        ASSERT_EQ(std::pair(out.w, out.h), std::pair(g.w, g.h));
         for (int y = 0; y < g.h; ++y) {
           for (int x = 0; x < g.w; ++x) {
             const auto [sx, sy] = g(x, y);
-            if (code == 13) {
-              ASSERT_EQ(out.At(x, y, 2), sx) << x << "," << y;
-              ASSERT_EQ(out.At(x, y, 1), sy) << x << "," << y;
-            } else {
-              ASSERT_EQ(out.At(x, y), 10 * sy + sx) << x << "," << y;
-            }
+            const int k = code == 13 ? 256 : 10;  // GV24: G and R; Y800: the value
+            const int got = code == 13 ? k * out.At(x, y, 1) + out.At(x, y, 2) : out.At(x, y);
+            ASSERT_EQ(got, k * sy + sx) << x << "," << y;
             // The coordinate functions agree with the picture (no zoom, left = top = 0).
             if (!(o & KZ_ORIENT_FIELDS)) {
               int32_t wx = -1, wy = -1;
               EXPECT_EQ(FrameToWindow(b, sx, sy, &wx, &wy), 1);
-              EXPECT_EQ(wx, x);
-              EXPECT_EQ(wy, y);
+              EXPECT_EQ(std::pair(wx, wy), std::pair(x, y));
             }
           }
         }
@@ -249,26 +228,14 @@ TEST(Plan, OutputSizesAndTurns) {
     KZDISPLAY b = Block(11, 9, 6, zoom);
     b.aspect = aspect;
     const Out o = Convert(b, RandomFrame(11, 9, 6, 1));
-    EXPECT_EQ(o.w, w) << zoom;
-    EXPECT_EQ(o.h, h) << zoom;
-  }
-  // A quarter turn of 4 x 2 is 2 x 4. Clockwise the top-right pixel is the source's top-left
-  // and the top-left its bottom-left; counter-clockwise the top-left is its top-right.
-  for (auto [turn, x, want] : {std::tuple{1u, 1, 1}, {1u, 0, 5}, {3u, 0, 4}}) {
-    KZDISPLAY t = Block(11, 4, 2);
-    t.orientation = turn;
-    const Out o = Convert(t, {1, 2, 3, 4, 5, 6, 7, 8});
-    ASSERT_EQ(o.w, 2) << turn;
-    ASSERT_EQ(o.h, 4) << turn;
-    EXPECT_EQ(o.At(x, 0), want) << turn << " at " << x;
+    EXPECT_EQ(std::pair(o.w, o.h), std::pair(w, h)) << zoom;
   }
   // A 1-pixel frame through every stage.
   KZDISPLAY one = Block(5, 1, 1, 3, 3);
   one.orientation = 1 | KZ_ORIENT_MIRROR;
   const Out o = Convert(one, {200});
   ASSERT_EQ(o.w, 3);
-  EXPECT_EQ(o.At(2, 2, 0), 200);  // neutral chroma: grey
-  EXPECT_EQ(o.At(2, 2, 2), 200);
+  EXPECT_EQ(std::pair(o.At(2, 2, 0), o.At(2, 2, 2)), std::pair(200, 200));  // neutral chroma
 }
 
 TEST(Plan, AllocationFailureFallsBackToTheFrameSize) {
@@ -278,11 +245,8 @@ TEST(Plan, AllocationFailureFallsBackToTheFrameSize) {
     kzwinFailAllocAfter(after);
     const Built p(b, 7);
     kzwinFailAllocAfter(-1);
-    EXPECT_FALSE(p.ok);
-    EXPECT_EQ(p.plan, nullptr);
-    EXPECT_EQ(p.tables, nullptr);
-    EXPECT_EQ(p.w, 8);
-    EXPECT_EQ(p.h, 6);
+    EXPECT_TRUE(!p.ok && !p.plan && !p.tables);
+    EXPECT_EQ(std::pair(p.w, p.h), std::pair(8, 6));
   }
 }
 
@@ -323,10 +287,7 @@ TEST(Taps, WeightsSumTo512WhereRequiredAndAreaSkippingChangesNothing) {
   int64_t idx[64 * 6];
   int32_t wt[64 * 6];
   ComputeTaps(10, 20, 0.5, 1, 0, idx, wt);
-  EXPECT_EQ(wt[2], 384);
-  EXPECT_EQ(wt[3], 128);
-  EXPECT_EQ(idx[2], 0);
-  EXPECT_EQ(idx[3], 1);
+  EXPECT_EQ(std::tuple(wt[2], wt[3], idx[2], idx[3]), std::tuple(384, 128, 0, 1));
   for (int m = 1; m <= 5; ++m) {
     for (double q : {0.3, 0.5, 0.77, 1.0, 1.25, 2.5, 3.7, 7.3, 25.5}) {
       for (int area : {0, 1, 2}) {
@@ -359,9 +320,7 @@ TEST(Taps, WeightsSumTo512WhereRequiredAndAreaSkippingChangesNothing) {
   }
   // A step beyond 2^24 gives no pixel any weight: the last slot takes all 512.
   ComputeTaps(10, 1, 3e7, 2, 1, idx, wt);
-  EXPECT_EQ(wt[0], 0);
-  EXPECT_EQ(wt[1], 0);
-  EXPECT_EQ(wt[2], 512);
+  EXPECT_EQ(std::tuple(wt[0], wt[1], wt[2]), std::tuple(0, 0, 512));
   // A huge step is quick: only the taps that can win are visited.
   ComputeTaps(1 << 30, 1, 1e9, 5, 1, idx, wt);
   int sum = 0;
@@ -389,7 +348,7 @@ std::vector<int> Ramp(void (*set)(KZDISPLAY&)) {
 }
 
 TEST(Colour, KnownPointsOfEachAdjustment) {
-  const int levels100 = ((100 - 16) * 0xFF00 / 239) / 256;
+  constexpr int levels100 = ((100 - 16) * 0xFF00 / 239) / 256;
   struct Case {
     const char* what;
     void (*set)(KZDISPLAY&);
@@ -426,21 +385,17 @@ TEST(Colour, KnownPointsOfEachAdjustment) {
   s.adjust.saturation = -5000;
   Out o = Convert(s, y444);
   ASSERT_TRUE(o.planned);
-  for (int y = 0; y < 4; ++y) {
-    for (int x = 0; x < 9; ++x) {
-      EXPECT_EQ(o.At(x, y, 0), y444[static_cast<size_t>(3 * (y * 9 + x) + 1)]);
-      EXPECT_EQ(o.At(x, y, 1), o.At(x, y, 0));
-      EXPECT_EQ(o.At(x, y, 2), o.At(x, y, 0));
-    }
+  for (int i = 0; i < 36; ++i) {
+    const int luma = y444[static_cast<size_t>(3 * i + 1)];
+    EXPECT_EQ(std::tuple(o.At(i % 9, i / 9, 0), o.At(i % 9, i / 9, 1), o.At(i % 9, i / 9, 2)),
+              std::tuple(luma, luma, luma));
   }
   // White level 0 and black level 0x101010 on an RGB picture: each channel 16 -> 0.
   std::vector<uint8_t> rgb = {16, 255, 100, 16, 16, 16};
   KZDISPLAY r = Block(13, 2, 1);
   r.adjust.blackLevel = 0x101010;
   o = Convert(r, rgb);
-  EXPECT_EQ(o.At(0, 0, 2), 0);
-  EXPECT_EQ(o.At(0, 0, 1), 255);
-  EXPECT_EQ(o.At(0, 0, 0), ((100 - 16) * 0xFF00 / 239) / 256);
+  EXPECT_EQ(std::tuple(o.At(0, 0, 2), o.At(0, 0, 1), o.At(0, 0, 0)), std::tuple(0, 255, levels100));
   // Black level equal to white level leaves levels off: no plan.
   KZDISPLAY eq = Block(13, 2, 1);
   eq.adjust.blackLevel = eq.adjust.whiteLevel = 0x808080;
@@ -456,9 +411,7 @@ TEST(Colour, RadialCorrectionDividesByDistanceFromTheCentre) {
   b.adjust.radialStrength = 1000;
   Out o = Convert(b, std::vector<uint8_t>(81, 200));
   ASSERT_TRUE(o.planned);
-  EXPECT_EQ(o.At(4, 4), 200);
-  EXPECT_EQ(o.At(0, 0), 199);
-  EXPECT_EQ(o.At(8, 8), 199);
+  EXPECT_EQ(std::tuple(o.At(4, 4), o.At(0, 0), o.At(8, 8)), std::tuple(200, 199, 199));
   // A skew weighs the two directions apart: columns by (1 - skew/10000), rows by (1 + ...).
   b.adjust.radialStrength = 100000;
   b.adjust.radialSkew = 10000;  // columns weigh 0, rows twice
@@ -472,20 +425,15 @@ TEST(Converter, FastZoomComputesOnePixelInThreeAndBlends) {
   // repeat; rows likewise.
   std::vector<uint8_t> f = {0, 0, 0, 255, 255, 255, 90, 90, 90, 30, 30, 30};
   Out o = Convert(Block(13, 2, 2, 3, KZ_RESAMPLE_FAST_ZOOM), f);
-  ASSERT_EQ(o.w, 6);
-  ASSERT_EQ(o.h, 6);
+  ASSERT_EQ(std::pair(o.w, o.h), std::pair(6, 6));
   const int row0[6] = {0, (171 * 0 + 85 * 255) >> 8, (85 * 0 + 171 * 255) >> 8, 255, 255, 255};
   for (int x = 0; x < 6; ++x) EXPECT_EQ(o.At(x, 0), row0[x]) << x;
   // Row 3 is computed from source row 1; rows 1 and 2 blend rows 0 and 3; 4 and 5 repeat 3.
-  EXPECT_EQ(o.At(0, 3), 90);
-  EXPECT_EQ(o.At(0, 1), (171 * 0 + 85 * 90) >> 8);
-  EXPECT_EQ(o.At(0, 2), (85 * 0 + 171 * 90) >> 8);
-  EXPECT_EQ(o.At(5, 5), 30);
-  EXPECT_EQ(o.At(3, 4), 30);
+  EXPECT_EQ(std::vector<int>({o.At(0, 1), o.At(0, 2), o.At(0, 3), o.At(5, 5), o.At(3, 4)}),
+            std::vector<int>({85 * 90 >> 8, 171 * 90 >> 8, 90, 30, 30}));
   // 8-bit output divides by 3 instead.
   o = Convert(Block(11, 2, 2, 3, KZ_RESAMPLE_FAST_ZOOM), {0, 200, 0, 200});
-  EXPECT_EQ(o.At(1, 0), 200 / 3);
-  EXPECT_EQ(o.At(2, 0), 400 / 3);
+  EXPECT_EQ(std::pair(o.At(1, 0), o.At(2, 0)), std::pair(200 / 3, 400 / 3));
 }
 
 // The converter as first written, pixel by pixel: every tap of every output sample read
@@ -528,9 +476,10 @@ void ReferenceConverter(const Plan& plan, const AdjustTables& t, uint32_t flags,
         int32_t r, g, b;
         if (plan.kind == kKindRgb16) {
           const int32_t word = p[0] | (p[1] << 8);
-          b = (word & 31) * 8 + (word & 31) / 4,
-          g = ((word >> 5) & 31) * 8 + ((word >> 5) & 31) / 4;
-          r = ((word >> 10) & 31) * 8 + ((word >> 10) & 31) / 4;
+          auto five = [&](int shift) {
+            return ((word >> shift) & 31) * 8 + ((word >> shift) & 31) / 4;
+          };
+          b = five(0), g = five(5), r = five(10);
         } else {
           b = palette[4 * *p], g = palette[4 * *p + 1], r = palette[4 * *p + 2];
         }
@@ -654,16 +603,10 @@ TEST(Converter, SeparablePassesGiveTheReferenceBytes) {
     }
   }
   // The draw reached both column paths, the colour stages and the fast zoom.
-  EXPECT_GT(lines, 100);
-  EXPECT_GT(generic, 30);
-  EXPECT_GT(withStages, 50);
-  EXPECT_GT(fast, 50);
-  EXPECT_GT(windows, 50);
-  EXPECT_GT(wide, 0);
-  EXPECT_GT(gathers, 50);
-  EXPECT_GT(spread, 0);
-  EXPECT_GT(picks, 10);
-  EXPECT_GT(picksSpread, 0);
+  EXPECT_TRUE(lines > 100 && generic > 30 && withStages > 50 && fast > 50 && windows > 50)
+      << lines << " " << generic << " " << withStages << " " << fast << " " << windows;
+  EXPECT_TRUE(wide > 0 && gathers > 50 && spread > 0 && picks > 10 && picksSpread > 0)
+      << wide << " " << gathers << " " << spread << " " << picks << " " << picksSpread;
 }
 
 }  // namespace
