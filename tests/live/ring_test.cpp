@@ -7,6 +7,8 @@
 #include <cstring>
 #include <memory>
 #include <thread>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 #include "frame/blocks.h"
@@ -42,8 +44,7 @@ struct RingFixture {
     return StoreFrame(*e, &h);
   }
   void Counts(uint32_t read, uint32_t write) {
-    e->readCount.store(read);
-    e->writeCount.store(write);
+    e->readCount.store(read), e->writeCount.store(write);
   }
   uint8_t HeadFill() { return SlotFrame(*e, e->readCount.load())[0]; }
 };
@@ -73,15 +74,12 @@ TEST(LiveRing, CountersWrapPastTwoToThe32AndAFullRingDrops) {
   RingFixture f;
   for (uint32_t start : {0u, 0x7FFFFFFCu, 0xFFFFFFFAu}) {
     f.Counts(start, start);
-    f.e->live.displayDropped.store(0);
-    f.e->rec.recordDropped.store(0);
+    f.e->live.displayDropped.store(0), f.e->rec.recordDropped.store(0);
     for (uint8_t i = 0; i < 8; ++i) EXPECT_TRUE(f.Store(i + 1, 3));
     EXPECT_EQ(RingFill(*f.e), 8u);
-    EXPECT_FALSE(f.Store(99, 1));
-    EXPECT_FALSE(f.Store(99, 2));
-    EXPECT_FALSE(f.Store(99, 3));
-    EXPECT_EQ(f.e->live.displayDropped.load(), 2u);
-    EXPECT_EQ(f.e->rec.recordDropped.load(), 2u);
+    for (uint32_t want : {1, 2, 3}) EXPECT_FALSE(f.Store(99, want));
+    EXPECT_EQ(std::pair(f.e->live.displayDropped.load(), f.e->rec.recordDropped.load()),
+              std::pair(2u, 2u));
     // The contents were not overwritten, and every count finds its own slot.
     for (uint32_t i = 0; i < 8; ++i) {
       EXPECT_EQ(SlotFrame(*f.e, start + i)[0], i + 1) << start;
@@ -154,9 +152,9 @@ TEST(LiveRing, RecordingConsumesSharesOrHandsBackItsFrames) {
     for (uint32_t w : c.wants) f.Store(static_cast<uint8_t>(w), w);
     ASSERT_EQ(HeadForRecord(*f.e), RecordHead::kWrite);
     ConsumeForRecord(*f.e);
-    EXPECT_EQ(f.e->readCount.load() - 0xFFFFFFFCu, c.readAfter);
-    EXPECT_EQ(SlotWant(*f.e, 0xFFFFFFFC), c.headWant);
-    EXPECT_EQ(SlotWant(*f.e, 0xFFFFFFFD), c.nextWant);
+    EXPECT_EQ(std::tuple(f.e->readCount.load() - 0xFFFFFFFCu, SlotWant(*f.e, 0xFFFFFFFC),
+                         SlotWant(*f.e, 0xFFFFFFFD)),
+              std::tuple(c.readAfter, c.headWant, c.nextWant));
   }
 }
 
@@ -171,8 +169,7 @@ TEST(LiveRing, RecordingGoesOnPastFramesOfAStoppedDisplay) {
   EXPECT_EQ(f.e->readCount.load(), 0u);
   f.e->running.store(kGrabBit | kRecordBit);
   EXPECT_EQ(HeadForRecord(*f.e), RecordHead::kWrite);
-  EXPECT_EQ(f.e->readCount.load(), 2u);
-  EXPECT_EQ(f.HeadFill(), 3);
+  EXPECT_EQ(std::pair(f.e->readCount.load(), int{f.HeadFill()}), std::pair(2u, 3));
   ConsumeForRecord(*f.e);
   EXPECT_EQ(HeadForRecord(*f.e), RecordHead::kEmpty);
 }
@@ -196,10 +193,8 @@ TEST(LiveRing, TheShownFrameIsPublishedByHandingItsBlockOver) {
   {
     RingFixture f;
     StreamRecord& e = *f.e;
-    e.display.size = sizeof e.display;
-    e.display.format = KZ_FORMAT_YUY2;  // 4 x 3 YUY2: the fixture's 24 bytes
-    e.display.width = 4;
-    e.display.height = 3;
+    e.display.size = sizeof e.display;  // 4 x 3 YUY2: the fixture's 24 bytes
+    e.display.format = KZ_FORMAT_YUY2, e.display.width = 4, e.display.height = 3;
     PrepareShow(e);
     std::atomic<uint32_t> shown{0};
     uint8_t* spare = nullptr;
@@ -328,12 +323,9 @@ TEST(LiveRing, HandoverBetweenThreadsKeepsFramesWholeAndInOrder) {
   done.store(true);
   display.join();
   record.join();
-  EXPECT_EQ(bad.load(), 0u);
-  EXPECT_EQ(stored, kFrames);
-  EXPECT_EQ(f.e->readCount.load(), f.e->writeCount.load());
-  EXPECT_EQ(f.e->writeCount.load(), 0xFFFFFF00u + kFrames);
-  EXPECT_GT(recorded.load(), 0u);
-  EXPECT_GT(shown.load(), 0u);
+  EXPECT_EQ(std::tuple(bad.load(), stored, f.e->readCount.load(), f.e->writeCount.load()),
+            std::tuple(0u, kFrames, 0xFFFFFF00u + kFrames, 0xFFFFFF00u + kFrames));
+  EXPECT_TRUE(recorded.load() > 0 && shown.load() > 0);
 }
 
 }  // namespace
