@@ -4,6 +4,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 #include "frame/blocks.h"
@@ -28,17 +30,15 @@ class AviPlayback : public kztest::PlaybackTest {
   }
   std::vector<uint8_t> Load(const std::string& name, int32_t index) {
     KZPLAYBACK b{};
-    b.size = sizeof b;
-    b.flags = KZ_PLAY_MOVE_START;
-    b.index = index;
+    b.size = sizeof b, b.flags = KZ_PLAY_MOVE_START, b.index = index;
     HGLOBAL h = KZLoadFrame(Path(name).c_str(), &b, nullptr, 0);
     if (!h) return {};
     std::vector<uint8_t> out(GlobalSize(h));
     std::memcpy(out.data(), GlobalLock(h), out.size());
     GlobalUnlock(h);
     GlobalFree(h);
-    EXPECT_EQ(b.index, index);
-    EXPECT_EQ(b.frame, static_cast<uint32_t>(index));
+    EXPECT_EQ(std::pair(int32_t{b.index}, uint32_t{b.frame}),
+              std::pair(index, static_cast<uint32_t>(index)));
     return out;
   }
 };
@@ -58,23 +58,18 @@ TEST_F(AviPlayback, FfmpegFilesSummariseLoadAndSeekEveryCodec) {
   struct Case {
     const char* name;
     double maxDifference;  // mean per byte against the raw file; 0 = lossless
-  };
-  const Case cases[] = {{"raw.avi", 0}, {"ffv1.avi", 0}, {"mjpeg.avi", 12}, {"mpeg4.avi", 12}};
+  } const cases[] = {{"raw.avi", 0}, {"ffv1.avi", 0}, {"mjpeg.avi", 12}, {"mpeg4.avi", 12}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     EXPECT_EQ(KZGetFileFormat(Path(c.name).c_str()), 256u);
     KZFILEINFO info{};
     info.size = sizeof info;
     ASSERT_EQ(KZGetFileInfo(Path(c.name).c_str(), &info, 0), 1) << KZGetLastError();
-    EXPECT_EQ(info.kind, 256u);
-    EXPECT_EQ(info.frameCount, 12);
-    EXPECT_EQ(info.width, 64);
-    EXPECT_EQ(info.height, 48);
-    EXPECT_EQ(info.format, static_cast<uint32_t>(KZ_FORMAT_RGB24));
-    EXPECT_EQ(info.lastFrame, 11u);
-    EXPECT_EQ(info.lastMsLow, 1100u);  // 11 frames at 10 per second
-    EXPECT_EQ(info.sequenceFirst, -1);
-    EXPECT_EQ(info.sequenceCount, 1);
+    EXPECT_EQ(std::tuple(info.kind, info.frameCount, info.width, info.height, info.format),
+              std::tuple(256u, 12, 64, 48, static_cast<uint32_t>(KZ_FORMAT_RGB24)));
+    // 11 frames at 10 per second; one file.
+    EXPECT_EQ(std::tuple(info.lastFrame, info.lastMsLow, info.sequenceFirst, info.sequenceCount),
+              std::tuple(11u, 1100u, -1, 1));
     for (int32_t i : {0, 5, 11}) {
       const auto got = Load(c.name, i);
       ASSERT_EQ(got.size(), 64u * 48 * 3) << i;
@@ -98,16 +93,13 @@ TEST_F(AviPlayback, FfmpegFilesSummariseLoadAndSeekEveryCodec) {
     uint32_t mode;
     uint64_t ms;
     uint32_t frame;
-  };
-  const Seek seeks[] = {{KZ_PLAY_MODE_MS, 0, 0},    {KZ_PLAY_MODE_MS, 199, 1},
-                        {KZ_PLAY_MODE_MS, 200, 2},  {KZ_PLAY_MODE_MS, 5000, 11},
-                        {KZ_PLAY_MODE_FRAME, 0, 0}, {KZ_PLAY_MODE_FRAME, 7, 7},
-                        {KZ_PLAY_MODE_INDEX, 0, 0}};
+  } const seeks[] = {{KZ_PLAY_MODE_MS, 0, 0},    {KZ_PLAY_MODE_MS, 199, 1},
+                     {KZ_PLAY_MODE_MS, 200, 2},  {KZ_PLAY_MODE_MS, 5000, 11},
+                     {KZ_PLAY_MODE_FRAME, 0, 0}, {KZ_PLAY_MODE_FRAME, 7, 7},
+                     {KZ_PLAY_MODE_INDEX, 0, 0}};
   for (const Seek& c : seeks) {
     KZPLAYBACK b{};
-    b.size = sizeof b;
-    b.flags = KZ_PLAY_MOVE_START | c.mode;
-    b.msLow = static_cast<uint32_t>(c.ms);
+    b.size = sizeof b, b.flags = KZ_PLAY_MOVE_START | c.mode, b.msLow = static_cast<uint32_t>(c.ms);
     b.frame = c.mode == KZ_PLAY_MODE_FRAME ? c.frame : 0;
     HGLOBAL h = KZLoadFrame(Path("raw.avi").c_str(), &b, nullptr, 0);
     ASSERT_NE(h, nullptr);
@@ -145,11 +137,9 @@ TEST_F(AviPlayback, AMissingFrameKeepsThePictureShownBefore) {
     e->playback.size = sizeof(KZPLAYBACK);
     e->playback.flags = KZ_PLAY_MOVE_START;
     std::snprintf(e->playback.fileName, sizeof e->playback.fileName, "%s", Path("own.avi").c_str());
-    e->display.size = sizeof(KZDISPLAY);
-    e->display.width = p.sequenceInfo.width;
-    e->display.height = p.sequenceInfo.height;
-    e->display.format = p.sequenceInfo.format;
-    e->display.bitCount = p.sequenceInfo.bitCount;
+    KZDISPLAY& d = e->display;
+    d.size = sizeof(KZDISPLAY), d.width = p.sequenceInfo.width, d.height = p.sequenceInfo.height;
+    d.format = p.sequenceInfo.format, d.bitCount = p.sequenceInfo.bitCount;
     kz::PreparePlaybackShow(e.get());
     ASSERT_EQ(kz::SeekPlayback(e.get()), kz::kSeekDone);
     auto current = [&] { return e->ring + size_t{e->readCount.load()} * e->frameBytes; };

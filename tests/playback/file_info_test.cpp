@@ -1,6 +1,7 @@
 // File kinds, summaries and numbered sequences of recordings.
 #include <cstring>
 #include <string>
+#include <tuple>
 
 #include "expect_call.h"
 #include "playback/file_info.h"
@@ -25,10 +26,7 @@ KZFILEINFO Blank() {
 
 TEST_F(FileInfo, SummariesOfSingleFilesOfEveryKind) {
   struct Case {
-    uint32_t kind;
-    uint32_t frames;
-    uint32_t format;
-    uint32_t fileFormat;
+    uint32_t kind, frames, format, fileFormat;
   };
   const Case cases[] = {{1, 5, KZ_FORMAT_RGB24, 1},
                         {1, 1, KZ_FORMAT_YUY2, 4},
@@ -47,19 +45,15 @@ TEST_F(FileInfo, SummariesOfSingleFilesOfEveryKind) {
     EXPECT_EQ(KZGetFileFormat(path.c_str()), c.fileFormat);
     KZFILEINFO info = Blank();
     ASSERT_EQ(KZGetFileInfo(path.c_str(), &info, 0), 1) << KZGetLastError();
-    EXPECT_EQ(info.kind, c.kind);
     EXPECT_STREQ(info.path, path.c_str());
-    EXPECT_EQ(info.width, 32);
-    EXPECT_EQ(info.height, 16);
-    EXPECT_EQ(info.format, c.format);
-    EXPECT_EQ(info.frameCount, static_cast<int32_t>(c.frames));
-    EXPECT_EQ(info.firstFrame, 7u);
-    EXPECT_EQ(info.lastFrame, 7 + c.frames - 1);
-    EXPECT_EQ(info.lastMsLow, 40 * (c.frames - 1));
-    EXPECT_EQ(info.byteCountLow, bytes.size());
-    EXPECT_EQ(info.sequenceFirst, -1);
-    EXPECT_EQ(info.sequenceCount, 1);
-    EXPECT_EQ(info.flags, 15u);  // the quick summary was good enough
+    EXPECT_EQ(std::tuple(info.kind, info.width, info.height, info.format, info.frameCount),
+              std::tuple(c.kind, 32, 16, c.format, static_cast<int32_t>(c.frames)));
+    EXPECT_EQ(
+        std::tuple(info.firstFrame, info.lastFrame, info.lastMsLow, size_t{info.byteCountLow}),
+        std::tuple(7u, 7 + c.frames - 1, 40 * (c.frames - 1), bytes.size()));
+    // One file, and the quick summary was good enough.
+    EXPECT_EQ(std::tuple(info.sequenceFirst, info.sequenceCount, info.flags),
+              std::tuple(-1, 1, 15u));
   }
 }
 
@@ -109,10 +103,10 @@ TEST_F(FileInfo, DamagedFilesKeepWhatIsWholeAndForeignFilesFail) {
       continue;
     }
     ASSERT_EQ(KZGetFileInfo(path.c_str(), &info, 0), 1);
-    EXPECT_EQ(info.frameCount, c.frames);
-    EXPECT_EQ(info.lastFrame, static_cast<uint32_t>(c.frames - 1));
-    EXPECT_EQ(info.flags & KZ_INFO_FULL_SCAN, KZ_INFO_FULL_SCAN);
-    EXPECT_EQ(info.byteCountLow, whole.size() - (5 - c.frames) * last);
+    EXPECT_EQ(std::tuple(info.frameCount, info.lastFrame, info.flags & KZ_INFO_FULL_SCAN,
+                         size_t{info.byteCountLow}),
+              std::tuple(c.frames, static_cast<uint32_t>(c.frames - 1), uint32_t{KZ_INFO_FULL_SCAN},
+                         whole.size() - (5 - c.frames) * last));
   }
   KZFILEINFO info = Blank();
   const std::string missing = Path("missing.kzv");
@@ -128,11 +122,8 @@ TEST_F(FileInfo, NumberedSequences) {
   struct Case {
     const char* what;
     std::vector<std::string> files;  // written in order, 4 frames each
-    const char* asked;
-    const char* first;
-    int32_t sequenceFirst;
-    int32_t sequenceCount;
-    int32_t frames;
+    const char *asked, *first;
+    int32_t sequenceFirst, sequenceCount, frames;
     void (*later)(RecordingSpec&) = nullptr;  // how files after the first differ
   };
   const Case cases[] = {
@@ -163,8 +154,7 @@ TEST_F(FileInfo, NumberedSequences) {
        -1,
        1,
        4,
-       [](RecordingSpec& r) { r.kind = 1; }},
-  };
+       [](RecordingSpec& r) { r.kind = 1; }}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     uint32_t from = 0;
@@ -177,11 +167,10 @@ TEST_F(FileInfo, NumberedSequences) {
     KZFILEINFO info = Blank();
     ASSERT_EQ(KZGetFileInfo(Path(c.asked).c_str(), &info, 0), 1);
     EXPECT_EQ(std::string(info.path), Path(c.first));
-    EXPECT_EQ(info.sequenceFirst, c.sequenceFirst);
-    EXPECT_EQ(info.sequenceCount, c.sequenceCount);
-    EXPECT_EQ(info.frameCount, c.frames);
-    EXPECT_EQ(kz::SequenceFiles(info), c.frames / 4);
-    EXPECT_EQ(info.lastFrame, static_cast<uint32_t>(c.frames - 1));
+    EXPECT_EQ(std::tuple(info.sequenceFirst, info.sequenceCount, info.frameCount,
+                         kz::SequenceFiles(info), info.lastFrame),
+              std::tuple(c.sequenceFirst, c.sequenceCount, c.frames, c.frames / 4,
+                         static_cast<uint32_t>(c.frames - 1)));
   }
 }
 
@@ -190,8 +179,7 @@ TEST(SequenceNames, NumbersAndNames) {
     const char* first;
     int32_t n;
     const char* name;
-  };
-  const Case cases[] = {
+  } const cases[] = {
       {"/a/scene.kzv", 1, "/a/scene.kzv"},   {"/a/scene.kzv", 3, "/a/scene3.kzv"},
       {"/a/scene1.kzv", 2, "/a/scene2.kzv"}, {"/a/take007.kzv", 8, "/a/take008.kzv"},
       {"/a.b/noext", 2, "/a.b/noext2"},      {"/a/x99999999999.kzv", 2, "/a/x992.kzv"}};

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <filesystem>
 #include <string>
+#include <tuple>
 
 #include "expect_call.h"
 #include "recording_maker.h"
@@ -14,9 +15,7 @@ using LoadFrame = kztest::PlaybackTest;
 
 KZPLAYBACK Position(uint32_t flags) {
   KZPLAYBACK b{};
-  b.size = sizeof b;
-  b.flags = flags;
-  b.zoom = 1.0;
+  b.size = sizeof b, b.flags = flags, b.zoom = 1.0;
   return b;
 }
 
@@ -43,8 +42,7 @@ TEST_F(LoadFrame, EveryModeLandsOnTheFrameAcrossFiles) {
       uint32_t frame;
       double time;
       uint32_t expected;
-    };
-    const Case cases[] = {
+    } const cases[] = {
         {"no move", 0, 0, 0, 0, 0, 0},
         {"index in second file", KZ_PLAY_MOVE_START, 5, 0, 0, 0, 5},
         {"index in last file", KZ_PLAY_MOVE_START, 11, 0, 0, 0, 11},
@@ -67,11 +65,8 @@ TEST_F(LoadFrame, EveryModeLandsOnTheFrameAcrossFiles) {
     for (const Case& c : cases) {
       SCOPED_TRACE(c.what);
       KZPLAYBACK b = Position(c.flags);
-      b.index = c.index;
-      b.msLow = static_cast<uint32_t>(c.ms);
-      b.msHigh = static_cast<uint32_t>(c.ms >> 32);
-      b.frame = c.frame;
-      b.time = c.time;
+      b.index = c.index, b.msLow = static_cast<uint32_t>(c.ms);
+      b.msHigh = static_cast<uint32_t>(c.ms >> 32), b.frame = c.frame, b.time = c.time;
       HGLOBAL h = KZLoadFrame(Path("seq2.kzv").c_str(), &b, nullptr, 0);
       ASSERT_NE(h, nullptr) << KZGetLastError();
       ASSERT_EQ(GlobalSize(h), kztest::FrameBytesOf(s));
@@ -80,10 +75,9 @@ TEST_F(LoadFrame, EveryModeLandsOnTheFrameAcrossFiles) {
         EXPECT_EQ(std::memcmp(GlobalLock(h), want.data(), want.size()), 0);
         GlobalUnlock(h);
       }
-      EXPECT_EQ(b.frame, c.expected);
-      EXPECT_EQ(b.index, static_cast<int32_t>(c.expected));
-      EXPECT_EQ(b.msLow, 40 * c.expected);
-      EXPECT_EQ(b.flags & (KZ_PLAY_MOVE_MASK | KZ_PLAY_SEEKING), 0u);
+      EXPECT_EQ(std::tuple(uint32_t{b.frame}, int32_t{b.index}, uint32_t{b.msLow},
+                           b.flags & (KZ_PLAY_MOVE_MASK | KZ_PLAY_SEEKING)),
+                std::tuple(c.expected, static_cast<int32_t>(c.expected), 40 * c.expected, 0u));
       GlobalFree(h);
     }
   }
@@ -95,17 +89,13 @@ TEST_F(LoadFrame, RefusedTargetsAndArguments) {
   const uint32_t strict = KZ_PLAY_MOVE_START | KZ_PLAY_STRICT;
   const uint32_t block = sizeof(KZPLAYBACK);
   struct Case {
-    const char* what;
-    const char* path;
+    const char *what, *path;
     uint32_t flags;
     int32_t index;
-    uint32_t frame;
-    uint32_t ms;
-    uint32_t blockSize;    // 0: no block
-    uint32_t displaySize;  // 0: no display block
+    uint32_t frame, ms;
+    uint32_t blockSize, displaySize;  // 0: no block, no display block
     uint32_t error;
-  };
-  const Case cases[] = {
+  } const cases[] = {
       {"index past the end", seq.c_str(), strict, 12, 0, 0, block, 0, KZ_ERR_POSITION},
       {"index before the start", seq.c_str(), strict, -1, 0, 0, block, 0, KZ_ERR_POSITION},
       {"frame past the end", seq.c_str(), strict | KZ_PLAY_MODE_FRAME, 0, 12, 0, block, 0,
@@ -120,10 +110,7 @@ TEST_F(LoadFrame, RefusedTargetsAndArguments) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     KZPLAYBACK b = Position(c.flags);
-    b.size = c.blockSize;
-    b.index = c.index;
-    b.frame = c.frame;
-    b.msLow = c.ms;
+    b.size = c.blockSize, b.index = c.index, b.frame = c.frame, b.msLow = c.ms;
     KZDISPLAY d{};
     d.size = c.displaySize;
     EXPECT_CALL_ERR(
@@ -152,13 +139,10 @@ TEST_F(LoadFrame, ThisFileFlagAndRecordedDisplayBlocksAndCutFiles) {
   h = KZLoadFrame(Path("seq3.kzv").c_str(), nullptr, &first, KZ_LOAD_THIS_FILE);
   EXPECT_EQ(CarriedNumber(h), 8u);
   GlobalFree(h);
-  const double zoom = first.zoom;  // packed fields are read through copies
-  const HWND window = first.window;
-  EXPECT_EQ(zoom, 2.0);
-  EXPECT_EQ(first.cropWidth, 7);
-  EXPECT_EQ(window, reinterpret_cast<HWND>(0x1234));
-  EXPECT_EQ(first.width, 32);
-  EXPECT_EQ(first.size, sizeof(KZDISPLAY));
+  // Packed fields are read through copies.
+  EXPECT_EQ(std::tuple(double{first.zoom}, int32_t{first.cropWidth}, HWND{first.window},
+                       int32_t{first.width}, uint32_t{first.size}),
+            std::tuple(2.0, 7, reinterpret_cast<HWND>(0x1234), 32, uint32_t{sizeof(KZDISPLAY)}));
 
   // The recorder stopped in the middle of frame 7: the end is the last whole frame.
   auto cut = kztest::RecordingBytes(s, 4, 4);
