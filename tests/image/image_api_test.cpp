@@ -180,25 +180,13 @@ TEST_F(ImageApi, CallbacksRunInOrderOnPrivateCopies) {
   GlobalFree(image);
 }
 
-TEST_F(ImageApi, ImageToBitmapSizesPaddingAndGreyGv8) {
-  KZDISPLAY d = Block(4, 6, 4);
-  d.drawFlags = KZ_DRAW_ZOOM;
-  d.zoom = 2;
-  HGLOBAL image = Image(Random(4, 6, 4));
-  std::vector<uint8_t> bitmap = Take(KZImageToBitmap(image, &d));
-  EXPECT_EQ(std::tuple(HeaderOf(bitmap).biWidth, HeaderOf(bitmap).biHeight, bitmap.size()),
-            std::tuple(LONG{12}, LONG{8}, size_t{40 + 36 * 8}));
-  d.drawFlags = 0, d.orientation = 1;
-  bitmap = Take(KZImageToBitmap(image, &d));
-  EXPECT_EQ(std::pair(HeaderOf(bitmap).biWidth, HeaderOf(bitmap).biHeight),
-            (std::pair<LONG, LONG>(4, 6)));
-  GlobalFree(image);
-
+// Output sizes after zoom and turns are met by the show test above and the plan tests.
+TEST_F(ImageApi, ImageToBitmapPaddingAndGreyGv8) {
   // A width of 5 pads rows of 15 bytes to 16 with zeros.
   KZDISPLAY p = Block(13, 5, 3);
   p.orientation = 2;
-  image = Image(Random(13, 5, 3));
-  bitmap = Take(KZImageToBitmap(image, &p));
+  HGLOBAL image = Image(Random(13, 5, 3));
+  std::vector<uint8_t> bitmap = Take(KZImageToBitmap(image, &p));
   ASSERT_EQ(bitmap.size(), 40u + 16 * 3);
   for (int r = 0; r < 3; ++r) EXPECT_EQ(bitmap[40 + r * 16 + 15], 0) << r;
   GlobalFree(image);
