@@ -21,13 +21,7 @@ constexpr DWORD kYuy2 = MAKEFOURCC('Y', 'U', 'Y', '2');
 // display has emptied the ring, the image it publishes stays put.
 bool Settle(uint32_t source) {
   StreamRecord* e = SourceEntry(source);
-  if (!e) return false;
-  const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-  while (RingFill(*e) != 0) {
-    if (std::chrono::steady_clock::now() > limit) return false;
-    Sleep(1);
-  }
-  return true;
+  return e && WaitUntil([e] { return RingFill(*e) == 0; });
 }
 
 // The packed bitmap the show step makes for `frame` with `block` (on a temporary record).
