@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <kzwin_test.h>
 #include <unistd.h>
 
@@ -100,10 +101,10 @@ std::vector<uint8_t> RecordingBytes(const RecordingSpec& s, uint32_t from, uint3
 }
 
 void WriteFile(const std::string& path, const std::vector<uint8_t>& bytes) {
-  FILE* f = std::fopen(path.c_str(), "wb");
-  if (!f) std::abort();
-  if (!bytes.empty()) std::fwrite(bytes.data(), 1, bytes.size(), f);
-  std::fclose(f);
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(bytes.data()),
+            static_cast<std::streamsize>(bytes.size()));
+  if (!out) std::abort();
 }
 
 void WriteRecording(const std::string& path, const RecordingSpec& s, uint32_t from,
