@@ -18,17 +18,14 @@ constexpr DWORD FourCC(const char (&s)[5]) {
 struct Fmt {
   DWORD compression;
   WORD bits;
-  bool bottomUp;
 };
 
 // Every format the camera delivers.
-const Fmt kFormats[] = {
-    {FourCC("UYVY"), 16, false}, {FourCC("Y422"), 16, false}, {FourCC("YUY2"), 16, false},
-    {BI_RGB, 24, true},          {BI_RGB, 8, true},           {FourCC("Y800"), 8, false},
-    {FourCC("Y444"), 24, false}, {BI_RGB, 16, true},          {FourCC("I420"), 12, false},
-    {FourCC("Y411"), 12, false}, {FourCC("YVU9"), 9, false},  {FourCC("GV24"), 24, false},
-    {FourCC("GV8\0"), 8, false},
-};
+const Fmt kFormats[] = {{FourCC("UYVY"), 16}, {FourCC("Y422"), 16}, {FourCC("YUY2"), 16},
+                        {BI_RGB, 24},         {BI_RGB, 8},          {FourCC("Y800"), 8},
+                        {FourCC("Y444"), 24}, {BI_RGB, 16},         {FourCC("I420"), 12},
+                        {FourCC("Y411"), 12}, {FourCC("YVU9"), 9},  {FourCC("GV24"), 24},
+                        {FourCC("GV8\0"), 8}};
 
 // The frame size rule, written out independently of the camera.
 DWORD ExpectedBytes(const Fmt& f, LONG w, LONG h) {
@@ -83,7 +80,7 @@ TEST(CaptureWindow, FormatsAcceptedAndRefused) {
              {320, 240, 0, 24, 39}, {322, 240, 0, 24, 40},
              {320, 240, FourCC("MJPG"), 24, 40}, {320, 240, 0, 32, 40}};
   for (const Bad& x : bad) {
-    auto info = Header(x.w, x.h, Fmt{x.compression, x.bits, false});
+    auto info = Header(x.w, x.h, Fmt{x.compression, x.bits});
     EXPECT_EQ(
         SendMessageA(a, WM_CAP_SET_VIDEOFORMAT, x.bytes, reinterpret_cast<LPARAM>(info.data())), 0)
         << x.w << "x" << x.h;
