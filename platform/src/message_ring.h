@@ -12,18 +12,18 @@ namespace kzwin {
 template <class T>
 class MessageRing {
  public:
-  bool empty() const { return count_ == 0; }
-  size_t size() const { return count_; }
-  size_t capacity() const { return slots_.size(); }
+  bool Empty() const { return count_ == 0; }
+  size_t Size() const { return count_; }
+  size_t Capacity() const { return slots_.size(); }
 
-  void push_back(T value) {
+  void PushBack(T value) {
     if (count_ == slots_.size()) Grow();
     slots_[(head_ + count_) % slots_.size()] = std::move(value);
     ++count_;
   }
 
   // The slot is reset, so that a queue does not keep what it handed out alive.
-  T take_front() {
+  T TakeFront() {
     T value = std::exchange(slots_[head_], T{});
     head_ = (head_ + 1) % slots_.size();
     --count_;
@@ -32,7 +32,7 @@ class MessageRing {
 
   // Moves the entries `drop` accepts to `out`, keeping the others in their order.
   template <class Drop>
-  void remove_if(Drop drop, std::vector<T>& out) {
+  void RemoveIf(Drop drop, std::vector<T>& out) {
     size_t kept = 0;
     for (size_t i = 0; i < count_; ++i) {
       T& entry = slots_[(head_ + i) % slots_.size()];
@@ -47,10 +47,10 @@ class MessageRing {
   }
 
   // Everything waiting, oldest first; the queue is empty after.
-  std::vector<T> take_all() {
+  std::vector<T> TakeAll() {
     std::vector<T> all;
     all.reserve(count_);
-    while (!empty()) all.push_back(take_front());
+    while (!Empty()) all.push_back(TakeFront());
     return all;
   }
 

@@ -22,7 +22,7 @@ struct QueueHolder {
     {
       std::lock_guard lock(queue->mutex);
       queue->alive = false;
-      left = queue->sent.take_all();
+      left = queue->sent.TakeAll();
       queue->posted.clear();
     }
     for (auto& sent : left) ReplySent(sent, 0);
@@ -39,8 +39,8 @@ void RunOne(const std::shared_ptr<SentMessage>& sent) {
 
 std::shared_ptr<SentMessage> PopSent(ThreadQueue& queue) {
   std::lock_guard lock(queue.mutex);
-  if (queue.sent.empty()) return nullptr;
-  return queue.sent.take_front();
+  if (queue.sent.Empty()) return nullptr;
+  return queue.sent.TakeFront();
 }
 
 bool Matches(const MSG& m, HWND window, UINT filterMin, UINT filterMax) {
@@ -81,7 +81,7 @@ void ReleaseSendsToDeadWindows(ThreadQueue& queue) {
   std::vector<std::shared_ptr<SentMessage>> dead;
   {
     std::lock_guard lock(queue.mutex);
-    queue.sent.remove_if([](const auto& sent) { return !FindWindowObject(sent->window); }, dead);
+    queue.sent.RemoveIf([](const auto& sent) { return !FindWindowObject(sent->window); }, dead);
   }
   for (auto& sent : dead) ReplySent(sent, 0);
 }
@@ -93,7 +93,7 @@ void RunSentMessages() {
   size_t waiting;
   {
     std::lock_guard lock(self->mutex);
-    waiting = self->sent.size();
+    waiting = self->sent.Size();
   }
   for (; waiting > 0; --waiting) {
     auto sent = PopSent(*self);
@@ -110,7 +110,7 @@ bool WaitRunningSent(const std::function<bool()>& done, std::chrono::millisecond
     if (done()) return true;
     if (std::chrono::steady_clock::now() >= deadline) return done();
     std::unique_lock lock(self->mutex);
-    self->wake.wait_for(lock, std::chrono::milliseconds(1), [&] { return !self->sent.empty(); });
+    self->wake.wait_for(lock, std::chrono::milliseconds(1), [&] { return !self->sent.Empty(); });
   }
 }
 
@@ -155,7 +155,7 @@ LRESULT WINAPI SendMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lPa
   {
     std::lock_guard lock(w->owner->mutex);
     if (!w->owner->alive) return keep(0);  // its thread has ended
-    w->owner->sent.push_back(sent);
+    w->owner->sent.PushBack(sent);
     ++w->owner->arrivals;
   }
   w->owner->wake.notify_all();
@@ -167,13 +167,13 @@ LRESULT WINAPI SendMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lPa
     std::shared_ptr<kzwin::SentMessage> incoming;
     {
       std::unique_lock lock(self->mutex);
-      self->wake.wait(lock, [&] { return sent->done || !self->sent.empty(); });
+      self->wake.wait(lock, [&] { return sent->done || !self->sent.Empty(); });
       if (sent->done) {
         const LRESULT result = sent->result;
         lock.unlock();
         return keep(result);
       }
-      incoming = self->sent.take_front();
+      incoming = self->sent.TakeFront();
     }
     kzwin::RunOne(incoming);
   }

@@ -13,17 +13,17 @@ using kzwin::MessageRing;
 
 std::vector<int> Drain(MessageRing<int>& ring) {
   std::vector<int> out;
-  while (!ring.empty()) out.push_back(ring.take_front());
+  while (!ring.Empty()) out.push_back(ring.TakeFront());
   return out;
 }
 
 TEST(MessageRing, KeepsOrderAcrossWrapAndGrowth) {
   MessageRing<int> ring;
   // Head moved past the start first, so that the growth below unwraps a wrapped buffer.
-  for (int i = 0; i < 5; ++i) ring.push_back(-1);
-  for (int i = 0; i < 5; ++i) ring.take_front();
-  for (int i = 0; i < 20; ++i) ring.push_back(i);
-  EXPECT_EQ(ring.size(), 20u);
+  for (int i = 0; i < 5; ++i) ring.PushBack(-1);
+  for (int i = 0; i < 5; ++i) ring.TakeFront();
+  for (int i = 0; i < 20; ++i) ring.PushBack(i);
+  EXPECT_EQ(ring.Size(), 20u);
   std::vector<int> expected(20);
   for (int i = 0; i < 20; ++i) expected[i] = i;
   EXPECT_EQ(Drain(ring), expected);
@@ -31,37 +31,37 @@ TEST(MessageRing, KeepsOrderAcrossWrapAndGrowth) {
 
 TEST(MessageRing, RemoveIfKeepsTheRestInOrder) {
   MessageRing<int> ring;
-  for (int i = 0; i < 6; ++i) ring.push_back(-1);
-  for (int i = 0; i < 6; ++i) ring.take_front();
-  for (int i = 0; i < 7; ++i) ring.push_back(i);  // wraps the 8 slots
+  for (int i = 0; i < 6; ++i) ring.PushBack(-1);
+  for (int i = 0; i < 6; ++i) ring.TakeFront();
+  for (int i = 0; i < 7; ++i) ring.PushBack(i);  // wraps the 8 slots
   std::vector<int> removed;
-  ring.remove_if([](int v) { return v % 3 == 0; }, removed);
+  ring.RemoveIf([](int v) { return v % 3 == 0; }, removed);
   EXPECT_EQ(removed, (std::vector<int>{0, 3, 6}));
-  ring.push_back(7);
+  ring.PushBack(7);
   EXPECT_EQ(Drain(ring), (std::vector<int>{1, 2, 4, 5, 7}));
 }
 
 TEST(MessageRing, OneAtATimeNeverGrowsAndReleasesWhatItHandsOut) {
   MessageRing<std::shared_ptr<int>> ring;
   auto value = std::make_shared<int>(1);
-  ring.push_back(value);
-  ring.push_back(value);
-  const size_t capacity = ring.capacity();
+  ring.PushBack(value);
+  ring.PushBack(value);
+  const size_t capacity = ring.Capacity();
   for (int i = 0; i < 10000; ++i) {
-    ring.push_back(value);
-    EXPECT_EQ(ring.take_front(), value);
+    ring.PushBack(value);
+    EXPECT_EQ(ring.TakeFront(), value);
   }
-  EXPECT_EQ(ring.capacity(), capacity);
-  ring.take_front();
-  ring.take_front();
+  EXPECT_EQ(ring.Capacity(), capacity);
+  ring.TakeFront();
+  ring.TakeFront();
   // Taken entries leave no copy behind in their slots.
   EXPECT_EQ(value.use_count(), 1);
-  ring.push_back(value);
+  ring.PushBack(value);
   std::vector<std::shared_ptr<int>> removed;
-  ring.remove_if([](const auto&) { return true; }, removed);
+  ring.RemoveIf([](const auto&) { return true; }, removed);
   removed.clear();
   EXPECT_EQ(value.use_count(), 1);
-  EXPECT_TRUE(ring.take_all().empty());
+  EXPECT_TRUE(ring.TakeAll().empty());
 }
 
 }  // namespace
